@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zentry {
+
+/// The program's allocator: malloc that hands back null on failure and never
+/// throws. Every String buffer and every decoder scratch block comes from here,
+/// so tests can make any single allocation fail.
+[[nodiscard]] void* allocateBytes(std::size_t size);
+void releaseBytes(void* block);
+
+/// Test hook: the `index`-th allocation from now on (1 = the next one) fails;
+/// 0 switches injection off.
+void failAllocationAt(std::uint64_t index);
+/// Allocations made since the program started (failed ones included).
+std::uint64_t allocationCount();
+
+}  // namespace zentry

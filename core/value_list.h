@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <list>
+
+namespace zentry {
+
+/// An ordered list holding copies of its elements. Only insertion at the end,
+/// removal of the last element, clearing and visiting first to last are used.
+template <typename Element>
+class ValueList {
+ public:
+  using const_iterator = typename std::list<Element>::const_iterator;
+
+  void pushBack(const Element& element) { elements_.push_back(element); }
+  /// Callers never pop an empty list.
+  void popBack() { elements_.pop_back(); }
+  /// Destroys the elements first to last; the list stays usable.
+  void clear() {
+    while (!elements_.empty()) elements_.pop_front();
+  }
+  ~ValueList() { clear(); }
+
+  ValueList() = default;
+  ValueList(const ValueList&) = delete;
+  ValueList& operator=(const ValueList&) = delete;
+
+  std::uint32_t count() const { return static_cast<std::uint32_t>(elements_.size()); }
+  bool empty() const { return elements_.empty(); }
+  const Element& back() const { return elements_.back(); }
+  const_iterator begin() const { return elements_.begin(); }
+  const_iterator end() const { return elements_.end(); }
+
+ private:
+  std::list<Element> elements_;
+};
+
+}  // namespace zentry

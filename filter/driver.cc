@@ -1,0 +1,63 @@
+#include "filter/driver.h"
+
+#include <optional>
+
+#include "filter/rule_file.h"
+#include "filter/rule_matcher.h"
+#include "platform/console.h"
+#include "scanner/encoded_word.h"
+#include "scanner/message_file.h"
+
+namespace zentry {
+namespace {
+
+constexpr const char* bannerLine = "Zentry V1.3 - Attachment Worm/virus protector for Movra\n";
+constexpr const char* noticeLine = "Free software for mail servers; no warranty of any kind.\n";
+constexpr const char* usageText = "\nUse Zentry <intercept mailbox> [\"Errorlevel\"]\n";
+
+void traceSubjectAndNames(Console& console, const String& subjectText, const AttachmentNames& names) {
+  console.trace("\nSubject - %.200s\n", subjectText.cStr());
+  for (const String& name : names) console.trace("Attachment - %.200s\n", name.cStr());
+}
+
+}  // namespace
+
+int runZentry(const std::vector<std::string>& arguments, const EnvironmentBlock& environment,
+              Workspace& workspace, TextSink& standardOutput, RunState& state) {
+  Console console(standardOutput);
+  console.print("%s", bannerLine);
+  console.print("%s", noticeLine);
+  if (arguments.size() < 2) {
+    console.print("%s", usageText);
+    return 0;
+  }
+
+  parseArguments(arguments, state);
+  loadRules(workspace, state.ruleList);
+  const std::optional<std::string> rawSubject = lookupVariableNoCase(environment, "subject");
+  if (state.debugMode) console.openLog(workspace.openAppend("zentry.log"));
+
+  scanMessageFile(workspace, state.messageFileName, console, state.attachmentNames);
+
+  String subjectText(rawSubject ? rawSubject->c_str() : "");
+  subjectText.trimLeft();
+  subjectText.trimRight();
+  decodeEncodedWord(subjectText);
+  traceSubjectAndNames(console, subjectText, state.attachmentNames);
+
+  const Hit hit = findHit(state.ruleList, state.attachmentNames, subjectText);
+  if (hit.rule == nullptr) {
+    console.closeLog();
+    return 0;
+  }
+  console.print("To: %.100s\n", state.interceptMailbox.cStr());
+  console.print("Subject: Infected (%.100s) - %.100s\n", hit.rule->label.cStr(),
+                rawSubject ? rawSubject->c_str() : "");
+  // A rule with an empty file mask hits without a name: the field stays empty.
+  console.trace("Found suspect file - %.200s (%.200s)\n", hit.name != nullptr ? hit.name->cStr() : "",
+                hit.rule->label.cStr());
+  console.closeLog();
+  return state.errorlevelMode ? 1 : 0;
+}
+
+}  // namespace zentry

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/rule.h"
+#include "core/string.h"
+#include "platform/environment.h"
+#include "platform/text_sink.h"
+#include "platform/workspace.h"
+
+namespace zentry {
+
+/// The program's process-wide state. Members are constructed in this order
+/// and destroyed in reverse, as the globals of the filter must be.
+struct RunState {
+  String messageFileName{"routing.dat"};
+  String interceptMailbox{"infected"};
+  RuleList ruleList;
+  AttachmentNames attachmentNames;
+  bool errorlevelMode = false;
+  bool debugMode = false;
+};
+
+/// Sets the intercept mailbox from the first argument and the two switches
+/// from the later ones. arguments[0] is the program's name.
+void parseArguments(const std::vector<std::string>& arguments, RunState& state);
+
+/// The whole run: banner, arguments, rules, subject, scan, trace, verdict.
+/// Returns the exit code.
+int runZentry(const std::vector<std::string>& arguments, const EnvironmentBlock& environment,
+              Workspace& workspace, TextSink& standardOutput, RunState& state);
+
+}  // namespace zentry

@@ -1,0 +1,23 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "filter/driver.h"
+#include "platform/standard_output.h"
+
+namespace {
+
+// Constructed before main and destroyed after it, in member order and reverse.
+zentry::RunState globals;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv, argv + argc);
+  zentry::StandardOutputSink standardOutput;
+  const auto workspace = zentry::makeDirectoryWorkspace("");
+  const int exitCode =
+      zentry::runZentry(arguments, zentry::currentEnvironment(), *workspace, standardOutput, globals);
+  standardOutput.flush();
+  return exitCode;
+}

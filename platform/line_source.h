@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zentry {
+
+/// A file read as text: a CR immediately followed by LF arrives as LF, a lone
+/// CR as it is, and the first byte 0x1A ends the readable content. Positions
+/// are raw byte offsets of the file (both bytes of a CR LF count).
+class LineSource {
+ public:
+  virtual ~LineSource() = default;
+
+  /// Delivers the characters up to and including the next LF, at most
+  /// limit - 1 of them, and zero-terminates them in buffer (limit >= 2).
+  /// Returns how many characters it delivered; 0 at end of content or on a
+  /// read failure (buffer then holds the empty text).
+  virtual std::size_t readLine(char* buffer, std::size_t limit) = 0;
+
+  /// The raw offset of the next unread byte. False when the query fails or the
+  /// offset does not fit below 0xFFFFFFFF.
+  [[nodiscard]] virtual bool tell(std::uint32_t* position) = 0;
+
+  /// Moves to a raw byte offset; false on failure.
+  virtual bool seek(std::uint32_t position) = 0;
+};
+
+/// The position after a failed query: never below any scan limit.
+constexpr std::uint32_t failedPosition = 0xFFFFFFFFu;
+
+/// tell() folded into one value: failedPosition when the query fails.
+inline std::uint32_t positionOf(LineSource& source) {
+  std::uint32_t position = 0;
+  return source.tell(&position) ? position : failedPosition;
+}
+
+}  // namespace zentry

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/line_source.h"
+
+namespace zentry {
+
+/// A LineSource over bytes held in memory, with the same text reading as the
+/// file-backed one. `baseOffset` is added to every position, so tests can put
+/// a message near the 4 GiB edge without writing one.
+class MemoryLineSource : public LineSource {
+ public:
+  explicit MemoryLineSource(std::string bytes, std::uint64_t baseOffset = 0)
+      : bytes_(std::move(bytes)), baseOffset_(baseOffset) {}
+
+  std::size_t readLine(char* buffer, std::size_t limit) override;
+  bool tell(std::uint32_t* position) override;
+  bool seek(std::uint32_t position) override;
+
+  /// Makes every later position query fail.
+  void failPositionQueries() { positionsFail_ = true; }
+
+ private:
+  std::string bytes_;
+  std::uint64_t baseOffset_;
+  std::uint64_t next_ = 0;  // index into bytes_
+  bool positionsFail_ = false;
+};
+
+}  // namespace zentry

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/rule.h"
+#include "platform/console.h"
+#include "platform/line_source.h"
+#include "scanner/uuencode_memo.h"
+
+namespace zentry {
+
+/// Capacity of the line buffer: one read delivers at most 9999 characters.
+constexpr std::size_t lineLimit = 10000;
+
+/// State shared by every level of one run's scan: the open message file and
+/// its single position, the trace, the collected names, and the one line
+/// buffer that serves every level (each level reads a fresh line into it
+/// before it looks at it again, so no level needs its own).
+struct ScanContext {
+  ScanContext(LineSource& messageFile, Console& traceConsole, AttachmentNames& names)
+      : file(messageFile), console(traceConsole), attachmentNames(names) {}
+
+  LineSource& file;
+  Console& console;
+  AttachmentNames& attachmentNames;
+  char lineBuffer[lineLimit] = {};
+  int activePartCalls = 0;      ///< scanPart calls now running, over the whole run
+  int activeMessageFrames = 0;  ///< scanMessage frames now running, the whole-file scan included
+  UuencodeMemo uuencodeMemo;
+};
+
+/// Decodes the name's encoded words in place, then appends a copy to the
+/// collected names.
+void recordAttachmentName(ScanContext& context, String& name);
+
+}  // namespace zentry
