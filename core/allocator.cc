@@ -1,0 +1,31 @@
+#include "core/allocator.h"
+
+#include <cstdlib>
+
+namespace zentry {
+
+namespace {
+
+std::uint64_t madeSoFar = 0;
+// The value madeSoFar takes on the allocation that must fail; 0 = none.
+std::uint64_t failingAllocation = 0;
+
+}  // namespace
+
+void* allocateBytes(std::size_t size) {
+  ++madeSoFar;
+  if (madeSoFar == failingAllocation) {
+    failingAllocation = 0;
+    return nullptr;
+  }
+  // malloc(0) may hand back null, which callers would take for a failure.
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+void releaseBytes(void* block) { std::free(block); }
+
+void failAllocationAt(std::uint64_t index) { failingAllocation = index == 0 ? 0 : madeSoFar + index; }
+
+std::uint64_t allocationCount() { return madeSoFar; }
+
+}  // namespace zentry
