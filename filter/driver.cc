@@ -11,10 +11,6 @@
 namespace zentry {
 namespace {
 
-constexpr const char* bannerLine = "Zentry V1.3 - Attachment Worm/virus protector for Movra\n";
-constexpr const char* noticeLine = "Free software for mail servers; no warranty of any kind.\n";
-constexpr const char* usageText = "\nUse Zentry <intercept mailbox> [\"Errorlevel\"]\n";
-
 void traceSubjectAndNames(Console& console, const String& subjectText, const AttachmentNames& names) {
   console.trace("\nSubject - %.200s\n", subjectText.cStr());
   for (const String& name : names) console.trace("Attachment - %.200s\n", name.cStr());
@@ -25,10 +21,10 @@ void traceSubjectAndNames(Console& console, const String& subjectText, const Att
 int runZentry(const std::vector<std::string>& arguments, const EnvironmentBlock& environment,
               Workspace& workspace, TextSink& standardOutput, RunState& state) {
   Console console(standardOutput);
-  console.print("%s", bannerLine);
-  console.print("%s", noticeLine);
+  console.print("Zentry V1.3 - Attachment Worm/virus protector for Movra\n");
+  console.print("Free software for mail servers; no warranty of any kind.\n");
   if (arguments.size() < 2) {
-    console.print("%s", usageText);
+    console.print("\nUse Zentry <intercept mailbox> [\"Errorlevel\"]\n");
     return 0;
   }
 

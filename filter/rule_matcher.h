@@ -5,8 +5,8 @@
 namespace zentry {
 
 struct Hit {
-  const Rule* rule = nullptr;     ///< null: no rule hits
-  const String* name = nullptr;   ///< the name that matched; null for an empty fileMask
+  const Rule* rule = nullptr;    ///< null: no rule hits
+  const String* name = nullptr;  ///< the name that matched; null for an empty fileMask
 };
 
 /// The first rule, in list order, whose subject mask (when not empty) matches

@@ -21,7 +21,10 @@ class AppendFileSink : public TextSink {
   AppendFileSink(const AppendFileSink&) = delete;
   AppendFileSink& operator=(const AppendFileSink&) = delete;
 
-  void write(const char* data, std::size_t size) override { pending_.append(data, size); }
+  void write(const char* data, std::size_t size) override {
+    pending_.append(data, size);
+    if (pending_.size() >= flushThreshold) flush();
+  }
 
   void flush() override {
     std::size_t done = 0;
@@ -35,6 +38,7 @@ class AppendFileSink : public TextSink {
   }
 
  private:
+  static constexpr std::size_t flushThreshold = 64 * 1024;
   int descriptor_;
   std::string pending_;
 };

@@ -11,10 +11,14 @@ namespace zentry {
 class StandardOutputSink : public TextSink {
  public:
   ~StandardOutputSink() override { flush(); }
-  void write(const char* data, std::size_t size) override { pending_.append(data, size); }
+  void write(const char* data, std::size_t size) override {
+    pending_.append(data, size);
+    if (pending_.size() >= flushThreshold) flush();
+  }
   void flush() override;
 
  private:
+  static constexpr std::size_t flushThreshold = 64 * 1024;
   std::string pending_;
 };
 

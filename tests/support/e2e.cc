@@ -64,7 +64,8 @@ RunResult runBinary(const TempDir& directory, const std::vector<std::string>& ar
   }
   RunResult result;
   int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
+    result.exitCode = WEXITSTATUS(status);
   result.output = directory.read(".stdout");
   std::filesystem::remove(outputPath);
   return result;

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds Zentry and runs it the way the mail server does on the bundled
+# example: a working directory with the stored message and the rules, the
+# subject in the environment, debug on so the trace shows.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/install-deps.sh"
+build="$root/build/example"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZENTRY_TESTS=OFF -DZENTRY_BENCH=OFF >/dev/null
+cmake --build "$build" --target zentry >/dev/null
+
+for example in "$root"/examples/*/; do
+  [ -f "$example/routing.dat" ] || continue
+  work=$(mktemp -d)
+  cp "$example/routing.dat" "$example/zentry.dat" "$work/"
+  echo "== $(basename "$example"): subject=\"$(cat "$example/subject")\" zentry $(cat "$example/arguments")"
+  status=0
+  # shellcheck disable=SC2046
+  (cd "$work" && env -i subject="$(cat "$example/subject")" "$build/zentry" $(cat "$example/arguments")) || status=$?
+  echo "== exit code $status"
+  rm -rf "$work"
+done
