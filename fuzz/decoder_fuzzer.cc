@@ -1,0 +1,75 @@
+// The content decoders over any bytes. The promises: no read or write outside
+// the String or the output block (both sized exactly, so AddressSanitizer sees
+// one byte too far), and a decoded text is never longer than its input.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/string.h"
+#include "fuzz_check.h"
+#include "scanner/encoded_word.h"
+#include "scanner/uuencode.h"
+
+namespace {
+
+using zentry::String;
+using zentry::fuzz::require;
+using zentry::fuzz::visible;
+
+void checkEncodedWord(const String& input) {
+  String word(input);
+  zentry::decodeEncodedWord(word);
+  require(word.length() <= input.length(), "encoded word decodes no longer", visible(input.cStr()));
+}
+
+void checkQuotedPrintable(const String& input) {
+  String plain(input);
+  zentry::decodeQuotedPrintable(plain, false);
+  require(plain.length() <= input.length(), "quoted-printable decodes no longer", visible(input.cStr()));
+  // The line break is the only thing the flag may add.
+  String withBreak(input);
+  zentry::decodeQuotedPrintable(withBreak, true);
+  require(withBreak.length() == plain.length() || withBreak.length() == plain.length() + 2,
+          "the line break adds CR LF or nothing", visible(input.cStr()));
+  require(std::string(withBreak.cStr()).compare(0, plain.length(), plain.cStr()) == 0,
+          "the line break only appends", visible(input.cStr()));
+}
+
+void checkBase64(const String& input, int limit) {
+  std::unique_ptr<unsigned char[]> output(new unsigned char[static_cast<std::size_t>(limit)]);
+  const int written = input.decodeBase64(output.get(), limit);
+  require(written >= 0 && written <= limit, "base64 keeps to its limit", visible(input.cStr()));
+  // Six bits a character: 4 characters give at most 3 bytes.
+  require(static_cast<std::uint64_t>(written) * 4 <= static_cast<std::uint64_t>(input.length()) * 3,
+          "base64 decodes no longer", visible(input.cStr()));
+  // A smaller limit cuts the same bytes short.
+  const int smaller = written / 2;
+  std::unique_ptr<unsigned char[]> prefix(new unsigned char[static_cast<std::size_t>(smaller)]);
+  require(input.decodeBase64(prefix.get(), smaller) == smaller &&
+              std::string(prefix.get(), prefix.get() + smaller) ==
+                  std::string(output.get(), output.get() + smaller),
+          "a smaller limit gives a prefix", visible(input.cStr()));
+}
+
+void checkUuLine(const String& input) {
+  // The decoded bytes must fit in the bytes of the line they came from.
+  const std::size_t room = input.length() == 0 ? 0 : 3 * ((input.length() - 1) / 4);
+  std::unique_ptr<unsigned char[]> output(new unsigned char[room]);
+  zentry::decodeUuLine(input, output.get());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // Names and subjects are short; 16 KB covers lines past every buffer size.
+  if (size < 1 || size > 16 * 1024) return 0;
+  // The first byte picks the base64 output limit, from 0 past the input size.
+  const int limit = static_cast<int>(data[0]) * 64 / 255 * static_cast<int>(size) / 32;
+  const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const String input(bytes.c_str());
+  checkEncodedWord(input);
+  checkQuotedPrintable(input);
+  checkBase64(input, limit);
+  checkUuLine(input);
+  return 0;
+}

@@ -1,0 +1,183 @@
+// The whole filter in process. The input is a flags byte, then the rule file,
+// a NUL, the subject, a NUL and the stored message (the rest, NULs included).
+// Each input runs three times: plain, with the trace, and with the trace
+// again. The promises: every run finishes; standard output is the banner and
+// complete CR LF lines; a verdict is exactly the To and Subject lines or
+// absent, the same with and without the trace; the trace on standard output
+// is exactly what the log received; and a run repeated gives the same bytes.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "filter/driver.h"
+#include "fuzz_check.h"
+#include "support/memory_workspace.h"
+
+namespace {
+
+using zentry::fuzz::require;
+using zentry::fuzz::visible;
+
+constexpr const char* bannerLine = "Zentry V1.3 - Attachment Worm/virus protector for Movra\r\n";
+constexpr const char* mailbox = "quarantine";
+constexpr const char* openFailureLine = "File \"routing.dat\" can't be opened\r\n";
+
+enum Flags : std::uint8_t {
+  errorlevelFlag = 1,
+  noSubjectFlag = 2,  // the variable is absent, not empty
+  noMessageFlag = 4,  // routing.dat does not exist
+  noRulesFlag = 8,    // zentry.dat does not exist
+};
+
+struct Case {
+  std::uint8_t flags = 0;
+  std::string rules;
+  std::string subject;
+  std::string message;
+};
+
+struct Run {
+  std::string output;
+  std::string log;
+  int exitCode = 0;
+};
+
+// Splits at the first two NULs; missing parts are empty.
+Case splitInput(const std::uint8_t* data, std::size_t size) {
+  Case input;
+  if (size == 0) return input;
+  input.flags = data[0];
+  const std::string rest(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const std::size_t first = rest.find('\0');
+  input.rules = rest.substr(0, first);
+  if (first == std::string::npos) return input;
+  const std::size_t second = rest.find('\0', first + 1);
+  input.subject =
+      rest.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+  if (second != std::string::npos) input.message = rest.substr(second + 1);
+  return input;
+}
+
+Run runOnce(const Case& input, bool debug) {
+  zentry::test::MemoryWorkspace workspace;
+  if ((input.flags & noRulesFlag) == 0) workspace.write("zentry.dat", input.rules);
+  if ((input.flags & noMessageFlag) == 0) workspace.write("routing.dat", input.message);
+  std::vector<std::string> arguments{"zentry", mailbox};
+  if ((input.flags & errorlevelFlag) != 0) arguments.emplace_back("errorlevel");
+  if (debug) arguments.emplace_back("debug");
+  zentry::EnvironmentBlock environment{"PATH=/bin"};
+  if ((input.flags & noSubjectFlag) == 0) environment.push_back("subject=" + input.subject);
+  zentry::StringSink standardOutput;
+  zentry::RunState state;
+  Run run;
+  run.exitCode = zentry::runZentry(arguments, environment, workspace, standardOutput, state);
+  run.output = standardOutput.bytes;
+  run.log = workspace.read("zentry.log");
+  return run;
+}
+
+// Every LF has a CR before it, every CR an LF after it, and the text ends
+// with a line end (or is empty).
+bool completeLines(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) return false;
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
+  }
+  return text.empty() || text.back() == '\n';
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', start)) {
+    lines.push_back(text.substr(start, lf + 1 - start));
+    start = lf + 1;
+  }
+  return lines;
+}
+
+std::size_t lastLineStart(const std::string& text) {
+  if (text.size() < 2) return 0;
+  const std::size_t lf = text.rfind('\n', text.size() - 2);
+  return lf == std::string::npos ? 0 : lf + 1;
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The subject as the verdict prints it: cut to 100 bytes, line ends blanked.
+std::string verdictSubject(const Case& input) {
+  if ((input.flags & noSubjectFlag) != 0) return "";
+  std::string shown = input.subject.substr(0, 100);
+  for (char& byte : shown) {
+    if (byte == '\r' || byte == '\n') byte = ' ';
+  }
+  return shown;
+}
+
+// Checks the plain run and returns its verdict lines (empty when none hit).
+std::string checkPlainRun(const Case& input, const Run& run) {
+  const std::string detail = visible(run.output);
+  require(completeLines(run.output), "output is complete CR LF lines", detail);
+  require(run.log.empty(), "no log without debug", visible(run.log));
+  std::vector<std::string> lines = splitLines(run.output);
+  require(lines.size() >= 2 && lines[0] == bannerLine, "two banner lines", detail);
+  std::size_t next = 2;
+  if ((input.flags & noMessageFlag) != 0) {
+    require(lines.size() > 2 && lines[2] == openFailureLine, "missing message reported", detail);
+    next = 3;
+  }
+  const std::size_t verdictLines = lines.size() - next;
+  require(verdictLines == 0 || verdictLines == 2, "a verdict is two lines or none", detail);
+  const bool hit = verdictLines == 2;
+  require(run.exitCode == (hit && (input.flags & errorlevelFlag) != 0 ? 1 : 0),
+          "exit code follows the verdict", detail);
+  if (!hit) return "";
+  const std::string& to = lines[next];
+  const std::string& subject = lines[next + 1];
+  require(to == std::string("To: ") + mailbox + "\r\n", "To line names the mailbox", detail);
+  const std::string subjectEnd = ") - " + verdictSubject(input) + "\r\n";
+  require(startsWith(subject, "Subject: Infected (") && subject.size() >= subjectEnd.size() &&
+              subject.compare(subject.size() - subjectEnd.size(), subjectEnd.size(), subjectEnd) == 0,
+          "Subject line carries the raw subject", detail);
+  return to + subject;
+}
+
+// With the trace on, standard output is the banner, the open failure if any,
+// and the log's text with the verdict put in before its last line.
+void checkTracedRun(const Case& input, const Run& run, const std::string& verdict, int plainExitCode) {
+  const std::string detail = visible(run.output) + "\n--- log\n" + visible(run.log);
+  require(completeLines(run.log), "log is complete CR LF lines", detail);
+  require(run.exitCode == plainExitCode, "the trace does not change the exit code", detail);
+  const std::size_t bannerEnd = run.output.find('\n', std::string(bannerLine).size());
+  require(startsWith(run.output, bannerLine) && bannerEnd != std::string::npos,
+          "banner present with the trace", detail);
+  std::string expected = run.output.substr(0, bannerEnd + 1);
+  if ((input.flags & noMessageFlag) != 0) expected += openFailureLine;
+  if (verdict.empty()) {
+    expected += run.log;
+  } else {
+    const std::size_t found = lastLineStart(run.log);
+    require(run.log.compare(found, 21, "Found suspect file - ") == 0, "a hit ends the log", detail);
+    expected += run.log.substr(0, found) + verdict + run.log.substr(found);
+  }
+  require(run.output == expected, "standard output is the trace plus the verdict", detail);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // Long lines need 10 KB; beyond a few of them more bytes add time, not paths.
+  if (size > 64 * 1024) return 0;
+  const Case input = splitInput(data, size);
+  const Run plain = runOnce(input, false);
+  const std::string verdict = checkPlainRun(input, plain);
+  const Run traced = runOnce(input, true);
+  checkTracedRun(input, traced, verdict, plain.exitCode);
+  const Run again = runOnce(input, true);
+  require(again.output == traced.output && again.log == traced.log && again.exitCode == traced.exitCode,
+          "a repeated run gives the same bytes",
+          visible(traced.output) + "\n--- again\n" + visible(again.output));
+  return 0;
+}

@@ -1,0 +1,154 @@
+// The text reader of the message file, from a real file. The first input byte
+// picks the line limit (and whether the content is pushed to straddle the
+// reader's block edge), the rest is the file. The promises: lines are the
+// file's text with CR LF read as LF, up to the first 0x1A; positions only grow
+// within a pass; the in-memory reader agrees line for line; and seeking to
+// any position a pass returned reads the same lines again.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "fuzz_check.h"
+#include "platform/file_line_source.h"
+#include "platform/memory_line_source.h"
+
+namespace {
+
+using zentry::fuzz::require;
+using zentry::fuzz::visible;
+
+// The reader fills blocks of this size; content placed just before it makes
+// CRs, LFs and 0x1A bytes fall on a refill.
+constexpr std::size_t readerBlock = 256 * 1024;
+constexpr std::size_t limits[] = {2, 3, 4, 7, 16, 100, 1000, 10000};
+constexpr std::size_t linesAfterSeek = 64;
+
+struct Read {
+  std::uint32_t start = 0;
+  std::string line;
+  std::uint32_t end = 0;
+};
+
+std::string scratchFile() {
+  static const std::string path = [] {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zentry-fuzz-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    static std::string directory = pattern;
+    std::atexit([] { std::filesystem::remove_all(directory); });
+    return pattern + "/routing.dat";
+  }();
+  return path;
+}
+
+std::uint32_t queryPosition(zentry::LineSource& source) {
+  std::uint32_t position = 0;
+  require(source.tell(&position), "position query succeeds below 4 GiB");
+  return position;
+}
+
+std::vector<Read> readPass(zentry::LineSource& source, std::size_t limit, std::size_t most) {
+  std::vector<Read> reads;
+  std::vector<char> buffer(limit);
+  while (reads.size() < most) {
+    Read read;
+    read.start = queryPosition(source);
+    const std::size_t count = source.readLine(buffer.data(), limit);
+    read.end = queryPosition(source);
+    require(count < limit && buffer[count] == '\0', "a read is terminated within its limit");
+    if (count == 0) {
+      require(read.end == read.start, "the end does not move the position");
+      break;
+    }
+    read.line.assign(buffer.data(), count);
+    reads.push_back(read);
+  }
+  return reads;
+}
+
+std::string textModel(const std::string& bytes) {
+  std::string text;
+  for (std::size_t i = 0; i < bytes.size() && bytes[i] != '\x1a'; ++i) {
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+    text.push_back(bytes[i]);
+  }
+  return text;
+}
+
+void checkPass(const std::vector<Read>& reads, const std::string& bytes, std::size_t limit) {
+  std::string text;
+  std::uint32_t position = 0;
+  for (const Read& read : reads) {
+    require(read.start == position && read.end > read.start, "positions grow read by read");
+    const std::size_t lf = read.line.find('\n');
+    require(lf == std::string::npos || lf + 1 == read.line.size(), "an LF only ends a line",
+            visible(read.line));
+    require(lf != std::string::npos || read.line.size() == limit - 1 || &read == &reads.back(),
+            "a line stops short only at an LF, the limit or the end", visible(read.line));
+    text += read.line;
+    position = read.end;
+  }
+  require(text == textModel(bytes), "lines are the text of the file", visible(text));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The interesting bytes are CRs, LFs and 0x1A near edges; 8 KB has plenty.
+  if (size < 2 || size > 8 * 1024) return 0;
+  const bool straddle = (data[0] & 0x80) != 0;
+  // Short limits over a 256 KB pad would only spend time on the pad.
+  const std::size_t limit = limits[straddle ? 5 + data[0] % 3 : data[0] % 8];
+  std::string bytes;
+  if (straddle) {
+    bytes.assign(readerBlock - 1 - data[1] % 64, 'x');
+    for (std::size_t i = 99; i < bytes.size(); i += 100) bytes[i] = '\n';
+  }
+  bytes.append(reinterpret_cast<const char*>(data) + 2, size - 2);
+  {
+    std::ofstream file(scratchFile(), std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+
+  auto fileSource = zentry::FileLineSource::open(scratchFile().c_str());
+  require(fileSource != nullptr, "the scratch file opens");
+  const std::vector<Read> reads = readPass(*fileSource, limit, bytes.size() + 1);
+  checkPass(reads, bytes, limit);
+  char probe[4];
+  require(fileSource->readLine(probe, sizeof probe) == 0, "the end stays the end");
+
+  zentry::MemoryLineSource memorySource(bytes);
+  const std::vector<Read> memoryReads = readPass(memorySource, limit, bytes.size() + 1);
+  require(memoryReads.size() == reads.size(), "both readers give as many lines");
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    require(memoryReads[i].line == reads[i].line && memoryReads[i].end == reads[i].end,
+            "both readers give the same lines",
+            visible(reads[i].line) + " / " + visible(memoryReads[i].line));
+  }
+
+  // Seek back to a spread of returned positions, the last line and the end
+  // included, in an order that goes both ways.
+  std::vector<std::size_t> picks{reads.size()};
+  for (std::size_t k = 0; k < 8 && !reads.empty(); ++k) picks.push_back((reads.size() - 1) * (7 - k) / 7);
+  if (reads.size() > 2) picks.push_back(data[1] % reads.size());
+  for (const std::size_t pick : picks) {
+    const std::uint32_t target = pick < reads.size() ? reads[pick].start
+                                 : reads.empty()     ? 0
+                                                     : reads.back().end;
+    require(fileSource->seek(target), "seeking to a returned position succeeds");
+    const std::vector<Read> again = readPass(*fileSource, limit, linesAfterSeek);
+    for (std::size_t i = 0; i < again.size(); ++i) {
+      require(pick + i < reads.size() && again[i].line == reads[pick + i].line &&
+                  again[i].end == reads[pick + i].end,
+              "a seek reads the same lines again", visible(again[i].line));
+    }
+    require(again.size() == std::min(linesAfterSeek, reads.size() - pick),
+            "a seek reads as many lines again");
+  }
+  return 0;
+}
