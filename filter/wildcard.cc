@@ -1,12 +1,199 @@
-// Placeholder until the matcher lands.
 #include "filter/wildcard.h"
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "core/allocator.h"
 #include "core/string.h"
 
 namespace zentry {
+namespace {
 
-int charEqualNoCase(unsigned char left, unsigned char right) { return left == right ? 1 : 0; }
+// Upper case in the Windows-1252 code page: ASCII letters, the three caron
+// and ligature pairs at 0x9A/0x9C/0x9E, y diaeresis (0xFF -> 0x9F) and the
+// Latin-1 letters 0xE0..0xFE, except the division sign 0xF7.
+constexpr std::array<unsigned char, 256> makeUpperTable() {
+  std::array<unsigned char, 256> table{};
+  for (int byte = 0; byte < 256; ++byte) {
+    int upper = byte;
+    if ((byte >= 'a' && byte <= 'z') || (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7)) upper = byte - 0x20;
+    if (byte == 0x9A || byte == 0x9C || byte == 0x9E) upper = byte - 0x10;
+    if (byte == 0xFF) upper = 0x9F;
+    table[static_cast<std::size_t>(byte)] = static_cast<unsigned char>(upper);
+  }
+  return table;
+}
 
-int String::wildcardMismatch(const String& mask) const { return equals(mask) ? 0 : 1; }
+constexpr std::array<unsigned char, 256> upperTable = makeUpperTable();
+
+inline unsigned char upper(unsigned char byte) { return upperTable[byte]; }
+
+// The matcher walks the mask left to right. Between stars the walk is
+// deterministic; at a star it searches the text for the byte that follows
+// the star and restarts the walk at every candidate. The outcome of a walk
+// depends only on its starting pair (text position, mask position), and the
+// first walk that reaches the end of both decides the whole match, so every
+// walk we come back from has failed. A star therefore remembers the lowest
+// text position it has searched from ("frontier"): a later search from that
+// position or beyond would only repeat failed walks. Each star scans each
+// text position at most once and each candidate starts one walk, which
+// bounds the work by text length x mask length; the pending searches sit on
+// an explicit stack, one entry per star, so nothing recurses.
+
+constexpr std::size_t noFrontier = SIZE_MAX;
+
+// A search in progress: the walk restarts at mask position `next` for every
+// text position below `end` whose byte equals `wanted`, and once more at the
+// end of the text when `tryTextEnd` is set.
+struct Search {
+  std::size_t next;
+  std::size_t end;
+  std::uint32_t resume;  // mask position right after the star (or star + ?)
+  unsigned char wanted;
+  bool tryTextEnd;
+};
+
+// The mask sizes of ordinary rules fit here; longer masks take a heap block.
+constexpr std::size_t inlineMaskLimit = 256;
+
+enum class WalkEnd { match, mismatch, search };
+
+class Matcher {
+ public:
+  Matcher(const unsigned char* text, std::size_t n, const unsigned char* mask, std::size_t k,
+          std::size_t* frontier, Search* searches)
+      : text_(text), n_(n), mask_(mask), k_(k), frontier_(frontier), searches_(searches) {
+    for (std::size_t i = 0; i <= k_; ++i) frontier_[i] = noFrontier;
+  }
+
+  bool matches() {
+    std::size_t t = 0;
+    std::size_t m = 0;
+    for (;;) {
+      const WalkEnd end = walk(&t, &m);
+      if (end == WalkEnd::match) return true;
+      if (end == WalkEnd::search) startSearch(t, m);
+      if (!resumeSearch(&t, &m)) return false;
+    }
+  }
+
+ private:
+  unsigned char textAt(std::size_t t) const { return t < n_ ? text_[t] : 0; }
+  unsigned char maskAt(std::size_t m) const { return m < k_ ? mask_[m] : 0; }
+
+  // Runs the walk from (*t, *m) up to its end or up to a star search, which
+  // it describes as the search's start in *t and the resume position in *m.
+  WalkEnd walk(std::size_t* t, std::size_t* m) const {
+    std::size_t ti = *t;
+    std::size_t mi = *m;
+    while (mi < k_) {
+      if (ti > n_) return WalkEnd::mismatch;
+      unsigned char c = mask_[mi];
+      if (c == '*') {
+        if (mi == k_ - 1) return WalkEnd::match;
+        if (mask_[mi + 1] == '*') {
+          ++mi;
+          continue;
+        }
+        if (mask_[mi + 1] == '?') {
+          ++ti;
+          ++mi;
+        }
+        *t = ti;
+        *m = mi + 1;
+        return WalkEnd::search;
+      }
+      if (c == '?') {
+        ++ti;
+        ++mi;
+        continue;
+      }
+      if (c == '\\' && mi < k_ - 1) c = mask_[++mi];
+      if (upper(textAt(ti)) != upper(c)) return WalkEnd::mismatch;
+      ++ti;
+      ++mi;
+    }
+    return ti == n_ ? WalkEnd::match : WalkEnd::mismatch;
+  }
+
+  // Pushes the search that starts at text position `from` and resumes the
+  // walk at mask position `resume`, minus what earlier searches covered.
+  void startSearch(std::size_t from, std::size_t resume) {
+    // Past the end of the text (a star and question mark at the end of the
+    // text) every walk fails at once.
+    if (from > n_) return;
+    std::size_t& frontier = frontier_[resume];
+    if (frontier != noFrontier && frontier <= from) return;
+    Search& search = searches_[depth_++];
+    search.next = from;
+    search.end = frontier == noFrontier ? n_ : frontier;
+    search.resume = static_cast<std::uint32_t>(resume);
+    search.wanted = upper(maskAt(resume));
+    search.tryTextEnd = frontier == noFrontier;
+    frontier = from;
+  }
+
+  // Picks the next walk to try from the innermost pending search; false when
+  // none is left, that is when the text does not match.
+  bool resumeSearch(std::size_t* t, std::size_t* m) {
+    while (depth_ != 0) {
+      Search& search = searches_[depth_ - 1];
+      while (search.next < search.end) {
+        const std::size_t s = search.next++;
+        if (upper(text_[s]) == search.wanted) {
+          *t = s;
+          *m = search.resume;
+          return true;
+        }
+      }
+      if (search.tryTextEnd) {
+        search.tryTextEnd = false;
+        *t = n_;
+        *m = search.resume;
+        return true;
+      }
+      --depth_;
+    }
+    return false;
+  }
+
+  const unsigned char* text_;
+  std::size_t n_;
+  const unsigned char* mask_;
+  std::size_t k_;
+  std::size_t* frontier_;  // k + 1 entries, indexed by resume position
+  Search* searches_;       // at most one pending search per star
+  std::size_t depth_ = 0;
+};
+
+}  // namespace
+
+int charEqualNoCase(unsigned char left, unsigned char right) { return upper(left) == upper(right) ? 1 : 0; }
+
+int String::wildcardMismatch(const String& mask) const {
+  const std::size_t n = length();
+  const std::size_t k = mask.length();
+  if (k == 0) return n == 0 ? 0 : 1;
+  const auto* text = reinterpret_cast<const unsigned char*>(cStr());
+  const auto* maskBytes = reinterpret_cast<const unsigned char*>(mask.cStr());
+
+  // Each pending search belongs to a different star, so k entries suffice.
+  if (k <= inlineMaskLimit) {
+    std::size_t frontier[inlineMaskLimit + 1];
+    Search searches[inlineMaskLimit];
+    return Matcher(text, n, maskBytes, k, frontier, searches).matches() ? 0 : 1;
+  }
+  void* block = allocateBytes((k + 1) * sizeof(std::size_t) + k * sizeof(Search));
+  // Without room to remember its searches the matcher cannot bound its work;
+  // a mask this long (only possible outside the rule file's line limit) then
+  // matches nothing.
+  if (block == nullptr) return 1;
+  auto* frontier = static_cast<std::size_t*>(block);
+  auto* searches = reinterpret_cast<Search*>(frontier + k + 1);
+  const bool matched = Matcher(text, n, maskBytes, k, frontier, searches).matches();
+  releaseBytes(block);
+  return matched ? 0 : 1;
+}
 
 }  // namespace zentry
