@@ -1,85 +1,92 @@
 #include "platform/file_line_source.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace zentry {
+namespace {
+
+constexpr char endOfText = '\x1a';
+
+std::size_t indexOf(const char* base, std::size_t from, std::size_t to, char byte) {
+  const void* hit = std::memchr(base + from, byte, to - from);
+  return hit == nullptr ? to : static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+}
+
+}  // namespace
 
 std::unique_ptr<FileLineSource> FileLineSource::open(const char* path) {
   const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
   if (descriptor < 0) return nullptr;
+  struct stat status;
+  if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
+    ::close(descriptor);
+    return nullptr;
+  }
   return std::unique_ptr<FileLineSource>(new FileLineSource(descriptor));
 }
 
-FileLineSource::FileLineSource(int descriptor) : descriptor_(descriptor), block_(blockSize) {}
+FileLineSource::FileLineSource(int descriptor) : descriptor_(descriptor), block_(new char[blockCapacity]) {}
 
 FileLineSource::~FileLineSource() { ::close(descriptor_); }
 
-bool FileLineSource::refill() {
-  if (atEnd_) return false;
+void FileLineSource::fill(std::size_t wanted) {
+  // Keep only what is unread; at most one line's worth is moved.
   const std::size_t kept = filled_ - next_;
-  if (next_ > 0) {
-    std::memmove(block_.data(), block_.data() + next_, kept);
-    blockOffset_ += next_;
-    next_ = 0;
-    filled_ = kept;
+  std::memmove(block_.get(), block_.get() + next_, kept);
+  blockOffset_ += next_;
+  filled_ = kept;
+  stop_ -= next_;
+  searchedFrom_ = 0;
+  next_ = 0;
+  const std::size_t searchedTo = filled_;
+  while (filled_ < wanted && filled_ < blockCapacity && !fileEnded_) {
+    const ssize_t got = ::pread(descriptor_, block_.get() + filled_, blockCapacity - filled_,
+                                static_cast<off_t>(blockOffset_ + filled_));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      fileEnded_ = true;  // a read error counts as the end of the file
+      break;
+    }
+    filled_ += static_cast<std::size_t>(got);
   }
-  ssize_t got;
-  do {
-    got = ::read(descriptor_, block_.data() + filled_, block_.size() - filled_);
-  } while (got < 0 && errno == EINTR);
-  if (got <= 0) {
-    atEnd_ = true;  // a read error counts as the end of the file
-    return false;
-  }
-  filled_ += static_cast<std::size_t>(got);
-  return true;
+  // fill() runs only while no 0x1A is known, so stop_ stood at the old end.
+  stop_ = indexOf(block_.get(), searchedTo, filled_, endOfText);
 }
 
 std::size_t FileLineSource::readLine(char* buffer, std::size_t limit) {
-  std::size_t out = 0;
   const std::size_t most = limit - 1;
-  while (out < most) {
-    if (next_ == filled_ && !refill()) break;
-    const char* start = block_.data() + next_;
-    const std::size_t span = std::min(filled_ - next_, most - out);
-    const auto* lf = static_cast<const char*>(std::memchr(start, '\n', span));
-    std::size_t take = lf != nullptr ? static_cast<std::size_t>(lf - start) + 1 : span;
-    // Only a CR or a 0x1A byte needs more than a copy.
-    const auto* cr = static_cast<const char*>(std::memchr(start, '\r', take));
-    const auto* eof = static_cast<const char*>(std::memchr(start, '\x1a', take));
-    const char* special = cr == nullptr ? eof : (eof == nullptr || cr < eof ? cr : eof);
-    if (special == nullptr) {
-      std::memcpy(buffer + out, start, take);
-      out += take;
-      next_ += take;
-      if (lf != nullptr) break;
-      continue;
+  // One byte beyond `most` must be visible to tell a CR LF at the limit from
+  // a lone CR.
+  if (stop_ == filled_ && filled_ - next_ <= most && !fileEnded_) fill(most + 1);
+  const char* start = block_.get() + next_;
+  const std::size_t window = std::min(stop_ - next_, most + 1);
+  const void* lf = std::memchr(start, '\n', window);
+  std::size_t used;
+  std::size_t delivered;
+  if (lf != nullptr) {
+    const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
+    if (at > 0 && start[at - 1] == '\r') {
+      // "ab\r\n" delivers "ab\n": one character fewer than the bytes used.
+      used = at + 1;
+      delivered = at;
+    } else {
+      // An LF right at the limit stays for the next read.
+      used = delivered = std::min(at + 1, most);
     }
-    take = static_cast<std::size_t>(special - start);
-    std::memcpy(buffer + out, start, take);
-    out += take;
-    next_ += take;
-    if (*special == '\x1a') {
-      atEnd_ = true;
-      filled_ = next_;  // nothing after the 0x1A is readable
-      break;
-    }
-    // A CR: look at the byte after it, which may lie beyond this block.
-    if (next_ + 1 == filled_) refill();
-    if (next_ + 1 < filled_ && block_[next_ + 1] == '\n') {
-      buffer[out++] = '\n';
-      next_ += 2;
-      break;
-    }
-    buffer[out++] = '\r';
-    ++next_;
+  } else {
+    used = delivered = std::min(window, most);
   }
-  buffer[out] = '\0';
-  return out;
+  std::memcpy(buffer, start, delivered);
+  if (delivered < used) buffer[delivered - 1] = '\n';
+  buffer[delivered] = '\0';
+  next_ += used;
+  return delivered;
 }
 
 bool FileLineSource::tell(std::uint32_t* position) {
@@ -90,16 +97,24 @@ bool FileLineSource::tell(std::uint32_t* position) {
 }
 
 bool FileLineSource::seek(std::uint32_t position) {
-  // A 0x1A ends only the current pass; content before it stays readable.
-  if (!atEnd_ && position >= blockOffset_ && position <= blockOffset_ + filled_) {
-    next_ = static_cast<std::size_t>(position - blockOffset_);
+  if (position >= blockOffset_ && position - blockOffset_ <= filled_) {
+    const std::size_t target = static_cast<std::size_t>(position - blockOffset_);
+    if (target < searchedFrom_) {
+      // Going back: only the bytes not yet searched need a look.
+      const std::size_t hit = indexOf(block_.get(), target, searchedFrom_, endOfText);
+      if (hit < searchedFrom_) stop_ = hit;
+      searchedFrom_ = target;
+    } else if (target > stop_) {
+      // Past a 0x1A: the content goes on behind it for this pass.
+      searchedFrom_ = target;
+      stop_ = indexOf(block_.get(), target, filled_, endOfText);
+    }
+    next_ = target;
     return true;
   }
-  if (::lseek(descriptor_, static_cast<off_t>(position), SEEK_SET) < 0) return false;
   blockOffset_ = position;
-  filled_ = 0;
-  next_ = 0;
-  atEnd_ = false;
+  filled_ = next_ = searchedFrom_ = stop_ = 0;
+  fileEnded_ = false;
   return true;
 }
 

@@ -2,38 +2,48 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "platform/line_source.h"
 
 namespace zentry {
 
 /// A file read as text through one fixed block buffer: the message is never
-/// held whole, so memory stays flat whatever its size.
+/// held whole, so memory stays flat whatever its size. Reads go through
+/// pread() in large blocks and lines are cut with memchr(), so the cost per
+/// byte stays close to that of copying the file.
 class FileLineSource : public LineSource {
  public:
-  /// Null when the file can't be opened.
+  /// Null when the file can't be opened or is a directory.
   static std::unique_ptr<FileLineSource> open(const char* path);
   ~FileLineSource() override;
   FileLineSource(const FileLineSource&) = delete;
   FileLineSource& operator=(const FileLineSource&) = delete;
 
+  /// `limit` may be at most blockCapacity; the scanner's is 10000.
   std::size_t readLine(char* buffer, std::size_t limit) override;
   bool tell(std::uint32_t* position) override;
+  /// Seeking back inside the block costs no read; anywhere else drops the
+  /// block. A position past the end of the file is allowed and reads nothing.
   bool seek(std::uint32_t position) override;
 
  private:
   explicit FileLineSource(int descriptor);
-  /// Keeps the unread bytes, reads more behind them; false when none came.
-  bool refill();
+  /// Moves the unread bytes to the front and reads behind them until at
+  /// least `wanted` are buffered, the file ends or a read fails.
+  void fill(std::size_t wanted);
 
-  static constexpr std::size_t blockSize = 256 * 1024;
+  static constexpr std::size_t blockCapacity = 256 * 1024;
   int descriptor_;
-  std::vector<char> block_;
+  std::unique_ptr<char[]> block_;
   std::uint64_t blockOffset_ = 0;  // file offset of block_[0]
   std::size_t filled_ = 0;         // bytes valid in block_
-  std::size_t next_ = 0;           // next unread byte in block_
-  bool atEnd_ = false;             // end of file, a read error or a 0x1A byte was met
+  std::size_t next_ = 0;           // next unread byte
+  // block_[searchedFrom_, stop_) holds no 0x1A; stop_ is either filled_ or
+  // the index of a 0x1A. Always searchedFrom_ <= next_ <= stop_ <= filled_,
+  // so each byte is searched for 0x1A once per pass, not once per line.
+  std::size_t searchedFrom_ = 0;
+  std::size_t stop_ = 0;
+  bool fileEnded_ = false;  // nothing can be read behind filled_
 };
 
 }  // namespace zentry

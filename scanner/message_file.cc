@@ -1,16 +1,46 @@
-// Placeholder until the scanner lands.
 #include "scanner/message_file.h"
 
-namespace zentry {
+#include <memory>
 
-void scanMessageFile(Workspace& workspace, const String& messageFileName, Console& console, AttachmentNames&) {
-  if (!workspace.openText(messageFileName.cStr())) {
+#include "scanner/mime_walker.h"
+
+namespace zentry {
+namespace {
+
+// Counts a frame for as long as it runs.
+class ActiveFrame {
+ public:
+  explicit ActiveFrame(int& count) : count_(count) { ++count_; }
+  ~ActiveFrame() { --count_; }
+  ActiveFrame(const ActiveFrame&) = delete;
+  ActiveFrame& operator=(const ActiveFrame&) = delete;
+
+ private:
+  int& count_;
+};
+
+}  // namespace
+
+void scanMessageFile(Workspace& workspace, const String& messageFileName, Console& console,
+                     AttachmentNames& names) {
+  const std::unique_ptr<LineSource> file = workspace.openText(messageFileName.cStr());
+  if (!file) {
     console.print("File \"%.300s\" can't be opened\n", messageFileName.cStr());
+    return;
   }
+  // The context holds the line buffer: on the heap, not on the stack.
+  const auto context = std::make_unique<ScanContext>(*file, console, names);
+  scanMessage(*context, messageStartOffset, wholeFileEndOffset);
 }
 
-void scanMessage(ScanContext&, std::uint32_t, std::uint32_t) {}
-
-void recordAttachmentName(ScanContext& context, String& name) { context.attachmentNames.pushBack(name); }
+void scanMessage(ScanContext& context, std::uint32_t startOffset, std::uint32_t endOffset) {
+  const ActiveFrame frame(context.activeMessageFrames);
+  BoundaryStack boundaries;
+  std::int32_t partCounter = 0;
+  context.console.trace("ProcessFile2 %lu - %lu\n", static_cast<unsigned long>(startOffset),
+                        static_cast<unsigned long>(endOffset));
+  context.file.seek(startOffset);
+  scanPart(context, boundaries, partCounter, endOffset);
+}
 
 }  // namespace zentry

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/rule.h"
+#include "core/string.h"
 #include "platform/console.h"
 #include "platform/line_source.h"
 #include "scanner/uuencode_memo.h"
@@ -14,9 +15,11 @@ namespace zentry {
 constexpr std::size_t lineLimit = 10000;
 
 /// State shared by every level of one run's scan: the open message file and
-/// its single position, the trace, the collected names, and the one line
-/// buffer that serves every level (each level reads a fresh line into it
-/// before it looks at it again, so no level needs its own).
+/// its single position, the trace, the collected names, and the line state
+/// that serves every level. Each level reads a fresh line into lineBuffer and
+/// currentLine before it looks at them again, and a header block is gathered
+/// completely before anything recurses, so one copy of each is enough however
+/// deep the walk goes. Too large for a small stack: callers allocate it.
 struct ScanContext {
   ScanContext(LineSource& messageFile, Console& traceConsole, AttachmentNames& names)
       : file(messageFile), console(traceConsole), attachmentNames(names) {}
@@ -25,6 +28,8 @@ struct ScanContext {
   Console& console;
   AttachmentNames& attachmentNames;
   char lineBuffer[lineLimit] = {};
+  String currentLine;           ///< the line just read, without its final LF
+  String headerField;           ///< the header field being gathered, continuation lines included
   int activePartCalls = 0;      ///< scanPart calls now running, over the whole run
   int activeMessageFrames = 0;  ///< scanMessage frames now running, the whole-file scan included
   UuencodeMemo uuencodeMemo;

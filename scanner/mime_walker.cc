@@ -1,0 +1,189 @@
+#include "scanner/mime_walker.h"
+
+#include <cstring>
+
+#include "scanner/encoded_word.h"
+#include "scanner/header_fields.h"
+#include "scanner/message_file.h"
+#include "scanner/uuencode.h"
+
+namespace zentry {
+namespace {
+
+enum class EncodingClass { Base64, QuotedPrintable, Other };
+
+// Counts a running call for as long as it runs, whichever way it returns.
+class ActiveCount {
+ public:
+  explicit ActiveCount(int& count) : count_(count) { ++count_; }
+  ~ActiveCount() { --count_; }
+  ActiveCount(const ActiveCount&) = delete;
+  ActiveCount& operator=(const ActiveCount&) = delete;
+
+ private:
+  int& count_;
+};
+
+// Reads the next line into the shared buffer. Returns how many characters it
+// delivered, or 0 at the end of the file and for a line that does not end
+// below endOffset, which ends the caller's loop just the same. *position
+// receives the position after the line.
+std::size_t readUsableLine(ScanContext& context, std::uint32_t endOffset, std::uint32_t* position) {
+  const std::size_t delivered = context.file.readLine(context.lineBuffer, lineLimit);
+  if (delivered == 0) return 0;
+  *position = positionOf(context.file);
+  return *position < endOffset ? delivered : 0;
+}
+
+// currentLine becomes the line up to its first 0 byte, less one final LF.
+void takeLine(ScanContext& context) {
+  String& line = context.currentLine;
+  line.assign(context.lineBuffer);
+  if (line.length() > 0 && line.charAt(line.length() - 1) == '\n') line.truncate(line.length() - 1);
+}
+
+// Whether the buffered line, taken as takeLine() would take it, equals `text`
+// exactly; decided without copying the line, since most body lines are only
+// ever tested against the delimiters. A 0 byte ends the line as it ends
+// currentLine, so "--A\0rest" still equals "--A".
+bool lineEquals(const char* buffer, std::size_t delivered, const String& text) {
+  const std::uint32_t size = text.length();
+  if (delivered < size) return false;
+  // buffer[size] is at most the terminator, as delivered >= size.
+  const char after = buffer[size];
+  if (after != '\0' && after != '\n') return false;
+  return std::memcmp(buffer, text.cStr(), size) == 0;
+}
+
+String delimiterOf(const BoundaryStack& boundaries) {
+  String delimiter("--");
+  appendGrowing(delimiter, boundaries.back());
+  return delimiter;
+}
+
+EncodingClass encodingClassOf(const String& transferEncoding) {
+  if (transferEncoding.compareNoCase("base64") == 0) return EncodingClass::Base64;
+  if (transferEncoding.compareNoCase("Quoted-Printable") == 0) return EncodingClass::QuotedPrintable;
+  return EncodingClass::Other;
+}
+
+// Gathers header fields up to the empty line and interprets each one as the
+// next one starts. A block cut short by the end of the file or of the range
+// drops its last field uninterpreted.
+void readHeaderBlock(ScanContext& context, std::uint32_t endOffset, PartHeader& header,
+                     BoundaryStack& boundaries) {
+  String& field = context.headerField;
+  field.truncate(0);
+  std::uint32_t position = 0;
+  while (readUsableLine(context, endOffset, &position) != 0) {
+    takeLine(context);
+    const String& line = context.currentLine;
+    const char first = line.charAt(0);
+    if (first == '\t' || first == ' ') {
+      appendGrowing(field, line);
+      continue;
+    }
+    interpretHeaderField(field, header, boundaries);
+    field.assign(line);
+    if (line.length() == 0) break;
+  }
+}
+
+// The multipart walk. It returns only at the end of the file or the range:
+// after its own close-delimiter it pops its boundary and goes on with the
+// enclosing one, so nesting is flattened into one run of lines.
+bool walkMultipart(ScanContext& context, BoundaryStack& boundaries, std::int32_t& partCounter,
+                   std::uint32_t endOffset) {
+  context.console.trace("Into multipart\n");
+  if (boundaries.empty()) return false;
+  String delimiter = delimiterOf(boundaries);
+  std::uint32_t position = 0;
+  while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
+    if (!lineEquals(context.lineBuffer, delivered, delimiter)) continue;
+    do {
+      ++partCounter;
+    } while (scanPart(context, boundaries, partCounter, endOffset));
+    if (boundaries.count() > 1) {
+      boundaries.popBack();
+      delimiter = delimiterOf(boundaries);
+    }
+  }
+  return false;
+}
+
+// A leaf that ended at a delimiter line. An embedded message is scanned again
+// as a message of its own, up to but not including that line, unless the
+// frames are already maxMessageDepth deep.
+bool endLeafAtDelimiter(ScanContext& context, PartHeader& header, std::uint32_t bodyStart,
+                        std::uint32_t endPosition, bool atDelimiter) {
+  context.console.trace(" %lu - %lu\n", static_cast<unsigned long>(bodyStart),
+                        static_cast<unsigned long>(endPosition));
+  if (header.contentType.compareNoCase("message/rfc822") == 0 &&
+      context.activeMessageFrames < maxMessageDepth) {
+    scanMessage(context, bodyStart, endPosition);
+    context.file.seek(endPosition);
+  }
+  recordAttachmentName(context, header.partName);
+  return atDelimiter;
+}
+
+bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& partCounter,
+              std::uint32_t endOffset, PartHeader& header) {
+  const EncodingClass encoding = encodingClassOf(header.transferEncoding);
+  if (header.partName.length() == 0) {
+    header.partName.assign(formatFieldsOf("File%d.tmp", static_cast<int>(partCounter)).c_str());
+  }
+  String delimiter;
+  String closeDelimiter;
+  if (!boundaries.empty()) {
+    delimiter = delimiterOf(boundaries);
+    closeDelimiter = delimiter;
+    closeDelimiter.append("--");
+  }
+  const bool searchUuencode =
+      encoding == EncodingClass::Other && (header.contentType.compareNoCase("text/plain") == 0 ||
+                                           header.transferEncoding.compareNoCase("x-uuencode") == 0);
+  const std::uint32_t bodyStart = positionOf(context.file);
+  std::uint32_t position = 0;
+  while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
+    if (delimiter.length() > 0) {
+      if (lineEquals(context.lineBuffer, delivered, delimiter)) {
+        return endLeafAtDelimiter(context, header, bodyStart, position, true);
+      }
+      if (lineEquals(context.lineBuffer, delivered, closeDelimiter)) {
+        return endLeafAtDelimiter(context, header, bodyStart, position, false);
+      }
+    }
+    if (searchUuencode) {
+      takeLine(context);
+      scanUuencodeBlock(context, context.currentLine, endOffset, partCounter, delimiter, closeDelimiter);
+    }
+  }
+  recordAttachmentName(context, header.partName);
+  return false;
+}
+
+}  // namespace
+
+bool scanPart(ScanContext& context, BoundaryStack& boundaries, std::int32_t& partCounter,
+              std::uint32_t endOffset) {
+  const ActiveCount active(context.activePartCalls);
+  context.console.trace("Process MIME Part %d\n", static_cast<int>(partCounter));
+  PartHeader header;
+  readHeaderBlock(context, endOffset, header, boundaries);
+  context.console.trace("%.100s\n", header.contentType.cStr());
+  // Past maxPartDepth a multipart is walked as a leaf: the recursion, and so
+  // the stack, stays bounded whatever the message nests.
+  if (header.contentType.compareNoCasePrefix("Multipart/", 10) == 0 &&
+      context.activePartCalls < maxPartDepth) {
+    return walkMultipart(context, boundaries, partCounter, endOffset);
+  }
+  return walkLeaf(context, boundaries, partCounter, endOffset, header);
+}
+
+void recordAttachmentName(ScanContext& context, String& name) {
+  decodeEncodedWord(name);
+  context.attachmentNames.pushBack(name);
+}
+
+}  // namespace zentry
