@@ -1,0 +1,52 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zentry::host {
+
+struct FilterRequest {
+  std::string program;                 ///< path of the zentry binary
+  std::string directory;               ///< working directory holding routing.dat and zentry.dat
+  std::vector<std::string> arguments;  ///< after argument 0: mailbox, then switches
+  std::optional<std::string> subject;  ///< none: the variable is not set at all
+};
+
+struct FilterResult {
+  enum class Status { exited, killed, notStarted };
+  Status status = Status::notStarted;
+  int exitCode = -1;   ///< when exited
+  int signal = 0;      ///< when killed
+  std::string output;  ///< standard output, byte for byte
+  std::string error;   ///< when not started: why
+};
+
+/// The environment the filter gets: ours without any variable whose name is
+/// "subject" in some letter case (the filter looks its variable up without
+/// regard to case, so a stray SUBJECT would stand in for a missing Subject
+/// field), plus subject=<value> when there is a value.
+std::vector<std::string> filterEnvironment(const std::vector<std::string>& inherited,
+                                           const std::optional<std::string>& subject);
+
+/// Runs the filter in request.directory with standard input from /dev/null and
+/// collects its standard output. `slot` (0 to maxSlots - 1) names the running
+/// child for the signal handlers; each concurrent caller needs its own.
+FilterResult runFilter(const FilterRequest& request, int slot);
+
+constexpr int maxSlots = 256;
+
+/// Installs handlers for SIGINT, SIGTERM and SIGHUP that pass the signal on
+/// to the running filters and remember it, so callers can clean up and then
+/// call reraiseIfInterrupted. SIGPIPE is ignored: a closed output is an error
+/// we report, not a reason to die with directories left behind.
+void installSignalHandlers();
+/// True once one of those signals has arrived.
+bool interrupted();
+/// Dies by the remembered signal, if any, with its default action.
+void reraiseIfInterrupted();
+
+/// The zentry binary next to this program.
+std::string defaultFilterPath();
+
+}  // namespace zentry::host
