@@ -16,39 +16,48 @@ using zentry::String;
 using zentry::fuzz::require;
 using zentry::fuzz::visible;
 
+// The input as a failure message shows it, built only on a failure.
+struct Shown {
+  const String& input;
+  std::string operator()() const { return visible(input.cStr()); }
+};
+
 void checkEncodedWord(const String& input) {
+  const Shown shown{input};
   String word(input);
   zentry::decodeEncodedWord(word);
-  require(word.length() <= input.length(), "encoded word decodes no longer", visible(input.cStr()));
+  require(word.length() <= input.length(), "encoded word decodes no longer", shown);
 }
 
 void checkQuotedPrintable(const String& input) {
+  const Shown shown{input};
   String plain(input);
   zentry::decodeQuotedPrintable(plain, false);
-  require(plain.length() <= input.length(), "quoted-printable decodes no longer", visible(input.cStr()));
+  require(plain.length() <= input.length(), "quoted-printable decodes no longer", shown);
   // The line break is the only thing the flag may add.
   String withBreak(input);
   zentry::decodeQuotedPrintable(withBreak, true);
   require(withBreak.length() == plain.length() || withBreak.length() == plain.length() + 2,
-          "the line break adds CR LF or nothing", visible(input.cStr()));
+          "the line break adds CR LF or nothing", shown);
   require(std::string(withBreak.cStr()).compare(0, plain.length(), plain.cStr()) == 0,
-          "the line break only appends", visible(input.cStr()));
+          "the line break only appends", shown);
 }
 
 void checkBase64(const String& input, int limit) {
+  const Shown shown{input};
   std::unique_ptr<unsigned char[]> output(new unsigned char[static_cast<std::size_t>(limit)]);
   const int written = input.decodeBase64(output.get(), limit);
-  require(written >= 0 && written <= limit, "base64 keeps to its limit", visible(input.cStr()));
+  require(written >= 0 && written <= limit, "base64 keeps to its limit", shown);
   // Six bits a character: 4 characters give at most 3 bytes.
   require(static_cast<std::uint64_t>(written) * 4 <= static_cast<std::uint64_t>(input.length()) * 3,
-          "base64 decodes no longer", visible(input.cStr()));
+          "base64 decodes no longer", shown);
   // A smaller limit cuts the same bytes short.
   const int smaller = written / 2;
   std::unique_ptr<unsigned char[]> prefix(new unsigned char[static_cast<std::size_t>(smaller)]);
   require(input.decodeBase64(prefix.get(), smaller) == smaller &&
               std::string(prefix.get(), prefix.get() + smaller) ==
                   std::string(output.get(), output.get() + smaller),
-          "a smaller limit gives a prefix", visible(input.cStr()));
+          "a smaller limit gives a prefix", shown);
 }
 
 void checkUuLine(const String& input) {

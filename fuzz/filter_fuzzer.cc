@@ -118,9 +118,9 @@ std::string verdictSubject(const Case& input) {
 
 // Checks the plain run and returns its verdict lines (empty when none hit).
 std::string checkPlainRun(const Case& input, const Run& run) {
-  const std::string detail = visible(run.output);
+  const auto detail = [&] { return visible(run.output); };
   require(completeLines(run.output), "output is complete CR LF lines", detail);
-  require(run.log.empty(), "no log without debug", visible(run.log));
+  require(run.log.empty(), "no log without debug", [&] { return visible(run.log); });
   std::vector<std::string> lines = splitLines(run.output);
   require(lines.size() >= 2 && lines[0] == bannerLine, "two banner lines", detail);
   std::size_t next = 2;
@@ -147,7 +147,7 @@ std::string checkPlainRun(const Case& input, const Run& run) {
 // With the trace on, standard output is the banner, the open failure if any,
 // and the log's text with the verdict put in before its last line.
 void checkTracedRun(const Case& input, const Run& run, const std::string& verdict, int plainExitCode) {
-  const std::string detail = visible(run.output) + "\n--- log\n" + visible(run.log);
+  const auto detail = [&] { return visible(run.output) + "\n--- log\n" + visible(run.log); };
   require(completeLines(run.log), "log is complete CR LF lines", detail);
   require(run.exitCode == plainExitCode, "the trace does not change the exit code", detail);
   const std::size_t bannerEnd = run.output.find('\n', std::string(bannerLine).size());
@@ -178,6 +178,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Run again = runOnce(input, true);
   require(again.output == traced.output && again.log == traced.log && again.exitCode == traced.exitCode,
           "a repeated run gives the same bytes",
-          visible(traced.output) + "\n--- again\n" + visible(again.output));
+          [&] { return visible(traced.output) + "\n--- again\n" + visible(again.output); });
   return 0;
 }

@@ -14,10 +14,18 @@ inline void require(bool holds, const char* promise, const std::string& detail =
   std::abort();
 }
 
+/// As above, with the detail built only when the promise is broken: some
+/// details are as long as the input.
+template <typename Detail>
+void require(bool holds, const char* promise, const Detail& detail) {
+  if (!holds) require(false, promise, std::string(detail()));
+}
+
 /// Bytes shown with their control characters escaped, for failure messages.
 inline std::string visible(const std::string& bytes) {
   std::string out;
-  for (const unsigned char byte : bytes) {
+  for (const char raw : bytes) {
+    const auto byte = static_cast<unsigned char>(raw);
     if (byte >= 0x20 && byte < 0x7f && byte != '\\') {
       out.push_back(static_cast<char>(byte));
     } else {

@@ -26,13 +26,13 @@ std::vector<std::string> load(const std::string& file) {
   zentry::loadRules(workspace, rules);
   const std::uint32_t firstCount = rules.count();
   zentry::loadRules(workspace, rules);
-  require(rules.count() == firstCount, "loading again replaces the rules", visible(file));
+  require(rules.count() == firstCount, "loading again replaces the rules", [&] { return visible(file); });
   std::vector<std::string> fields;
   for (const zentry::Rule& rule : rules) {
     for (const zentry::String* field : {&rule.label, &rule.subjectMask, &rule.fileMask}) {
       const std::string text(field->cStr(), field->length());
       require(field->length() <= longestField && text.find('\n') == std::string::npos,
-              "a field is at most one read and holds no LF", visible(text));
+              "a field is at most one read and holds no LF", [&] { return visible(text); });
       fields.push_back(text);
     }
   }
@@ -56,6 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (byte == '\n') crlf.push_back('\r');
     crlf.push_back(byte);
   }
-  require(load(lfOnly) == load(crlf), "CR LF line ends give the same rules", visible(lfOnly));
+  require(load(lfOnly) == load(crlf), "CR LF line ends give the same rules", [&] { return visible(lfOnly); });
   return 0;
 }
