@@ -1,0 +1,127 @@
+#include "platform/file_line_source.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/memory_line_source.h"
+#include "support/e2e.h"
+
+namespace zentry {
+namespace {
+
+// The reader's block size: content placed around it makes a CR, an LF or a
+// 0x1A fall exactly on a refill.
+constexpr std::size_t block = 256 * 1024;
+
+// Every line with the position after it, "line@pos" joined by "|".
+std::string readAll(LineSource& source, std::size_t limit) {
+  std::string out;
+  std::vector<char> buffer(limit);
+  while (std::size_t n = source.readLine(buffer.data(), limit)) {
+    EXPECT_EQ('\0', buffer[n]);
+    std::uint32_t position = 0;
+    out +=
+        std::string(buffer.data(), n) + "@" + (source.tell(&position) ? std::to_string(position) : "-") + "|";
+  }
+  return out;
+}
+
+struct ReadCase {
+  const char* what;
+  std::string bytes;
+  std::size_t limit;
+};
+
+std::string padded(std::size_t size, const std::string& tail) { return std::string(size, 'p') + tail; }
+
+const ReadCase readCases[] = {
+    {"empty", "", 10000},
+    {"one byte", "x", 10000},
+    {"CR LF, lone CR, LF", "a\r\nb\rc\nd\r\r\ne\r", 10000},
+    {"no final LF", "abc\ndef", 10000},
+    {"0x1A ends the content", "ab\ncd\x1a\nef\n", 10000},
+    {"CR before 0x1A is lone", "ab\r\x1a\n", 10000},
+    {"NUL bytes are characters", std::string("a\0b\n\0\n", 6), 10000},
+    {"lines around the limit", "123\n1234\n12345\n123\r\n1234\r\n12345\r\n", 5},
+    {"CR LF straddling the limit", "abc\r\nabcd\r\n", 4},
+    {"limit 2", "ab\r\nc\n\r\r\n", 2},
+    {"LF at a refill", padded(block - 1, "\nnext\n"), 10000},
+    {"CR LF across a refill", padded(block - 1, "\r\nnext\n"), 10000},
+    {"lone CR at a refill", padded(block - 1, "\rnext\n"), 10000},
+    {"0x1A at a refill",
+     padded(block,
+            "\x1a"
+            "after\n"),
+     10000},
+    {"long lines across refills", padded(3 * block + 17, "\r\n") + padded(20000, "\n"), 10000},
+    {"lines of 9998 to 10000", padded(9998, "\n") + padded(9999, "\n") + padded(10000, "\r\n"), 10000},
+};
+
+TEST(FileLineSource, ReadsLikeTheMemoryReader) {
+  test::TempDir dir;
+  for (const ReadCase& c : readCases) {
+    dir.write("f", c.bytes);
+    auto file = FileLineSource::open((dir.path() + "/f").c_str());
+    ASSERT_NE(nullptr, file);
+    MemoryLineSource memory(c.bytes);
+    EXPECT_EQ(readAll(memory, c.limit), readAll(*file, c.limit)) << c.what;
+  }
+}
+
+// Seeking back to any position a pass returned reads the same lines again,
+// whether it lies in the current block, before it, or behind a 0x1A.
+TEST(FileLineSource, SeeksBackToEarlierPositions) {
+  const std::string bytes =
+      "ab\r\n\x1a"
+      "cd\n" +
+      padded(block + 5, "\nx\r\ny\n") +
+      "\x1a"
+      "tail\n";
+  test::TempDir dir;
+  dir.write("f", bytes);
+  auto file = FileLineSource::open((dir.path() + "/f").c_str());
+  ASSERT_NE(nullptr, file);
+  MemoryLineSource memory(bytes);
+  const std::uint32_t targets[] = {0, 5,
+                                   4, static_cast<std::uint32_t>(block + 6),
+                                   2, 9,
+                                   0, static_cast<std::uint32_t>(bytes.size() - 5),
+                                   7, static_cast<std::uint32_t>(bytes.size() + 100)};
+  for (const std::uint32_t target : targets) {
+    ASSERT_TRUE(file->seek(target));
+    ASSERT_TRUE(memory.seek(target));
+    EXPECT_EQ(readAll(memory, 10000), readAll(*file, 10000)) << target;
+  }
+}
+
+TEST(FileLineSource, OpenFailsForMissingFilesAndDirectories) {
+  test::TempDir dir;
+  EXPECT_EQ(nullptr, FileLineSource::open((dir.path() + "/missing").c_str()));
+  EXPECT_EQ(nullptr, FileLineSource::open(dir.path().c_str()));
+}
+
+// A sparse file reaching past 4 GiB: the position after a line that ends at
+// or beyond 0xFFFFFFFF is a failed query, never a small wrapped number.
+TEST(FileLineSource, PositionsAtTheFourGigabyteEdge) {
+  test::TempDir dir;
+  const std::string path = dir.path() + "/big";
+  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(descriptor, 0);
+  const std::string text = "a\nbc\nd\nrest\n";
+  const off_t start = static_cast<off_t>(0xFFFFFFFFull - 7);
+  const bool written =
+      ::pwrite(descriptor, text.data(), text.size(), start) == static_cast<ssize_t>(text.size());
+  ::close(descriptor);
+  if (!written) GTEST_SKIP() << "no sparse file of 4 GiB here";
+  auto file = FileLineSource::open(path.c_str());
+  ASSERT_NE(nullptr, file);
+  ASSERT_TRUE(file->seek(static_cast<std::uint32_t>(start)));
+  EXPECT_EQ("a\n@4294967290|bc\n@4294967293|d\n@-|rest\n@-|", readAll(*file, 10000));
+}
+
+}  // namespace
+}  // namespace zentry
