@@ -133,6 +133,7 @@ class Runner(unittest.TestCase):
             ([], ["perl", "-e", '$x = "a" x (64 << 20)'], "peak_rss_kb", lambda kb: kb >= 64 * 1024),
             ([], ["true"], "peak_rss_kb", lambda kb: 0 < kb < 4 * 1024),
             ([], ["sh", "-c", "exit 0"], "median_us", lambda us: 0 < us < 1e6),
+            ([], ["perl", "-e", "1 for 1 .. 2e6"], "median_cpu_us", lambda us: us >= 10000),
         ]
         for options, command, field, expected in cases:
             with self.subTest(options=options, command=command):
