@@ -65,7 +65,7 @@ std::string formatExplanation(const FilterTrace& trace, const std::vector<std::s
   for (std::size_t i = 0; i < trace.names.size(); ++i) {
     std::string line = "  " + std::to_string(i + 1) + ". " + trace.names[i];
     if (i < origins.size() && !origins[i].empty()) {
-      line += std::string(width - trace.names[i].size() + 2, ' ') + "from " + origins[i];
+      line += std::string(width - trace.names[i].size() + 2, ' ') + origins[i];
     }
     text += line + "\n";
   }

@@ -10,6 +10,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// An envelope line carries a time of day ("From sender Mon Jan  1 10:00:00
+// 2024"); a body line that merely starts with "From " after an empty line
+// (left unquoted by a careless writer) usually does not.
+bool isEnvelopeLine(const std::string& bytes, std::size_t start, std::size_t end) {
+  if (bytes.compare(start, 5, "From ") != 0) return false;
+  auto digit = [&](std::size_t i) { return bytes[i] >= '0' && bytes[i] <= '9'; };
+  for (std::size_t i = start + 5; i + 5 <= end; ++i) {
+    if (digit(i) && digit(i + 1) && bytes[i + 2] == ':' && digit(i + 3) && digit(i + 4)) return true;
+  }
+  return false;
+}
+
 bool isEmptyLine(const std::string& bytes, std::size_t start, std::size_t end) {
   return end == start || (end == start + 1 && bytes[start] == '\r');
 }
@@ -87,7 +99,8 @@ bool splitMbox(const std::string& bytes, std::vector<MailboxEntry>* messages) {
   for (std::size_t start = 0; start < bytes.size();) {
     std::size_t end = bytes.find('\n', start);
     if (end == std::string::npos) end = bytes.size();
-    if (previousEmpty && bytes.compare(start, 5, "From ") == 0) starts.push_back(start);
+    if (previousEmpty && (starts.empty() ? start == 0 : isEnvelopeLine(bytes, start, end)))
+      starts.push_back(start);
     previousEmpty = isEmptyLine(bytes, start, end);
     start = end + 1;
   }
@@ -95,9 +108,10 @@ bool splitMbox(const std::string& bytes, std::vector<MailboxEntry>* messages) {
     const std::size_t headerStart = std::min(bytes.find('\n', starts[i]), bytes.size() - 1) + 1;
     std::size_t end = i + 1 < starts.size() ? starts[i + 1] : bytes.size();
     // Drop the separating empty line: "...\n\n" keeps one LF, "\r\n\r\n" one CR LF.
-    if (end >= headerStart + 2 && bytes.compare(end - 2, 2, "\n\n") == 0) {
+    // The envelope line's own LF may be the first of the two.
+    if (end >= headerStart + 1 && bytes.compare(end - 2, 2, "\n\n") == 0) {
       end -= 1;
-    } else if (end >= headerStart + 4 && bytes.compare(end - 4, 4, "\r\n\r\n") == 0) {
+    } else if (end >= headerStart + 2 && bytes.compare(end - 4, 4, "\r\n\r\n") == 0) {
       end -= 2;
     }
     std::string message = end > headerStart ? bytes.substr(headerStart, end - headerStart) : std::string();

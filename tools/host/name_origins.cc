@@ -111,7 +111,7 @@ std::vector<Slot> recordingOrder(const std::vector<Entity>& entities) {
     while (!frames.empty() && entity.end && *entity.end >= frames.back().limit) closeFrame();
     if (entity.embeddedLimit) {
       frames.push_back({*entity.embeddedLimit, i});
-      contexts.push_back(contexts.back() + "message in part " + std::to_string(entity.number) + ": ");
+      contexts.push_back(contexts.back() + "message in part " + std::to_string(entity.number) + ", ");
       continue;
     }
     slots.push_back({i, contexts.back()});
@@ -135,7 +135,7 @@ std::vector<std::string> inferNameOrigins(const std::vector<std::string>& scanne
     // A uuencoded name comes before the entity's own, which must still follow.
     while (next + 1 < names.size() && (isGeneratedUuName(names[next]) || uuNames[names[next]] > 0)) {
       if (uuNames[names[next]] > 0) --uuNames[names[next]];
-      origins[next++] = "uuencoded in " + describe(entity, slot.context);
+      origins[next++] = "uuencoded file in " + describe(entity, slot.context);
     }
     if (next == names.size()) break;
     origins[next] = describe(entity, slot.context);

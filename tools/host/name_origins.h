@@ -8,7 +8,7 @@ namespace zentry::host {
 /// Where each attachment name came from, in the order of `names`, inferred
 /// from the scanner's trace lines and the message text: "part 2
 /// (application/octet-stream)", "part 1 (text/plain), no name given",
-/// "uuencoded in part 1 (text/plain)", with "message in part 3: " before the
+/// "uuencoded file in part 1 (text/plain)", with "message in part 3, " before the
 /// parts of an embedded message. An empty text where the trace does not tell.
 ///
 /// The inference follows the scanner's walk: every non-multipart entity
