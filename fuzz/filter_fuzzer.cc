@@ -12,11 +12,14 @@
 #include "filter/driver.h"
 #include "fuzz_check.h"
 #include "support/memory_workspace.h"
+#include "support/output_check.h"
 
 namespace {
 
 using zentry::fuzz::require;
 using zentry::fuzz::visible;
+using zentry::test::hasCompleteLines;
+using zentry::test::splitLines;
 
 constexpr const char* bannerLine = "Zentry V1.3 - Attachment Worm/virus protector for Movra\r\n";
 constexpr const char* mailbox = "quarantine";
@@ -76,26 +79,6 @@ Run runOnce(const Case& input, bool debug) {
   return run;
 }
 
-// Every LF has a CR before it, every CR an LF after it, and the text ends
-// with a line end (or is empty).
-bool completeLines(const std::string& text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) return false;
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
-  }
-  return text.empty() || text.back() == '\n';
-}
-
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', start)) {
-    lines.push_back(text.substr(start, lf + 1 - start));
-    start = lf + 1;
-  }
-  return lines;
-}
-
 std::size_t lastLineStart(const std::string& text) {
   if (text.size() < 2) return 0;
   const std::size_t lf = text.rfind('\n', text.size() - 2);
@@ -119,7 +102,7 @@ std::string verdictSubject(const Case& input) {
 // Checks the plain run and returns its verdict lines (empty when none hit).
 std::string checkPlainRun(const Case& input, const Run& run) {
   const auto detail = [&] { return visible(run.output); };
-  require(completeLines(run.output), "output is complete CR LF lines", detail);
+  require(hasCompleteLines(run.output), "output is complete CR LF lines", detail);
   require(run.log.empty(), "no log without debug", [&] { return visible(run.log); });
   std::vector<std::string> lines = splitLines(run.output);
   require(lines.size() >= 2 && lines[0] == bannerLine, "two banner lines", detail);
@@ -148,7 +131,7 @@ std::string checkPlainRun(const Case& input, const Run& run) {
 // and the log's text with the verdict put in before its last line.
 void checkTracedRun(const Case& input, const Run& run, const std::string& verdict, int plainExitCode) {
   const auto detail = [&] { return visible(run.output) + "\n--- log\n" + visible(run.log); };
-  require(completeLines(run.log), "log is complete CR LF lines", detail);
+  require(hasCompleteLines(run.log), "log is complete CR LF lines", detail);
   require(run.exitCode == plainExitCode, "the trace does not change the exit code", detail);
   const std::size_t bannerEnd = run.output.find('\n', std::string(bannerLine).size());
   require(startsWith(run.output, bannerLine) && bannerEnd != std::string::npos,
