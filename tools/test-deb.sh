@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds the .deb from a configured build tree, installs it into a throwaway
+# root with dpkg, and runs the installed programs on the sample mail.
+# Usage: tools/test-deb.sh BUILD_DIR
+set -euo pipefail
+
+build=$(cd "${1:?usage: tools/test-deb.sh BUILD_DIR}" && pwd)
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/zentry-deb.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+fail() { echo "test-deb: $*" >&2; exit 1; }
+
+cmake --build "$build" --target zentry zentry-host -- -j2 >"$work/build.log" 2>&1 ||
+  { tail -20 "$work/build.log" >&2; fail "the build failed"; }
+(cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1) ||
+  { cat "$work/cpack.log" >&2; fail "cpack failed"; }
+deb=$(ls "$work"/out/*.deb)
+echo "test-deb: built $(basename "$deb")"
+
+contents=$(dpkg-deb --contents "$deb")
+for path in ./usr/bin/zentry ./usr/bin/zentry-host ./usr/share/man/man1/zentry.1 \
+            ./usr/share/man/man1/zentry-host.1 ./usr/share/man/man5/zentry.dat.5 \
+            ./usr/share/doc/zentry/examples/zentry.dat ./usr/share/doc/zentry/rules.md \
+            ./usr/share/doc/zentry/deploy.md; do
+  grep -q " $path\$" <<<"$contents" || fail "$path is not in the package"
+done
+[ "$(dpkg-deb --field "$deb" Package)" = zentry ] || fail "wrong package name"
+depends=$(dpkg-deb --field "$deb" Depends)
+grep -q libc6 <<<"$depends" || fail "Depends lacks libc6: $depends"
+
+# A root of our own with an empty dpkg database: dpkg unpacks and registers
+# the package there as on a fresh machine, without touching this one. The
+# libraries it depends on come from the host, hence --force-depends.
+root=$work/root
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
+dpkg --root="$root" --force-not-root --force-depends --force-script-chrootless --log=/dev/null \
+  --instdir="$root" --admindir="$root/var/lib/dpkg" -i "$deb" >/dev/null 2>"$work/dpkg.err" ||
+  fail "dpkg -i failed: $(cat "$work/dpkg.err")"
+dpkg --admindir="$root/var/lib/dpkg" --status zentry | grep -q '^Status: install ok installed' ||
+  fail "dpkg does not list zentry as installed"
+
+bin=$root/usr/bin
+examples=$root/usr/share/doc/zentry/examples
+"$bin/zentry" | head -1 | grep -q '^Zentry V1.3' || fail "installed zentry does not run"
+
+# zentry-host finds the installed zentry next to itself.
+set +e
+verdict=$("$bin/zentry-host" --errorlevel "$source_dir/examples/mail/invoice.eml" "$examples/zentry.dat" infected)
+code=$?
+set -e
+[ "$code" = 1 ] || fail "expected exit code 1 on a hit, got $code"
+grep -q $'^Subject: Infected (Program information file) - Your invoice\r$' <<<"$verdict" ||
+  fail "unexpected verdict: $verdict"
+
+report=$("$bin/zentry-host" --replay --no-progress "$source_dir/examples/mail/sample.mbox" "$examples/zentry.dat" 2>/dev/null)
+grep -q '^5 messages: 4 hit, 1 clean, 0 failed, 0 skipped$' <<<"$report" || fail "unexpected report: $report"
+
+for page in man1/zentry.1 man1/zentry-host.1 man5/zentry.dat.5; do
+  [ -z "$(man -l "$root/usr/share/man/$page" 2>&1 >/dev/null)" ] || fail "man page $page has errors"
+done
+
+dpkg --root="$root" --force-not-root --force-script-chrootless --log=/dev/null --instdir="$root" \
+  --admindir="$root/var/lib/dpkg" --purge zentry >/dev/null
+[ ! -e "$bin/zentry-host" ] || fail "purge left zentry-host behind"
+echo "test-deb: installed, ran and removed cleanly"
