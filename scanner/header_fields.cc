@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/allocator.h"
 #include "platform/text_compare.h"
 
 namespace zentry {
@@ -148,16 +149,32 @@ void interpretHeaderField(const String& field, PartHeader& header, BoundaryStack
   }
 }
 
-void appendGrowing(String& text, const String& more) {
-  const std::uint64_t need = std::uint64_t{text.length()} + more.length() + 1;
-  if (need > UINT32_MAX) return;  // cannot happen below the 4 GiB position limit
-  if (text.capacity() < need) {
-    const std::uint64_t grown = std::uint64_t{text.capacity()} + text.capacity() / 2;
-    if (grown <= need || grown > UINT32_MAX || !text.reserve(static_cast<std::uint32_t>(grown))) {
-      text.reserve(static_cast<std::uint32_t>(need));
-    }
-  }
-  text.append(more);
+GatheredField::~GatheredField() { releaseBytes(bytes_); }
+
+void GatheredField::clear() {
+  size_ = 0;
+  if (bytes_ != nullptr) bytes_[0] = 0;
 }
+
+void GatheredField::append(const String& line) {
+  const std::uint64_t need = std::uint64_t{size_} + line.length() + 1;
+  if (need > UINT32_MAX) return;  // cannot happen below the 4 GiB position limit
+  if (need > capacity_) {
+    std::uint64_t grown = std::uint64_t{capacity_} + capacity_ / 2;
+    if (grown < need) grown = need + 128;
+    if (grown > UINT32_MAX) grown = need;
+    char* bigger = static_cast<char*>(allocateBytes(static_cast<std::size_t>(grown)));
+    if (bigger == nullptr) return;
+    if (bytes_ != nullptr) std::memcpy(bigger, bytes_, size_);
+    releaseBytes(bytes_);
+    bytes_ = bigger;
+    capacity_ = static_cast<std::uint32_t>(grown);
+  }
+  std::memcpy(bytes_ + size_, line.cStr(), line.length());
+  size_ += line.length();
+  bytes_[size_] = 0;
+}
+
+void GatheredField::copyTo(String& field) const { field.assign(bytes_ != nullptr ? bytes_ : ""); }
 
 }  // namespace zentry

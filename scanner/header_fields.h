@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "core/rule.h"
 #include "core/string.h"
 
@@ -21,8 +23,27 @@ struct PartHeader {
 /// The cost is linear in the field's length.
 void interpretHeaderField(const String& field, PartHeader& header, BoundaryStack& boundaries);
 
-/// Appends `more` to `text`, growing the buffer by half at a time so that
-/// gathering a field of many continuation lines stays linear.
-void appendGrowing(String& text, const String& more);
+/// A header field being gathered from its first line and its continuation
+/// lines. Appending costs only the bytes added and the buffer grows by half
+/// at a time, so a field of megabytes of continuation lines is gathered in
+/// linear time (String's append measures the whole text again each time).
+/// When memory runs out the field keeps what it had, as String does.
+class GatheredField {
+ public:
+  GatheredField() = default;
+  ~GatheredField();
+  GatheredField(const GatheredField&) = delete;
+  GatheredField& operator=(const GatheredField&) = delete;
+
+  void clear();
+  void append(const String& line);
+  /// The field as a String; lines hold no 0 byte, so nothing is lost.
+  void copyTo(String& field) const;
+
+ private:
+  char* bytes_ = nullptr;  // zero-terminated while not null
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ = 0;
+};
 
 }  // namespace zentry

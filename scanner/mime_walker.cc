@@ -57,7 +57,7 @@ bool lineEquals(const char* buffer, std::size_t delivered, const String& text) {
 
 String delimiterOf(const BoundaryStack& boundaries) {
   String delimiter("--");
-  appendGrowing(delimiter, boundaries.back());
+  delimiter.append(boundaries.back());
   return delimiter;
 }
 
@@ -72,19 +72,21 @@ EncodingClass encodingClassOf(const String& transferEncoding) {
 // drops its last field uninterpreted.
 void readHeaderBlock(ScanContext& context, std::uint32_t endOffset, PartHeader& header,
                      BoundaryStack& boundaries) {
-  String& field = context.headerField;
-  field.truncate(0);
+  GatheredField& field = context.gatheredField;
+  field.clear();
   std::uint32_t position = 0;
   while (readUsableLine(context, endOffset, &position) != 0) {
     takeLine(context);
     const String& line = context.currentLine;
     const char first = line.charAt(0);
     if (first == '\t' || first == ' ') {
-      appendGrowing(field, line);
+      field.append(line);
       continue;
     }
-    interpretHeaderField(field, header, boundaries);
-    field.assign(line);
+    field.copyTo(context.headerField);
+    interpretHeaderField(context.headerField, header, boundaries);
+    field.clear();
+    field.append(line);
     if (line.length() == 0) break;
   }
 }

@@ -7,6 +7,7 @@
 #include "core/string.h"
 #include "platform/console.h"
 #include "platform/line_source.h"
+#include "scanner/header_fields.h"
 #include "scanner/uuencode_memo.h"
 
 namespace zentry {
@@ -29,7 +30,8 @@ struct ScanContext {
   AttachmentNames& attachmentNames;
   char lineBuffer[lineLimit] = {};
   String currentLine;           ///< the line just read, without its final LF
-  String headerField;           ///< the header field being gathered, continuation lines included
+  GatheredField gatheredField;  ///< the header field being gathered, continuation lines included
+  String headerField;           ///< the gathered field, as it is interpreted
   int activePartCalls = 0;      ///< scanPart calls now running, over the whole run
   int activeMessageFrames = 0;  ///< scanMessage frames now running, the whole-file scan included
   UuencodeMemo uuencodeMemo;
