@@ -151,21 +151,24 @@ void formatName(String& name, char* buffer) {
 void scanUuencodeBlock(ScanContext& context, String& currentLine, std::uint32_t endOffset,
                        std::int32_t& partCounter, const String& delimiter, const String& closeDelimiter) {
   if (!opensBlock(currentLine)) return;
-  String name = currentLine.tail(nameIndex);
   const std::uint32_t resumeOffset = positionOf(context.file);
-  char* buffer = context.lineBuffer;
-  if (name.length() == 0) {
-    // Raised even when the block turns out unterminated.
-    partCounter = raised(partCounter);
-    std::snprintf(buffer, lineLimit, "File%d.DAT", static_cast<int>(partCounter));
-    name.assign(buffer);
-  }
-  formatName(name, buffer);
-
+  const bool nameless = currentLine.length() <= nameIndex;
+  // Raised even when the block turns out unterminated.
+  if (nameless) partCounter = raised(partCounter);
   UuencodeMemo& memo = context.uuencodeMemo;
   // Already known to end unterminated; the position still stands just after
-  // the "begin" line, where the walker goes on.
+  // the "begin" line, where the walker goes on, and the name is never needed.
   if (memoAnswers(memo, resumeOffset, endOffset, delimiter, closeDelimiter)) return;
+
+  char* buffer = context.lineBuffer;
+  String name;
+  if (nameless) {
+    std::snprintf(buffer, lineLimit, "File%d.DAT", static_cast<int>(partCounter));
+    name.assign(buffer);
+  } else {
+    name = currentLine.tail(nameIndex);
+  }
+  formatName(name, buffer);
 
   BlockReader reader(context, currentLine, endOffset, delimiter, closeDelimiter);
   std::uint32_t stopEnd = resumeOffset;
