@@ -32,9 +32,8 @@ const DecodeCase encodedWordCases[] = {
     {"=?x?Q?ab\ncd?=", "ab"},  // a line feed ends the encoded text
     {"=?x?B?YWJj\nZGVm?=", "abc"},
     {"=??Q?abc?=", "=??Q?abc?="},  // tokens: "Q", "abc", empty
-    {"=?c?Q?\?=", ""},
-    {"=?c?B?\?=", ""},
-    {"=?Q?a?=", "=?Q?a?="},  // 7 bytes
+    {"=?c?Q?\?=", ""},             // 8 bytes, empty encoded text
+    {"=?Q?a?=", "=?Q?a?="},        // 7 bytes
     {"=?cs?Q?ab  ?=", "ab"},
     {"=?cs?B?YW Jj?=", "abc"},
     {"=?cs?Q?A=00B?=", "A"},
@@ -43,13 +42,9 @@ const DecodeCase encodedWordCases[] = {
     {"=?cs?B?YQ?=", "a"},      // leftover bits dropped
     {"=?x??Q??abc?=", "abc"},  // delimiter runs separate like one "?"
     {"=?x?Q?a=4ab?=", "ajb"},
-    {"=?x?Q?=e9?=", "\xE9"},
     {"=?x?Qabc?=", "=?x?Qabc?="},
-    {"?=x?Q?abc=?", "?=x?Q?abc=?"},
     {"=?x?QQ?abc?=", "=?x?QQ?abc?="},  // "?Q?" nowhere
     {"=?x?B?abc?Q?def?=", "=?x?B?abc?Q?def?="},
-    {"=?x?Z?abc?B?=", "=?x?Z?abc?B?="},
-    {"=?x?Q?\xE9\xFF?=", "\xE9\xFF"},
 };
 
 TEST(DecodeEncodedWord, Rows) {
@@ -58,23 +53,6 @@ TEST(DecodeEncodedWord, Rows) {
     decodeEncodedWord(text);
     EXPECT_EQ(c.output, bytesOf(text)) << c.input;
   }
-}
-
-TEST(DecodeEncodedWord, LongWords) {
-  std::string base64;
-  std::string plain;
-  for (int i = 0; i < 30000; ++i) {
-    base64 += "QUJD";
-    plain += "ABC";
-  }
-  String text(("=?x?B?" + base64 + "?=").c_str());
-  decodeEncodedWord(text);
-  EXPECT_EQ(plain, bytesOf(text));
-
-  String quoted(("=?x?Q?" + std::string(100000, '=') + "?=").c_str());
-  decodeEncodedWord(quoted);
-  // 33333 escapes "===" of digit value 6 each, then a final soft break.
-  EXPECT_EQ(std::string(33333, 'f'), bytesOf(quoted));
 }
 
 TEST(DecodeEncodedWord, FailedScratchBlockKeepsTheText) {
@@ -91,18 +69,6 @@ TEST(DecodeEncodedWord, FailedScratchBlockKeepsTheText) {
   decodeEncodedWord(text);
   failAllocationAt(0);
   EXPECT_EQ(word, bytesOf(text));
-}
-
-TEST(DecodeEncodedWord, AnyFailedAllocationIsSurvived) {
-  for (const char* word : {"=?us-ascii?B?YWJj?=", "=?iso-8859-1?Q?caf=E9.txt?="}) {
-    for (std::uint64_t index = 1; index < 40; ++index) {
-      String text(word);
-      failAllocationAt(index);
-      decodeEncodedWord(text);
-      failAllocationAt(0);
-      EXPECT_LE(text.length(), std::string(word).size()) << word << " " << index;
-    }
-  }
 }
 
 struct QuotedCase {
@@ -131,12 +97,6 @@ TEST(DecodeQuotedPrintable, Rows) {
   }
 }
 
-TEST(DecodeQuotedPrintable, StringWithoutBuffer) {
-  String text;
-  decodeQuotedPrintable(text, true);
-  EXPECT_EQ("\r\n", bytesOf(text));
-}
-
 struct Base64Case {
   const char* input;
   int limit;
@@ -146,16 +106,13 @@ struct Base64Case {
 const Base64Case base64Cases[] = {
     {"YWJj", 10, "abc"},
     {"YW=Jj", 10, "a"},  // "=" ends the input wherever it stands
-    {"=YWJj", 10, ""},
     {"YW Jj\r\n", 10, "abc"},
     {"-_Y\xFFWJj!", 10, "abc"},
     {"YWJj", 2, "ab"},
-    {"YWJj", 0, ""},
     {"YWJj", -1, ""},
-    {"", 10, ""},
     {"Y", 10, ""},
+    {"QUJDREVGR0g", 10, "ABCDEFGH"},  // more bits than the accumulator holds
     {"YQ", 10, "a"},
-    {"YWI", 10, "ab"},
     {"////", 10, "\xFF\xFF\xFF"},
     {"AAAA", 10, std::string(3, '\0')},  // written as they are; callers terminate
 };
@@ -170,22 +127,6 @@ TEST(DecodeBase64, Rows) {
         << c.input;
     EXPECT_EQ('#', output[written]) << c.input;  // nothing past the count, no terminator
   }
-}
-
-TEST(DecodeBase64, LongInputKeepsItsPhase) {
-  // The accumulator overflows many times over; only its low bits matter.
-  std::string input;
-  std::string expected;
-  for (int i = 0; i < 2000; ++i) {
-    input += "QUJD\n";
-    expected += "ABC";
-  }
-  std::string output(expected.size() + 1, '#');
-  const int written =
-      String(input.c_str())
-          .decodeBase64(reinterpret_cast<unsigned char*>(&output[0]), static_cast<int>(output.size()));
-  ASSERT_EQ(static_cast<int>(expected.size()), written);
-  EXPECT_EQ(expected, output.substr(0, expected.size()));
 }
 
 }  // namespace
