@@ -3,6 +3,7 @@
 // contributes only its open-failure line and these tests pin the driver.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -131,7 +132,7 @@ TEST(DriverRun, LogIsAppendedAcrossRuns) {
 TEST(DriverRun, UnopenableLogMeansNoTraceButTheSameVerdict) {
   TempDir dir;
   dir.write("zentry.dat", anySubjectRule);
-  dir.write("zentry.log/blocker", "");  // a directory where the log should be
+  std::filesystem::create_directory(dir.path() + "/zentry.log");  // where the log should be
   const RunResult run = runBinary(dir, {"box", "debug", "errorlevel"}, {"subject=s"});
   EXPECT_EQ(banner + noMessage + crlf("To: box\nSubject: Infected (Hit) - s\n"), run.output);
   EXPECT_EQ(1, run.exitCode);
