@@ -56,6 +56,12 @@ class Parsing(unittest.TestCase):
             with self.subTest(output=output[:40]):
                 self.assertEqual(names, parse(output))
 
+    def test_incomplete(self):
+        found = {"w": {"all": (3, 3), "some": (2, 3), "none": (0, 0)}}
+        for key, missed in [("all", False), ("some", True), ("none", False), ("unchecked", False)]:
+            with self.subTest(key):
+                self.assertEqual(missed, compare.incomplete(found, "w", key))
+
     def test_found_count(self):
         for expected, reported, found in FOUND_CASES:
             with self.subTest(expected=expected, reported=reported):
