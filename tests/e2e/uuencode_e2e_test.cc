@@ -73,6 +73,7 @@ TEST(UuencodeRun, WhatTheRulesSee) {
   const std::string a295(295, 'a');
   const std::string a296(296, 'a');
   const std::string textPart = "--A\nContent-Type: text/plain\n\n";
+  const std::string binaryPart = "--A\nContent-Type: application/octet-stream\n";
   const VerdictCase cases[] = {
       {"300-byte name kept whole", "\nbegin 644 " + a295 + "b.exe\nend\n", "*b.exe", true},
       {"301-byte name cut", "\nbegin 644 " + a296 + "b.exe\nend\n", "*b.exe", false},
@@ -80,8 +81,10 @@ TEST(UuencodeRun, WhatTheRulesSee) {
       {"block in a text part", multipart(textPart + "begin 644 x.pif\nM9V]O9\n`\nend\n"), "x.pif", true},
       {"part after a block", multipart(textPart + "begin 644 x.pif\nM9V]O9\n`\nend\n--A\n\nhi\n"),
        "File2.tmp", true},
-      {"x-uuencode part", multipart("--A\nContent-Transfer-Encoding: x-uuencode\n\nbegin 644 x.pif\nend\n"),
-       "x.pif", true},
+      {"x-uuencode part",
+       multipart(binaryPart + "Content-Transfer-Encoding: x-uuencode\n\nbegin 644 x.pif\nend\n"), "x.pif",
+       true},
+      {"7bit binary part", multipart(binaryPart + "\nbegin 644 x.pif\nend\n"), "x.pif", false},
       {"base64 text part", multipart("--A\nContent-Transfer-Encoding: base64\n\nbegin 644 x.pif\nend\n"),
        "x.pif", false},
       // A nameless block takes the next number; the part after it shifts.
