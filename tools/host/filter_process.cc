@@ -1,6 +1,7 @@
 #include "tools/host/filter_process.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,23 +44,6 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
   return result;
 }
 
-// Only async-signal-safe calls between fork and exec: the replay forks from
-// several threads at once. An exec failure is reported through `report`.
-[[noreturn]] void execChild(const std::string& directory, char* const* argv, char* const* envp, int output,
-                            int report) {
-  const int input = open("/dev/null", O_RDONLY);
-  if (input < 0 || dup2(input, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0 ||
-      chdir(directory.c_str()) != 0) {
-    const int reason = errno;
-    (void)!write(report, &reason, sizeof reason);
-    _exit(127);
-  }
-  execve(argv[0], argv, envp);
-  const int reason = errno;
-  (void)!write(report, &reason, sizeof reason);
-  _exit(127);
-}
-
 void readAll(int fd, std::string* bytes) {
   char chunk[16384];
   for (;;) {
@@ -93,26 +77,26 @@ FilterResult runFilter(const FilterRequest& request, int slot) {
   const std::vector<char*> envpPointers = pointers(envp);
 
   int output[2];
-  int report[2];
   if (pipe2(output, O_CLOEXEC) != 0) {
     result.error = std::string("cannot make a pipe: ") + std::strerror(errno);
     return result;
   }
-  if (pipe2(report, O_CLOEXEC) != 0) {
-    result.error = std::string("cannot make a pipe: ") + std::strerror(errno);
-    close(output[0]);
-    close(output[1]);
-    return result;
-  }
-  const pid_t child = fork();
-  if (child == 0)
-    execChild(request.directory, argvPointers.data(), envpPointers.data(), output[1], report[1]);
+  // posix_spawn shares our memory until the exec instead of copying it, which
+  // keeps a replay holding a large mailbox fast, and reports exec failures
+  // itself. It is safe to call from several threads at once.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addchdir_np(&actions, request.directory.c_str());
+  pid_t child = 0;
+  const int failure =
+      posix_spawn(&child, argvPointers[0], &actions, nullptr, argvPointers.data(), envpPointers.data());
+  posix_spawn_file_actions_destroy(&actions);
   close(output[1]);
-  close(report[1]);
-  if (child < 0) {
-    result.error = std::string("cannot start the filter: ") + std::strerror(errno);
+  if (failure != 0) {
+    result.error = "cannot run " + request.program + ": " + std::strerror(failure);
     close(output[0]);
-    close(report[0]);
     return result;
   }
   runningChildren[slot].store(child);
@@ -120,19 +104,12 @@ FilterResult runFilter(const FilterRequest& request, int slot) {
   if (const int pending = receivedSignal.load()) kill(child, pending);
   readAll(output[0], &result.output);
   close(output[0]);
-  int reason = 0;
-  ssize_t got;
-  do got = read(report[0], &reason, sizeof reason);
-  while (got < 0 && errno == EINTR);
-  close(report[0]);
   int status = 0;
   pid_t waited;
   do waited = waitpid(child, &status, 0);
   while (waited < 0 && errno == EINTR);
   runningChildren[slot].store(0);
-  if (got == static_cast<ssize_t>(sizeof reason)) {
-    result.error = "cannot run " + request.program + ": " + std::strerror(reason);
-  } else if (waited == child && WIFEXITED(status)) {
+  if (waited == child && WIFEXITED(status)) {
     result.status = FilterResult::Status::exited;
     result.exitCode = WEXITSTATUS(status);
   } else if (waited == child && WIFSIGNALED(status)) {
