@@ -215,14 +215,5 @@ TEST(ScannerRun, DeepEmbeddedMessagesAreBounded) {
   EXPECT_EQ(bannerText() + crlf(trace + namesTrace("Nest", names)), run.result.output);
 }
 
-TEST(ScannerRun, MissingMessageFile) {
-  TempDir dir;
-  dir.write("zentry.dat", "Hit\n*\n\n");
-  const RunResult run = runBinary(dir, {"box"}, {"subject=s"});
-  EXPECT_EQ(
-      bannerText() + crlf("File \"routing.dat\" can't be opened\nTo: box\nSubject: Infected (Hit) - s\n"),
-      run.output);
-}
-
 }  // namespace
 }  // namespace zentry::test
