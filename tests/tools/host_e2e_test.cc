@@ -258,7 +258,8 @@ TEST_F(HostReplay, TextAndJsonTotals) {
   EXPECT_NE(std::string::npos, text.output.find("\n40 messages: 31 hit, 9 clean, 0 failed, 0 skipped\n"
                                                 "  29  Exe\n  2  Urgent\n"))
       << text.output;
-  EXPECT_NE(std::string::npos, text.output.find("\n22       (none)           Exe     doc_22.exe\n")) << text.output;
+  EXPECT_NE(std::string::npos, text.output.find("\n22       (none)           Exe     doc_22.exe\n"))
+      << text.output;
   const HostRun json = host({"--replay", "--format=json", file("mail.mbox"), file("rules.dat")});
   EXPECT_NE(
       std::string::npos,
