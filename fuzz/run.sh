@@ -32,7 +32,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$work/corpus" "$work/artifacts"
   inputs=("$work/corpus" "$repo/fuzz/corpus/$target")
   [ -d "$repo/fuzz/regressions/$target" ] && inputs+=("$repo/fuzz/regressions/$target")
-  options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+  options=(-max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 -print_final_stats=1
     -artifact_prefix="$work/artifacts/$target-")
   [ -f "$repo/fuzz/$target.dict" ] && options+=(-dict="$repo/fuzz/$target.dict")
   log="$work/last-run.log"

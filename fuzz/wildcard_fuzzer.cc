@@ -1,5 +1,6 @@
 // The wildcard matcher against the plain step-by-step reference: the input is
 // the mask, a NUL, then the text. Any disagreement is a crash.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string mask = bytes.substr(0, split);
   // Neither side can hold a NUL, so the text ends at the next one.
   std::string text = split == std::string::npos ? std::string() : bytes.substr(split + 1);
-  text = text.substr(0, text.find('\0'));
+  text.resize(std::min(text.size(), text.find('\0')));
   if (!withinBudget(mask, text.size())) return 0;
 
   const int fast = zentry::String(text.c_str()).wildcardMismatch(zentry::String(mask.c_str()));
