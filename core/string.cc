@@ -1,5 +1,6 @@
 #include "core/string.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -17,6 +18,10 @@ constexpr std::int32_t notFound = -1;
 // Extra room taken whenever appending outgrows the buffer, so that building
 // a text byte by byte costs one allocation per this many bytes.
 constexpr std::uint32_t growthSlack = 128;
+// From this capacity on, growth is by half the capacity instead: a sender can
+// make a name megabytes long, and building it byte by byte in 128-byte steps
+// would copy it thousands of times over.
+constexpr std::uint32_t geometricGrowthFrom = 64 * 1024;
 
 const char emptyText[] = "";
 
@@ -269,9 +274,11 @@ bool String::reserve(std::uint32_t n) {
 
 void String::ensureCapacity(std::uint32_t n) {
   if (n <= capacity_) return;
-  // Saturate: a need within 128 of the top still gets at least what it asked.
-  const std::uint32_t target = n > maxSize - growthSlack ? maxSize : n + growthSlack;
-  if (!reserve(target)) debugTrace(-1, "Out Of Memory on String Resize");
+  std::uint64_t target = std::uint64_t{n} + growthSlack;
+  if (capacity_ >= geometricGrowthFrom) target = std::max(target, std::uint64_t{capacity_} + capacity_ / 2);
+  // Saturate: a need near the top still gets at least what it asked.
+  if (target > maxSize) target = maxSize;
+  if (!reserve(static_cast<std::uint32_t>(target))) debugTrace(-1, "Out Of Memory on String Resize");
 }
 
 String String::nextToken(const char* delimiters, bool restart) {

@@ -228,5 +228,16 @@ TEST(StringOutOfMemory, Table) {
   }
 }
 
+// Names and tokens are built byte by byte and a sender can make them
+// megabytes long: past a small size, growth must be geometric or building one
+// copies it thousands of times over.
+TEST(StringGrowth, LongTextsBuiltByteByByteTakeFewAllocations) {
+  String text;
+  const std::uint64_t before = allocationCount();
+  for (int i = 0; i < (4 << 20); ++i) text.appendChar('x');
+  EXPECT_EQ(4u << 20, text.length());
+  EXPECT_LT(allocationCount() - before, 600u);
+}
+
 }  // namespace
 }  // namespace zentry
