@@ -26,8 +26,9 @@ report() {
   if [ "$2" -eq 0 ]; then echo "lint: $1 clean"; else echo "lint: $1 FAILED"; failed=1; fi
 }
 
-cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DZENTRY_BENCH=OFF \
-  -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+# Every target, the benchmarks included, so each file is checked with the
+# flags it is built with.
+cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 # g++ builds the project; clang's -Wconversion also warns on sign changes,
 # which g++'s does not, so the compiler part of clang-tidy is held to g++'s.
 printf '%s\n' "${sources[@]}" |
@@ -35,9 +36,11 @@ printf '%s\n' "${sources[@]}" |
     2> >(grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$|^Suppressed|^Use -header-filter|^Error while processing' >&2)
 report clang-tidy $?
 
+# virtualCallInConstructor: the output sinks flush their own buffer when they
+# are destroyed, which is the point, not an attempt at dynamic dispatch.
 cppcheck --quiet --error-exitcode=1 --std=c++17 --language=c++ --inline-suppr \
   --enable=warning,performance,portability -I "$repo" -I "$repo/tests" \
-  --library=googletest --suppress=missingIncludeSystem --suppress=normalCheckLevelMaxBranches "${sources[@]}"
+  --library=googletest --suppress=missingIncludeSystem --suppress=virtualCallInConstructor "${sources[@]}"
 report cppcheck $?
 
 clang-format --dry-run --Werror "${files[@]}"
