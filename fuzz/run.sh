@@ -15,6 +15,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZENTRY_FUZZ_BUILD:-$repo/build-fuzz}
 seconds=${1:-20}
 shift || true
+"$repo/tools/ensure-packages.sh" cmake ninja-build clang libclang-rt-14-dev
 
 if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

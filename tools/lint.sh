@@ -13,6 +13,8 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 build=${ZENTRY_LINT_BUILD:-$repo/build/lint}
 jobs=${ZENTRY_LINT_JOBS:-2}
+"$repo/tools/install-deps.sh"
+"$repo/tools/ensure-packages.sh" clang-tidy clang-format cppcheck
 
 if [ $# -gt 0 ]; then
   files=("$@")

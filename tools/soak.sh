@@ -15,6 +15,7 @@ count=${1:-100000}
 seed=${2:-1}
 build=${ZENTRY_SOAK_BUILD:-$repo/build/soak}
 mkdir -p "$build"
+"$repo/tools/install-deps.sh"
 
 binary=${ZENTRY_BINARY:-}
 if [ -z "$binary" ]; then

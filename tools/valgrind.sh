@@ -10,6 +10,8 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZENTRY_VALGRIND_BUILD:-$repo/build/valgrind}
+"$repo/tools/install-deps.sh"
+"$repo/tools/ensure-packages.sh" valgrind
 # Dynamically linked: valgrind can only watch malloc and free in a shared libc.
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENTRY_BENCH=OFF -DZENTRY_STATIC=OFF \
   >/dev/null
