@@ -5,22 +5,6 @@
 #include "scanner/mime_walker.h"
 
 namespace zentry {
-namespace {
-
-// Counts a frame for as long as it runs.
-class ActiveFrame {
- public:
-  explicit ActiveFrame(int& count) : count_(count) { ++count_; }
-  ~ActiveFrame() { --count_; }
-  ActiveFrame(const ActiveFrame&) = delete;
-  ActiveFrame& operator=(const ActiveFrame&) = delete;
-
- private:
-  int& count_;
-};
-
-}  // namespace
-
 void scanMessageFile(Workspace& workspace, const String& messageFileName, Console& console,
                      AttachmentNames& names) {
   const std::unique_ptr<LineSource> file = workspace.openText(messageFileName.cStr());
@@ -34,7 +18,7 @@ void scanMessageFile(Workspace& workspace, const String& messageFileName, Consol
 }
 
 void scanMessage(ScanContext& context, std::uint32_t startOffset, std::uint32_t endOffset) {
-  const ActiveFrame frame(context.activeMessageFrames);
+  const ActiveCount frame(context.activeMessageFrames);
   BoundaryStack boundaries;
   std::int32_t partCounter = 0;
   context.console.trace("ProcessFile2 %lu - %lu\n", static_cast<unsigned long>(startOffset),

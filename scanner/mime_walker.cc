@@ -12,18 +12,6 @@ namespace {
 
 enum class EncodingClass { Base64, QuotedPrintable, Other };
 
-// Counts a running call for as long as it runs, whichever way it returns.
-class ActiveCount {
- public:
-  explicit ActiveCount(int& count) : count_(count) { ++count_; }
-  ~ActiveCount() { --count_; }
-  ActiveCount(const ActiveCount&) = delete;
-  ActiveCount& operator=(const ActiveCount&) = delete;
-
- private:
-  int& count_;
-};
-
 // Reads the next line into the shared buffer. Returns how many characters it
 // delivered, or 0 at the end of the file and for a line that does not end
 // below endOffset, which ends the caller's loop just the same. *position

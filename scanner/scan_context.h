@@ -37,6 +37,19 @@ struct ScanContext {
   UuencodeMemo uuencodeMemo;
 };
 
+/// Counts a running call or frame for as long as it runs, whichever way it
+/// returns; the depth bounds are read from these counts.
+class ActiveCount {
+ public:
+  explicit ActiveCount(int& count) : count_(count) { ++count_; }
+  ~ActiveCount() { --count_; }
+  ActiveCount(const ActiveCount&) = delete;
+  ActiveCount& operator=(const ActiveCount&) = delete;
+
+ private:
+  int& count_;
+};
+
 /// Decodes the name's encoded words in place, then appends a copy to the
 /// collected names.
 void recordAttachmentName(ScanContext& context, String& name);

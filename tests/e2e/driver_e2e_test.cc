@@ -12,9 +12,6 @@
 namespace zentry::test {
 namespace {
 
-const std::string banner = crlf(
-    "Zentry V1.3 - Attachment Worm/virus protector for Movra\n"
-    "Free software for mail servers; no warranty of any kind.\n");
 const std::string noMessage = crlf("File \"routing.dat\" can't be opened\n");
 
 // One rule that hits on any subject: label "Hit", subject mask "*", no file mask.
@@ -24,7 +21,7 @@ TEST(DriverRun, NoArgumentPrintsUsageAndTouchesNothing) {
   TempDir dir;
   dir.write("zentry.dat", anySubjectRule);
   const RunResult run = runBinary(dir, {}, {"subject=Hello"});
-  EXPECT_EQ(banner + crlf("\nUse Zentry <intercept mailbox> [\"Errorlevel\"]\n"), run.output);
+  EXPECT_EQ(bannerText() + crlf("\nUse Zentry <intercept mailbox> [\"Errorlevel\"]\n"), run.output);
   EXPECT_EQ(0, run.exitCode);
   EXPECT_FALSE(dir.exists("zentry.log"));
 }
@@ -57,7 +54,7 @@ TEST(DriverRun, SwitchesInAnyCaseAndPosition) {
     TempDir dir;
     dir.write("zentry.dat", anySubjectRule);
     const RunResult run = runBinary(dir, c.arguments, {"subject=Hi"});
-    std::string expected = banner + noMessage;
+    std::string expected = bannerText() + noMessage;
     if (c.debug) expected += crlf("\nSubject - Hi\n");
     expected += crlf("To: " + std::string(c.mailbox) + "\nSubject: Infected (Hit) - Hi\n");
     if (c.debug) expected += crlf("Found suspect file -  (Hit)\n");
@@ -92,7 +89,7 @@ TEST(DriverRun, SubjectAsFetchedInVerdictTrimmedInTrace) {
     TempDir dir;
     dir.write("zentry.dat", anySubjectRule);
     const RunResult run = runBinary(dir, {"box", "debug"}, c.environment);
-    EXPECT_EQ(banner + noMessage + crlf("\nSubject - " + c.traceSubject + "\n") +
+    EXPECT_EQ(bannerText() + noMessage + crlf("\nSubject - " + c.traceSubject + "\n") +
                   crlf("To: box\nSubject: Infected (Hit) - " + c.verdictSubject + "\n") +
                   crlf("Found suspect file -  (Hit)\n"),
               run.output);
@@ -108,7 +105,7 @@ TEST(DriverRun, LongMailboxAndLabelAreCutInTheVerdict) {
   dir.write("zentry.dat", label + "\n\n\n");
   const RunResult run = runBinary(dir, {mailbox}, {"subject=s"});
   EXPECT_EQ(
-      banner + noMessage +
+      bannerText() + noMessage +
           crlf("To: " + mailbox.substr(0, 100) + "\nSubject: Infected (" + label.substr(0, 100) + ") - s\n"),
       run.output);
 }
@@ -116,7 +113,7 @@ TEST(DriverRun, LongMailboxAndLabelAreCutInTheVerdict) {
 TEST(DriverRun, NoRuleFileMeansNoHit) {
   TempDir dir;
   const RunResult run = runBinary(dir, {"box", "errorlevel", "debug"}, {"subject=s"});
-  EXPECT_EQ(banner + noMessage + crlf("\nSubject - s\n"), run.output);
+  EXPECT_EQ(bannerText() + noMessage + crlf("\nSubject - s\n"), run.output);
   EXPECT_EQ(0, run.exitCode);
 }
 
@@ -134,7 +131,7 @@ TEST(DriverRun, UnopenableLogMeansNoTraceButTheSameVerdict) {
   dir.write("zentry.dat", anySubjectRule);
   std::filesystem::create_directory(dir.path() + "/zentry.log");  // where the log should be
   const RunResult run = runBinary(dir, {"box", "debug", "errorlevel"}, {"subject=s"});
-  EXPECT_EQ(banner + noMessage + crlf("To: box\nSubject: Infected (Hit) - s\n"), run.output);
+  EXPECT_EQ(bannerText() + noMessage + crlf("To: box\nSubject: Infected (Hit) - s\n"), run.output);
   EXPECT_EQ(1, run.exitCode);
 }
 
@@ -142,7 +139,7 @@ TEST(DriverRun, OnlyTheFirstHittingRuleGivesTheVerdict) {
   TempDir dir;
   dir.write("zentry.dat", "First\n*\n\nSecond\n*\n\n");
   const RunResult run = runBinary(dir, {"box", "errorlevel"}, {"subject=s"});
-  EXPECT_EQ(banner + noMessage + crlf("To: box\nSubject: Infected (First) - s\n"), run.output);
+  EXPECT_EQ(bannerText() + noMessage + crlf("To: box\nSubject: Infected (First) - s\n"), run.output);
   EXPECT_EQ(1, run.exitCode);
 }
 
@@ -152,7 +149,7 @@ TEST(DriverRun, FieldsCannotInjectLines) {
   TempDir dir;
   dir.write("zentry.dat", "Lab\rel\n*\n\n");
   const RunResult run = runBinary(dir, {"box\nTo: evil", "debug"}, {"subject=x\r\nTo: attacker\n"});
-  EXPECT_EQ(banner + noMessage + crlf("\nSubject - x  To: attacker\n") +
+  EXPECT_EQ(bannerText() + noMessage + crlf("\nSubject - x  To: attacker\n") +
                 crlf("To: box To: evil\nSubject: Infected (Lab el) - x  To: attacker \n") +
                 crlf("Found suspect file -  (Lab el)\n"),
             run.output);

@@ -46,11 +46,4 @@ inline std::vector<std::string> tracedNames(const std::string& output) {
   return names;
 }
 
-inline const std::string& bannerText() {
-  static const std::string text = crlf(
-      "Zentry V1.3 - Attachment Worm/virus protector for Movra\n"
-      "Free software for mail servers; no warranty of any kind.\n");
-  return text;
-}
-
 }  // namespace zentry::test

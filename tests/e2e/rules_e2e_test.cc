@@ -11,9 +11,6 @@
 namespace zentry::test {
 namespace {
 
-const std::string banner = crlf(
-    "Zentry V1.3 - Attachment Worm/virus protector for Movra\n"
-    "Free software for mail servers; no warranty of any kind.\n");
 const std::string noMessage = crlf("File \"routing.dat\" can't be opened\n");
 
 const std::string pifMessage =
@@ -73,7 +70,7 @@ TEST(RulesRun, VerdictAndExitCode) {
     if (r.subject) environment.push_back("subject=" + *r.subject);
     const std::string rawSubject = r.subject.value_or("");
 
-    std::string expected = banner + (r.message ? "" : noMessage);
+    std::string expected = bannerText() + (r.message ? "" : noMessage);
     if (r.label) {
       expected += crlf("To: box\nSubject: Infected (" + r.label->substr(0, 100) + ") - " +
                        rawSubject.substr(0, 100) + "\n");
