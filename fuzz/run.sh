@@ -7,12 +7,12 @@
 # build directory (the committed corpus is only read); a crashing input is
 # left there as <target>-crash-* and the script exits non-zero. Long runs:
 # give more seconds and run it under `nice -n 19`.
-# Environment: ZENTRY_FUZZ_BUILD (build directory, default build-fuzz in the
+# Environment: ZENTRY_FUZZ_BUILD (build directory, default build/fuzz in the
 # repository), ZENTRY_FUZZ_JOBS (parallel compile jobs, default 2).
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-build=${ZENTRY_FUZZ_BUILD:-$repo/build-fuzz}
+build=${ZENTRY_FUZZ_BUILD:-$repo/build/fuzz}
 seconds=${1:-20}
 shift || true
 "$repo/tools/ensure-packages.sh" cmake ninja-build clang libclang-rt-14-dev
