@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Builds Zentry and runs it the way the mail server does on the bundled
-# example: a working directory with the stored message and the rules, the
-# subject in the environment, debug on so the trace shows.
+# Builds Zentry and runs it on the bundled examples: first zentry-host replays
+# a small mailbox against the example rules, then each prepared working
+# directory (stored message, rules, subject) is run the way the mail server
+# runs it, with debug on so the trace shows.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
 build="$root/build/example"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZENTRY_TESTS=OFF -DZENTRY_BENCH=OFF >/dev/null
-cmake --build "$build" --target zentry >/dev/null
+cmake --build "$build" --target zentry zentry-host >/dev/null
+
+echo "== zentry-host --replay examples/mail/sample.mbox examples/rules/zentry.dat"
+"$build/zentry-host" --replay "$root/examples/mail/sample.mbox" "$root/examples/rules/zentry.dat" || true
+echo
 
 for example in "$root"/examples/*/; do
   [ -f "$example/routing.dat" ] || continue
