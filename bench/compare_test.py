@@ -97,6 +97,43 @@ class Targets(unittest.TestCase):
                 self.assertEqual(met, [check[2] for check in checks])
 
 
+class Report(unittest.TestCase):
+    PATHS = {"out": "/dev/shm/zc-1", "workloads": "/scratch/work/workloads", "runs": "/scratch/work/runs",
+             "gmime_names": "/scratch/work/helpers/gmime_names", "floor": "/scratch/work/helpers/floor",
+             "trivial_static": "/scratch/work/helpers/trivial-static",
+             "trivial_dynamic": "/scratch/work/helpers/trivial-dynamic"}
+    TOOLS = compare.make_tools(PATHS, "/scratch/work/build/zentry")
+
+    def test_commands_carry_no_local_paths(self):
+        expected = {
+            "zentry": "subject='%s' zentry infected" % compare.SUBJECT,
+            "reformime": "reformime -i < MESSAGE",
+            "python": "/usr/bin/python3 -I -S bench/peers/names.py MESSAGE",
+            "munpack": "munpack -f -q -C OUT/munpack MESSAGE",
+            "lines": "floor lines MESSAGE",
+        }
+        for tool in self.TOOLS:
+            text = compare.describe(tool, self.PATHS)
+            with self.subTest(tool.key):
+                self.assertNotIn("/scratch", text)
+                self.assertNotIn("/dev/shm", text)
+                if tool.key in expected:
+                    self.assertEqual(expected[tool.key], text)
+
+    def test_table_cells(self):
+        def timed(us):
+            return {"median_us": us, "median_cpu_us": us, "peak_rss_kb": 900}
+        results = {"everyday-5k": {"zentry": timed(600), "trivial_static": timed(500)},
+                   "uuencode-16m": {"zentry": timed(3000), "lines": timed(2000)}}
+        found = {"everyday-5k": {"zentry": (1, 1)}, "uuencode-16m": {"zentry": (15, 16)}}
+        table = compare.markdown(results, found, list(results), self.TOOLS, [], "bench/compare", self.PATHS)
+        rows = [line for line in table.splitlines() if line.startswith("| ")]
+        # Wall time, CPU time, memory, names: in that order.
+        self.assertEqual("| Zentry | 0.60 ms (1.2x) | 3.00 ms (1.5x) \u2020 |", rows[1])
+        self.assertIn("| floor: memchr line count |  | 2.00 ms |", rows)
+        self.assertIn("| Zentry | 1/1 | 15/16 |", rows)
+
+
 @unittest.skipUnless(shutil.which("g++") and shutil.which("perl"), "needs g++ and perl")
 class Runner(unittest.TestCase):
     """The measuring program, built as bench/compare builds it."""
@@ -150,6 +187,14 @@ class Runner(unittest.TestCase):
                     self.assertEqual(expected, value)
         with open(output) as written:
             self.assertEqual("hi\n", written.read())
+
+    def test_bad_command_lines_are_refused(self):
+        for arguments in [["--min-runs"], ["--bogus", "1", "--", "true"], ["--warmup", "1"],
+                          ["--max-runs", "5000", "--", "true"], ["--", "no-such-program-here"]]:
+            with self.subTest(arguments):
+                result = subprocess.run([self.measure] + arguments, capture_output=True)
+                self.assertNotEqual(0, result.returncode)
+                self.assertEqual(b"", result.stdout)
 
 
 if __name__ == "__main__":
