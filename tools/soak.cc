@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cinttypes>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -358,8 +359,7 @@ void keepFailure(const Options& options, std::uint64_t index, const Input& input
   for (const std::string& argument : input.arguments) arguments += (arguments.empty() ? "" : " ") + argument;
   writeFile(directory / "arguments", arguments);
   writeFile(directory / "problem", problem + "\n");
-  std::fprintf(stderr, "input %llu: %s (kept in %s)\n", static_cast<unsigned long long>(index),
-               problem.c_str(), directory.c_str());
+  std::fprintf(stderr, "input %" PRIu64 ": %s (kept in %s)\n", index, problem.c_str(), directory.c_str());
 }
 
 bool parseOptions(int argc, char** argv, Options* options) {
@@ -414,14 +414,12 @@ int main(int argc, char** argv) {
     }
     if (first.exited && first.output.find("\r\nSubject: Infected (") != std::string::npos) ++hits;
     if ((index + 1) % 10000 == 0) {
-      std::fprintf(stderr, "%llu messages, %llu failures\n", static_cast<unsigned long long>(index + 1),
-                   static_cast<unsigned long long>(failures));
+      std::fprintf(stderr, "%" PRIu64 " messages, %" PRIu64 " failures\n", index + 1, failures);
     }
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::printf("soak: %llu messages, %llu runs, %llu verdicts, %llu failures, %.0f s\n",
-              static_cast<unsigned long long>(options.count),
-              static_cast<unsigned long long>(options.count * 2), static_cast<unsigned long long>(hits),
-              static_cast<unsigned long long>(failures), seconds);
+  std::printf("soak: %" PRIu64 " messages, %" PRIu64 " runs, %" PRIu64 " verdicts, %" PRIu64
+              " failures, %.0f s\n",
+              options.count, options.count * 2, hits, failures, seconds);
   return failures == 0 ? 0 : 1;
 }
