@@ -167,6 +167,25 @@ class Matcher {
   std::size_t depth_ = 0;
 };
 
+// The commonest rule is a star and a plain tail ("*.exe"). The search after
+// that star restarts at every byte equal to the tail's first and must then
+// match the whole rest of the text literally, so the mask matches exactly
+// the texts that end with the tail. Returns false when the mask is not of
+// that form.
+bool matchStarTail(const unsigned char* text, std::size_t n, const unsigned char* mask, std::size_t k,
+                   bool* matched) {
+  if (k < 2 || mask[0] != '*') return false;
+  for (std::size_t i = 1; i < k; ++i) {
+    if (mask[i] == '*' || mask[i] == '?' || mask[i] == '\\') return false;
+  }
+  const std::size_t tail = k - 1;
+  *matched = n >= tail;
+  for (std::size_t i = 0; *matched && i < tail; ++i) {
+    *matched = upper(text[n - tail + i]) == upper(mask[1 + i]);
+  }
+  return true;
+}
+
 }  // namespace
 
 int charEqualNoCase(unsigned char left, unsigned char right) { return upper(left) == upper(right) ? 1 : 0; }
@@ -177,6 +196,8 @@ int String::wildcardMismatch(const String& mask) const {
   if (k == 0) return n == 0 ? 0 : 1;
   const auto* text = reinterpret_cast<const unsigned char*>(cStr());
   const auto* maskBytes = reinterpret_cast<const unsigned char*>(mask.cStr());
+  bool matched = false;
+  if (matchStarTail(text, n, maskBytes, k, &matched)) return matched ? 0 : 1;
 
   // Each pending search belongs to a different star, so k entries suffice.
   if (k <= inlineMaskLimit) {
@@ -191,7 +212,7 @@ int String::wildcardMismatch(const String& mask) const {
   if (block == nullptr) return 1;
   auto* frontier = static_cast<std::size_t*>(block);
   auto* searches = reinterpret_cast<Search*>(frontier + k + 1);
-  const bool matched = Matcher(text, n, maskBytes, k, frontier, searches).matches();
+  matched = Matcher(text, n, maskBytes, k, frontier, searches).matches();
   releaseBytes(block);
   return matched ? 0 : 1;
 }
