@@ -30,19 +30,6 @@ void takeLine(ScanContext& context) {
   if (line.length() > 0 && line.charAt(line.length() - 1) == '\n') line.truncate(line.length() - 1);
 }
 
-// Whether the buffered line, taken as takeLine() would take it, equals `text`
-// exactly; decided without copying the line, since most body lines are only
-// ever tested against the delimiters. A 0 byte ends the line as it ends
-// currentLine, so "--A\0rest" still equals "--A".
-bool lineEquals(const char* buffer, std::size_t delivered, const String& text) {
-  const std::uint32_t size = text.length();
-  if (delivered < size) return false;
-  // buffer[size] is at most the terminator, as delivered >= size.
-  const char after = buffer[size];
-  if (after != '\0' && after != '\n') return false;
-  return std::memcmp(buffer, text.cStr(), size) == 0;
-}
-
 String delimiterOf(const BoundaryStack& boundaries) {
   String delimiter("--");
   delimiter.append(boundaries.back());
@@ -89,7 +76,7 @@ bool walkMultipart(ScanContext& context, BoundaryStack& boundaries, std::int32_t
   String delimiter = delimiterOf(boundaries);
   std::uint32_t position = 0;
   while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
-    if (!lineEquals(context.lineBuffer, delivered, delimiter)) continue;
+    if (!bufferedLineEquals(context.lineBuffer, delivered, delimiter)) continue;
     do {
       ++partCounter;
     } while (scanPart(context, boundaries, partCounter, endOffset));
@@ -137,14 +124,14 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
   std::uint32_t position = 0;
   while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
     if (delimiter.length() > 0) {
-      if (lineEquals(context.lineBuffer, delivered, delimiter)) {
+      if (bufferedLineEquals(context.lineBuffer, delivered, delimiter)) {
         return endLeafAtDelimiter(context, header, bodyStart, position, true);
       }
-      if (lineEquals(context.lineBuffer, delivered, closeDelimiter)) {
+      if (bufferedLineEquals(context.lineBuffer, delivered, closeDelimiter)) {
         return endLeafAtDelimiter(context, header, bodyStart, position, false);
       }
     }
-    if (searchUuencode) {
+    if (searchUuencode && mayOpenUuencodeBlock(context.lineBuffer)) {
       takeLine(context);
       scanUuencodeBlock(context, context.currentLine, endOffset, partCounter, delimiter, closeDelimiter);
     }

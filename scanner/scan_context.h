@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "core/rule.h"
 #include "core/string.h"
@@ -36,6 +37,19 @@ struct ScanContext {
   int activeMessageFrames = 0;  ///< scanMessage frames now running, the whole-file scan included
   UuencodeMemo uuencodeMemo;
 };
+
+/// Whether a line just read into a buffer (`delivered` characters), taken as
+/// the walker takes it (up to its first 0 byte, less one final LF), equals
+/// `text` exactly. Decided without copying the line: most body lines are only
+/// ever compared with the delimiters.
+inline bool bufferedLineEquals(const char* buffer, std::size_t delivered, const String& text) {
+  const std::uint32_t size = text.length();
+  if (delivered < size) return false;
+  // buffer[size] is at most the terminator, as delivered >= size.
+  const char after = buffer[size];
+  if (after != '\0' && after != '\n') return false;
+  return std::memcmp(buffer, text.cStr(), size) == 0;
+}
 
 /// Counts a running call or frame for as long as it runs, whichever way it
 /// returns; the depth bounds are read from these counts.

@@ -36,16 +36,17 @@ bool sameText(const String& a, const String& b) {
   return a.length() == b.length() && std::memcmp(a.cStr(), b.cStr(), a.length()) == 0;
 }
 
-/// Reads the next line into the buffer. At the end of the content the buffer
-/// must keep what it held, because the termination test reads it in that
-/// state; a line source writes only the terminator there, and the test looks
-/// no further than "end", LF and the terminator.
-bool readInto(LineSource& file, char* buffer) {
+/// Reads the next line into the buffer and returns how many characters it
+/// delivered. At the end of the content the buffer must keep what it held,
+/// because the termination test reads it in that state; a line source writes
+/// only the terminator there, and the test looks no further than "end", LF
+/// and the terminator.
+std::size_t readInto(LineSource& file, char* buffer) {
   char kept[5];
   std::memcpy(kept, buffer, sizeof kept);
-  if (file.readLine(buffer, lineLimit) != 0) return true;
-  std::memcpy(buffer, kept, sizeof kept);
-  return false;
+  const std::size_t delivered = file.readLine(buffer, lineLimit);
+  if (delivered == 0) std::memcpy(buffer, kept, sizeof kept);
+  return delivered;
 }
 
 /// Never overflows: wraps like the unsigned counter it stands for. Two
@@ -53,6 +54,15 @@ bool readInto(LineSource& file, char* buffer) {
 /// anyway.
 std::int32_t raised(std::int32_t counter) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(counter) + 1u);
+}
+
+// Signed bytes: 0x80 and above give negative values, as on the host.
+int signedByte(unsigned char byte) { return byte < 128 ? int{byte} : byte - 256; }
+
+/// The value of a line's length character: 0 for a blank or a grave accent.
+int lengthValueOf(char first) {
+  const int count = signedByte(static_cast<unsigned char>(first)) - 32;
+  return count == 64 ? 0 : count;  // a grave accent stands for zero
 }
 
 /// One block, from the line after its "begin" line on.
@@ -77,9 +87,9 @@ class BlockReader {
 
   /// A block must not swallow the parts after it: the leaf's delimiter lines
   /// end it unterminated, so the walker meets them when it reads again.
-  bool atDelimiterLine() const {
-    return (delimiter_.length() != 0 && currentLine_.equals(delimiter_)) ||
-           (closeDelimiter_.length() != 0 && currentLine_.equals(closeDelimiter_));
+  bool atDelimiterLine(const char* buffer, std::size_t delivered) const {
+    return (delimiter_.length() != 0 && bufferedLineEquals(buffer, delivered, delimiter_)) ||
+           (closeDelimiter_.length() != 0 && bufferedLineEquals(buffer, delivered, closeDelimiter_));
   }
 
   ScanContext& context_;
@@ -92,17 +102,26 @@ class BlockReader {
 bool BlockReader::runLoop(std::uint32_t* stopEnd) {
   LineSource& file = context_.file;
   char* buffer = context_.lineBuffer;
-  if (!readInto(file, buffer)) return true;
+  std::size_t delivered = readInto(file, buffer);
+  if (delivered == 0) return true;
   for (;;) {
     const std::uint32_t position = positionOf(file);
     *stopEnd = position;
     if (position >= endOffset_) return true;
-    takeLine(currentLine_, buffer);
-    if (atDelimiterLine()) return false;
+    if (atDelimiterLine(buffer, delivered)) return false;
     // Three bytes only: "end ", "endless" and "end" all stop here.
     if (beginsWithEnd(buffer)) return true;
-    if (decodeUuLine(currentLine_, reinterpret_cast<unsigned char*>(buffer)) == 0) return true;
-    if (!readInto(file, buffer)) return true;
+    // The length character is the line's first byte (0 for an empty line,
+    // as charAt gives). The decoded bytes matter only on the line the loop
+    // stops at: every other one is overwritten by the next read before
+    // anything looks at it, so a line is taken and decoded only once it turns
+    // out to be the last.
+    const bool lastLine = lengthValueOf(buffer[0]) == 0;
+    if (lastLine || (delivered = readInto(file, buffer)) == 0) {
+      takeLine(currentLine_, buffer);
+      decodeUuLine(currentLine_, reinterpret_cast<unsigned char*>(buffer));
+      return true;
+    }
   }
 }
 
@@ -181,10 +200,7 @@ void scanUuencodeBlock(ScanContext& context, String& currentLine, std::uint32_t 
 }
 
 int decodeUuLine(const String& line, unsigned char* output) {
-  // Signed bytes: 0x80 and above give negative values, as on the host.
-  const auto signedByte = [](unsigned char byte) { return byte < 128 ? int{byte} : byte - 256; };
-  int count = signedByte(static_cast<unsigned char>(line.charAt(0))) - 32;
-  if (count == 64) count = 0;  // a grave accent stands for zero
+  const int count = lengthValueOf(line.charAt(0));
 
   const auto* bytes = reinterpret_cast<const unsigned char*>(line.cStr());
   const std::uint32_t length = line.length();
