@@ -66,17 +66,17 @@ void scanOnce(benchmark::State& state, const std::string& message) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * message.size()));
 }
 
-void PlainTextBody(benchmark::State& state) { scanOnce(state, messageOf(plainBody())); }
-BENCHMARK(PlainTextBody)->Unit(benchmark::kMillisecond);
+void plainTextBody(benchmark::State& state) { scanOnce(state, messageOf(plainBody())); }
+BENCHMARK(plainTextBody)->Unit(benchmark::kMillisecond);
 
-void BodyWithUuencodedFiles(benchmark::State& state) { scanOnce(state, messageOf(bodyWithFiles())); }
-BENCHMARK(BodyWithUuencodedFiles)->Unit(benchmark::kMillisecond);
+void bodyWithUuencodedFiles(benchmark::State& state) { scanOnce(state, messageOf(bodyWithFiles())); }
+BENCHMARK(bodyWithUuencodedFiles)->Unit(benchmark::kMillisecond);
 
-void BeginLinesWithoutEnd(benchmark::State& state) {
+void beginLinesWithoutEnd(benchmark::State& state) {
   scanOnce(state, messageOf(unendedBegins(static_cast<std::size_t>(state.range(0)))));
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BeginLinesWithoutEnd)
+BENCHMARK(beginLinesWithoutEnd)
     ->Arg(50000)
     ->Arg(100000)
     ->Arg(200000)

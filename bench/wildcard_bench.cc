@@ -12,15 +12,15 @@ namespace {
 
 using zentry::String;
 
-void StarExtensionOverDots(benchmark::State& state) {
+void starExtensionOverDots(benchmark::State& state) {
   const String name(std::string(1 << 20, '.').c_str());
   const String mask("*.exe");
   for (auto _ : state) benchmark::DoNotOptimize(name.wildcardMismatch(mask));
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(StarExtensionOverDots)->Unit(benchmark::kMillisecond);
+BENCHMARK(starExtensionOverDots)->Unit(benchmark::kMillisecond);
 
-void TwentyStarsOverLetters(benchmark::State& state) {
+void twentyStarsOverLetters(benchmark::State& state) {
   const String subject(std::string(64 * 1024, 'a').c_str());
   std::string mask;
   for (int i = 0; i < 19; ++i) mask += "*a";
@@ -29,7 +29,7 @@ void TwentyStarsOverLetters(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(subject.wildcardMismatch(maskString));
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(TwentyStarsOverLetters)->Unit(benchmark::kMillisecond);
+BENCHMARK(twentyStarsOverLetters)->Unit(benchmark::kMillisecond);
 
 // 200 masks of the kinds rule files hold, and names that mail carries.
 std::vector<std::string> ordinaryMasks() {
@@ -69,7 +69,7 @@ const std::vector<std::string> ordinaryNames = {
     "a.b",
 };
 
-void OrdinaryRuleSet(benchmark::State& state) {
+void ordinaryRuleSet(benchmark::State& state) {
   std::vector<String> masks;
   for (const std::string& mask : ordinaryMasks()) masks.emplace_back(mask.c_str());
   std::vector<String> names;
@@ -81,9 +81,9 @@ void OrdinaryRuleSet(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(masks.size() * names.size()));
 }
-BENCHMARK(OrdinaryRuleSet);
+BENCHMARK(ordinaryRuleSet);
 
-void OrdinaryRuleSetReference(benchmark::State& state) {
+void ordinaryRuleSetReference(benchmark::State& state) {
   const std::vector<std::string> masks = ordinaryMasks();
   for (auto _ : state) {
     for (const std::string& mask : masks) {
@@ -94,13 +94,13 @@ void OrdinaryRuleSetReference(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() *
                           static_cast<std::int64_t>(masks.size() * ordinaryNames.size()));
 }
-BENCHMARK(OrdinaryRuleSetReference);
+BENCHMARK(ordinaryRuleSetReference);
 
-void StarExtensionOverDotsReference(benchmark::State& state) {
+void starExtensionOverDotsReference(benchmark::State& state) {
   const std::string name(1 << 20, '.');
   for (auto _ : state) benchmark::DoNotOptimize(zentry::test::wildcardMismatchOracle(name, "*.exe"));
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(StarExtensionOverDotsReference)->Unit(benchmark::kMillisecond);
+BENCHMARK(starExtensionOverDotsReference)->Unit(benchmark::kMillisecond);
 
 }  // namespace

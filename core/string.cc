@@ -73,7 +73,7 @@ String::String(const char* text) : String() { assign(text); }
 String::String(const String& other) : String() { assign(other.buffer_); }
 
 String& String::operator=(const String& other) {
-  assign(other);
+  if (this != &other) assign(other);
   return *this;
 }
 

@@ -9,16 +9,17 @@ namespace {
 
 constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// The value of each alphabet byte; -1 for every byte that is skipped.
-constexpr std::array<signed char, 256> makeValueTable() {
-  std::array<signed char, 256> table{};
-  for (signed char& value : table) value = -1;
+// The value of each alphabet byte; -1 for every byte that is skipped. Not a
+// char table: the sentinel must not pass through char sign rules.
+constexpr std::array<std::int16_t, 256> makeValueTable() {
+  std::array<std::int16_t, 256> table{};
+  for (std::int16_t& value : table) value = -1;
   for (int index = 0; index < 64; ++index)
-    table[static_cast<unsigned char>(alphabet[index])] = static_cast<signed char>(index);
+    table[static_cast<unsigned char>(alphabet[index])] = static_cast<std::int16_t>(index);
   return table;
 }
 
-constexpr std::array<signed char, 256> valueTable = makeValueTable();
+constexpr std::array<std::int16_t, 256> valueTable = makeValueTable();
 
 }  // namespace
 

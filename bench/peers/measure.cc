@@ -29,8 +29,6 @@
 #include <cstdlib>
 #include <cstring>
 
-extern char** environ;
-
 namespace {
 
 constexpr int maxRuns = 2000;
@@ -69,9 +67,11 @@ long long nowNanos() {
 }
 
 int runCount(const char* text) {
-  const int value = std::atoi(text);
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0') fail("run counts must be whole numbers");
   if (value < 0 || value > maxRuns) fail("run counts must lie in 0..2000");
-  return value;
+  return static_cast<int>(value);
 }
 
 Options parseOptions(int argc, char** argv) {
@@ -89,7 +89,7 @@ Options parseOptions(int argc, char** argv) {
     } else if (std::strcmp(flag, "--max-runs") == 0) {
       options.maxRuns = std::max(1, runCount(value));
     } else if (std::strcmp(flag, "--budget") == 0) {
-      options.budgetSeconds = std::atof(value);
+      options.budgetSeconds = std::strtod(value, nullptr);
     } else if (std::strcmp(flag, "--cwd") == 0) {
       options.directory = value;
     } else if (std::strcmp(flag, "--stdin") == 0) {
@@ -169,7 +169,7 @@ long highWaterKb(pid_t child) {
   if (got <= 0) return -1;
   text[got] = '\0';
   const char* field = std::strstr(text, "VmHWM:");
-  return field == nullptr ? -1 : std::atol(field + 6);
+  return field == nullptr ? -1 : std::strtol(field + 6, nullptr, 10);
 }
 
 // Runs the command once under ptrace and returns its own peak resident size,
@@ -194,15 +194,18 @@ long peakRssKb(const Options& options, char** environment) {
     int deliver = 0;
     if (!optionsSet) {
       // The first stop is the SIGTRAP after exec.
+      // ptrace takes its data argument as a pointer-sized integer.
+      const long traceOptions = PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL;
       ptrace(PTRACE_SETOPTIONS, child, nullptr,
-             reinterpret_cast<void*>(PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL));
+             reinterpret_cast<void*>(traceOptions));  // NOLINT(performance-no-int-to-ptr)
       optionsSet = true;
     } else if ((status >> 8) == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
       peak = highWaterKb(child);
     } else {
       deliver = WSTOPSIG(status);
     }
-    ptrace(PTRACE_CONT, child, nullptr, reinterpret_cast<void*>(static_cast<long>(deliver)));
+    ptrace(PTRACE_CONT, child, nullptr,
+           reinterpret_cast<void*>(static_cast<long>(deliver)));  // NOLINT(performance-no-int-to-ptr)
   }
   return peak;
 }

@@ -105,7 +105,10 @@ TEST(ScannerRun, WalkerExampleWithBothLineEnds) {
     const std::string verdict = "To: infected\nSubject: Infected (Program) - Example\n";
     const std::string found = "Found suspect file - a.exe (Program)\n";
     SCOPED_TRACE(lineEnd.size() == 1 ? "LF" : "CR LF");
-    EXPECT_EQ(bannerText() + crlf(trace + verdict + found), run.result.output);
+    std::string expected = trace;
+    expected += verdict;
+    expected += found;
+    EXPECT_EQ(bannerText() + crlf(expected), run.result.output);
     EXPECT_EQ(crlf(trace + found), run.log);
     EXPECT_EQ(1, run.result.exitCode);
   }

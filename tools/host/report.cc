@@ -20,7 +20,7 @@ std::size_t count(const std::vector<ReplayRow>& rows, ReplayRow::Result result) 
 std::string printable(const std::string& text, std::size_t limit) {
   std::string out;
   for (const char c : text) out += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
-  if (out.size() > limit) out = out.substr(0, limit - 3) + "...";
+  if (out.size() > limit) out.replace(limit - 3, std::string::npos, "...");
   return out;
 }
 
