@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Builds Zentry and runs every test twice: plain, and under AddressSanitizer
-# with UndefinedBehaviorSanitizer.
+# Everything CI holds a change to, in one command:
+#   static checks (clang-tidy, cppcheck, clang-format),
+#   every fuzz target for a short while (ZENTRY_FUZZ_SECONDS, default 20),
+#   the test suite plain, then under AddressSanitizer with
+#   UndefinedBehaviorSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
@@ -14,6 +17,10 @@ run_suite() {
   ctest --test-dir "$build" --output-on-failure -j "$jobs"
 }
 
+echo "== static checks"
+"$root/tools/lint.sh"
+echo "== fuzz targets, ${ZENTRY_FUZZ_SECONDS:-20} s each"
+"$root/fuzz/run.sh" "${ZENTRY_FUZZ_SECONDS:-20}"
 echo "== plain build"
 run_suite "$root/build/check-plain"
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
