@@ -2,6 +2,7 @@
 # Everything CI holds a change to, in one command:
 #   static checks (clang-tidy, cppcheck, clang-format),
 #   every fuzz target for a short while (ZENTRY_FUZZ_SECONDS, default 20),
+#   the examples and the fuzz corpora under valgrind,
 #   the test suite plain, then under AddressSanitizer with
 #   UndefinedBehaviorSanitizer.
 set -euo pipefail
@@ -21,6 +22,8 @@ echo "== static checks"
 "$root/tools/lint.sh"
 echo "== fuzz targets, ${ZENTRY_FUZZ_SECONDS:-20} s each"
 "$root/fuzz/run.sh" "${ZENTRY_FUZZ_SECONDS:-20}"
+echo "== valgrind"
+"$root/tools/valgrind.sh"
 echo "== plain build"
 run_suite "$root/build/check-plain"
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
