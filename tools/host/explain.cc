@@ -77,19 +77,13 @@ int runExplain(const Options& options) {
   int exitCode = exitClean;
   std::string message;
   HostInputs inputs;
-  if (!loadMessage(options.input, &message, &exitCode) || !loadHostInputs(options, &inputs, &exitCode)) {
-    return exitCode;
-  }
+  if (!loadMessageRun(options, &message, &inputs, &exitCode)) return exitCode;
   const SubjectField subject = extractSubject(message);
   installSignalHandlers();
   std::string text;
   {
-    std::string error;
-    const std::unique_ptr<WorkDir> dir = WorkDir::create(&error);
-    if (dir == nullptr || !dir->writeFile("zentry.dat", inputs.rules, &error)) {
-      complain(error);
-      return exitTempFail;
-    }
+    const std::unique_ptr<WorkDir> dir = makeRulesDirectory(inputs.rules);
+    if (dir == nullptr) return exitTempFail;
     const FilterResult result =
         runMessage(*dir, inputs.filterPath, message, subject.value, {options.mailbox, "debug"}, 0);
     if (result.status != FilterResult::Status::exited || result.exitCode != 0) {

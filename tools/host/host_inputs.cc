@@ -47,4 +47,18 @@ bool loadMessage(const std::string& path, std::string* message, int* exitCode) {
   return true;
 }
 
+bool loadMessageRun(const Options& options, std::string* message, HostInputs* inputs, int* exitCode) {
+  return loadMessage(options.input, message, exitCode) && loadHostInputs(options, inputs, exitCode);
+}
+
+std::unique_ptr<WorkDir> makeRulesDirectory(const std::string& rules) {
+  std::string error;
+  std::unique_ptr<WorkDir> dir = WorkDir::create(&error);
+  if (dir == nullptr || !dir->writeFile("zentry.dat", rules, &error)) {
+    complain(error);
+    return nullptr;
+  }
+  return dir;
+}
+
 }  // namespace zentry::host

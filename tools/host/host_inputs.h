@@ -1,8 +1,10 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "tools/host/options.h"
+#include "tools/host/work_dir.h"
 
 namespace zentry::host {
 
@@ -19,6 +21,14 @@ struct HostInputs {
 /// Reads one message for the run and explain modes ("-" is standard input)
 /// and removes an mbox envelope line. Same failure reporting.
 [[nodiscard]] bool loadMessage(const std::string& path, std::string* message, int* exitCode);
+
+/// Both of the above, for the modes that run one message.
+[[nodiscard]] bool loadMessageRun(const Options& options, std::string* message, HostInputs* inputs,
+                                  int* exitCode);
+
+/// A fresh working directory holding the rules as "zentry.dat"; null, after
+/// saying why on standard error, when it can't be made.
+std::unique_ptr<WorkDir> makeRulesDirectory(const std::string& rules);
 
 /// "zentry-host: <text>" on standard error.
 void complain(const std::string& text);

@@ -45,9 +45,7 @@ int runSingle(const Options& options) {
   int exitCode = exitClean;
   std::string message;
   HostInputs inputs;
-  if (!loadMessage(options.input, &message, &exitCode) || !loadHostInputs(options, &inputs, &exitCode)) {
-    return exitCode;
-  }
+  if (!loadMessageRun(options, &message, &inputs, &exitCode)) return exitCode;
   const SubjectField subject = extractSubject(message);
   if (subject.cutAtNul) complain("the Subject field holds a NUL byte; the filter sees the text before it");
 
@@ -59,12 +57,8 @@ int runSingle(const Options& options) {
   FilterResult result;
   std::string log;
   {
-    std::string error;
-    const std::unique_ptr<WorkDir> dir = WorkDir::create(&error);
-    if (dir == nullptr || !dir->writeFile("zentry.dat", inputs.rules, &error)) {
-      complain(error);
-      return exitTempFail;
-    }
+    const std::unique_ptr<WorkDir> dir = makeRulesDirectory(inputs.rules);
+    if (dir == nullptr) return exitTempFail;
     result = runMessage(*dir, inputs.filterPath, message, subject.value, arguments, 0);
     log = dir->readFile("zentry.log");
   }
