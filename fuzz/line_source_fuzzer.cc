@@ -6,6 +6,7 @@
 // any position a pass returned reads the same lines again.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -58,13 +59,16 @@ std::vector<Read> readPass(zentry::LineSource& source, std::size_t limit, std::s
   while (reads.size() < most) {
     Read read;
     read.start = queryPosition(source);
+    std::fill(buffer.begin(), buffer.end(), '#');
     const std::size_t count = source.readLine(buffer.data(), limit);
     read.end = queryPosition(source);
-    require(count < limit && buffer[count] == '\0', "a read is terminated within its limit");
     if (count == 0) {
       require(read.end == read.start, "the end does not move the position");
+      require(std::all_of(buffer.begin(), buffer.end(), [](char byte) { return byte == '#'; }),
+              "the end leaves the buffer as it was");
       break;
     }
+    require(count < limit && buffer[count] == '\0', "a read is terminated within its limit");
     read.line.assign(buffer.data(), count);
     reads.push_back(read);
   }

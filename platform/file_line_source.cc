@@ -82,6 +82,7 @@ std::size_t FileLineSource::readLine(char* buffer, std::size_t limit) {
   } else {
     used = delivered = std::min(window, most);
   }
+  if (delivered == 0) return 0;  // the end: the buffer keeps its last line
   std::memcpy(buffer, start, delivered);
   if (delivered < used) buffer[delivered - 1] = '\n';
   buffer[delivered] = '\0';

@@ -15,7 +15,8 @@ class LineSource {
   /// Delivers the characters up to and including the next LF, at most
   /// limit - 1 of them, and zero-terminates them in buffer (limit >= 2).
   /// Returns how many characters it delivered; 0 at end of content or on a
-  /// read failure (buffer then holds the empty text).
+  /// read failure, and then buffer is left exactly as it was (callers test
+  /// the last line they read after the read that found the end).
   virtual std::size_t readLine(char* buffer, std::size_t limit) = 0;
 
   /// The raw offset of the next unread byte. False when the query fails or the

@@ -16,7 +16,7 @@ std::size_t MemoryLineSource::readLine(char* buffer, std::size_t limit) {
     ++next_;
     if (byte == '\n') break;
   }
-  buffer[out] = '\0';
+  if (out != 0) buffer[out] = '\0';
   return out;
 }
 

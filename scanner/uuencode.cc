@@ -36,19 +36,6 @@ bool sameText(const String& a, const String& b) {
   return a.length() == b.length() && std::memcmp(a.cStr(), b.cStr(), a.length()) == 0;
 }
 
-/// Reads the next line into the buffer and returns how many characters it
-/// delivered. At the end of the content the buffer must keep what it held,
-/// because the termination test reads it in that state; a line source writes
-/// only the terminator there, and the test looks no further than "end", LF
-/// and the terminator.
-std::size_t readInto(LineSource& file, char* buffer) {
-  char kept[5];
-  std::memcpy(kept, buffer, sizeof kept);
-  const std::size_t delivered = file.readLine(buffer, lineLimit);
-  if (delivered == 0) std::memcpy(buffer, kept, sizeof kept);
-  return delivered;
-}
-
 /// Never overflows: wraps like the unsigned counter it stands for. Two
 /// thousand million nameless blocks do not fit below the 4 GiB position limit
 /// anyway.
@@ -102,7 +89,7 @@ class BlockReader {
 bool BlockReader::runLoop(std::uint32_t* stopEnd) {
   LineSource& file = context_.file;
   char* buffer = context_.lineBuffer;
-  std::size_t delivered = readInto(file, buffer);
+  std::size_t delivered = file.readLine(buffer, lineLimit);
   if (delivered == 0) return true;
   for (;;) {
     const std::uint32_t position = positionOf(file);
@@ -117,7 +104,7 @@ bool BlockReader::runLoop(std::uint32_t* stopEnd) {
     // anything looks at it, so a line is taken and decoded only once it turns
     // out to be the last.
     const bool lastLine = lengthValueOf(buffer[0]) == 0;
-    if (lastLine || (delivered = readInto(file, buffer)) == 0) {
+    if (lastLine || (delivered = file.readLine(buffer, lineLimit)) == 0) {
       takeLine(currentLine_, buffer);
       decodeUuLine(currentLine_, reinterpret_cast<unsigned char*>(buffer));
       return true;
@@ -133,7 +120,7 @@ bool BlockReader::readBlock(std::uint32_t* stopEnd) {
   // line with decoded bytes over its start, or the formatted name when no
   // line followed. A delimiter line read here can never equal "end".
   if (!beginsWithEnd(buffer)) {
-    if (!readInto(file, buffer)) return false;
+    if (!file.readLine(buffer, lineLimit)) return false;
     if (positionOf(file) >= endOffset_) return false;
   }
   takeLine(currentLine_, buffer);

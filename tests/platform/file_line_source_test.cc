@@ -17,17 +17,23 @@ namespace {
 // 0x1A fall exactly on a refill.
 constexpr std::size_t block = 256 * 1024;
 
-// Every line with the position after it, "line@pos" joined by "|".
+// Every line with the position after it, "line@pos" joined by "|". The read
+// that finds the end must leave the buffer as the last line left it.
 std::string readAll(LineSource& source, std::size_t limit) {
   std::string out;
-  std::vector<char> buffer(limit);
-  while (std::size_t n = source.readLine(buffer.data(), limit)) {
+  std::vector<char> buffer(limit, '#');
+  for (;;) {
+    const std::vector<char> before = buffer;
+    const std::size_t n = source.readLine(buffer.data(), limit);
+    if (n == 0) {
+      EXPECT_EQ(before, buffer);
+      return out;
+    }
     EXPECT_EQ('\0', buffer[n]);
     std::uint32_t position = 0;
     out +=
         std::string(buffer.data(), n) + "@" + (source.tell(&position) ? std::to_string(position) : "-") + "|";
   }
-  return out;
 }
 
 struct ReadCase {

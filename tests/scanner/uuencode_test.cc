@@ -65,12 +65,7 @@ void takeLine(String& line, const char* text) {
 bool plainBlockTerminated(ScanContext& c, String& currentLine, std::uint32_t endOffset,
                           const String& delimiter, const String& closeDelimiter) {
   char* buffer = c.lineBuffer;
-  static char fresh[lineLimit];
-  const auto nextLine = [&] {
-    const std::size_t got = c.file.readLine(fresh, lineLimit);
-    if (got != 0) std::memcpy(buffer, fresh, got + 1);
-    return got != 0;
-  };
+  const auto nextLine = [&] { return c.file.readLine(buffer, lineLimit) != 0; };
   bool more = nextLine();
   while (more) {
     if (positionOf(c.file) >= endOffset) break;
