@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Times the message scan end to end: the real zentry binary on generated
 messages, next to two floors measured in the same run on the same files:
-reading the file (cat FILE > /dev/null) and counting its lines (linecount,
-64 KiB blocks and memchr). Peak resident memory comes from /usr/bin/time -v.
+reading the file (cat FILE > /dev/null) and counting its lines (the floor
+program of bench/peers in lines mode: 64 KiB blocks and memchr). Peak resident memory comes from /usr/bin/time -v.
 
     bench/scan_bench.py [--zentry BINARY] [--runs N] [--only NAME] [--keep DIR]
 
@@ -113,9 +113,13 @@ def build_zentry():
     return os.path.join(build, "zentry")
 
 
+LINE_COUNT_BLOCK = str(64 * 1024)
+
+
 def build_linecount(work):
-    binary = os.path.join(work, "linecount")
-    subprocess.run(["c++", "-O2", "-o", binary, os.path.join(REPO, "bench", "linecount.cc")], check=True)
+    """The line-count floor: bench/peers/floor.cc counting lines in 64 KiB blocks."""
+    binary = os.path.join(work, "floor")
+    subprocess.run(["c++", "-O2", "-o", binary, os.path.join(REPO, "bench", "peers", "floor.cc")], check=True)
     return binary
 
 
@@ -175,7 +179,7 @@ def main():
             scan, scan_cpu = timed(command, directory, args.runs)
             rss = peak_rss_kb(command, directory)
             cat, cat_cpu = timed(["cat", "routing.dat"], directory, args.runs)
-            lines, lines_cpu = timed([linecount, "routing.dat"], directory, args.runs)
+            lines, lines_cpu = timed([linecount, "lines", "routing.dat", LINE_COUNT_BLOCK], directory, args.runs)
             size = len(data) / MB
             print("| %s | %.2f MB | %.1f (%.1f) | %s | %.2f MB | %.1f (%.1f) | %.1f (%.1f) | %.2f (%s) |" % (
                 name, size, scan * 1000, scan_cpu * 1000, "%.0f" % (size / scan) if size >= 1 else "-",
