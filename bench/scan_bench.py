@@ -2,7 +2,8 @@
 """Times the message scan end to end: the real zentry binary on generated
 messages, next to two floors measured in the same run on the same files:
 reading the file (cat FILE > /dev/null) and counting its lines (the floor
-program of bench/peers in lines mode: 64 KiB blocks and memchr). Peak resident memory comes from /usr/bin/time -v.
+program of bench/peers in lines mode: 64 KiB blocks and memchr). Peak
+resident memory comes from /usr/bin/time -v.
 
     bench/scan_bench.py [--zentry BINARY] [--runs N] [--only NAME] [--keep DIR]
 
