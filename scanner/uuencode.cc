@@ -19,8 +19,8 @@ bool isOctalDigit(char byte) { return byte >= '0' && byte <= '7'; }
 /// is never looked at, so "begin 0644 x" opens a block named " x".
 bool opensBlock(const String& line) {
   if (line.length() < 9) return false;
-  return std::memcmp(line.cStr(), "begin ", 6) == 0 && isOctalDigit(line.charAt(6)) &&
-         isOctalDigit(line.charAt(7)) && isOctalDigit(line.charAt(8));
+  return mayOpenUuencodeBlock(line.cStr()) && isOctalDigit(line.charAt(6)) && isOctalDigit(line.charAt(7)) &&
+         isOctalDigit(line.charAt(8));
 }
 
 /// The text up to its first 0 byte, less one final LF.

@@ -24,15 +24,14 @@ char buffer[largestBlock];
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool knownMode =
-      argc > 1 && (std::strcmp(argv[1], "read") == 0 || std::strcmp(argv[1], "lines") == 0);
+  const bool countLines = argc > 1 && std::strcmp(argv[1], "lines") == 0;
+  const bool knownMode = countLines || (argc > 1 && std::strcmp(argv[1], "read") == 0);
   std::size_t block = defaultBlock;
   if (argc == 4) block = std::strtoul(argv[3], nullptr, 10);
   if (!knownMode || argc < 3 || argc > 4 || block == 0 || block > largestBlock) {
     std::fputs("usage: floor read|lines FILE [BLOCK-BYTES]\n", stderr);
     return 2;
   }
-  const bool countLines = std::strcmp(argv[1], "lines") == 0;
   const int file = open(argv[2], O_RDONLY);
   if (file < 0) {
     std::perror(argv[2]);
