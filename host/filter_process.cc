@@ -1,0 +1,149 @@
+#include "host/filter_process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+
+namespace zentry::host {
+namespace {
+
+std::atomic<pid_t> runningChildren[maxSlots];
+// Atomics of int and pid_t are lock-free, so handlers may touch them.
+std::atomic<int> receivedSignal{0};
+
+void passSignalOn(int signalNumber) {
+  receivedSignal.store(signalNumber);
+  for (std::atomic<pid_t>& child : runningChildren) {
+    const pid_t pid = child.load();
+    if (pid > 0) kill(pid, signalNumber);
+  }
+}
+
+bool isSubjectName(const std::string& entry) {
+  static const char name[] = "subject=";
+  if (entry.size() < sizeof name - 1) return false;
+  for (std::size_t i = 0; i < sizeof name - 1; ++i) {
+    char c = entry[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != name[i]) return false;
+  }
+  return true;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+  std::vector<char*> result;
+  for (std::string& text : texts) result.push_back(text.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+void readAll(int fd, std::string* bytes) {
+  char chunk[16384];
+  for (;;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return;
+    bytes->append(chunk, static_cast<std::size_t>(got));
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> filterEnvironment(const std::vector<std::string>& inherited,
+                                           const std::optional<std::string>& subject) {
+  std::vector<std::string> environment;
+  for (const std::string& entry : inherited) {
+    if (!isSubjectName(entry)) environment.push_back(entry);
+  }
+  if (subject) environment.push_back("subject=" + *subject);
+  return environment;
+}
+
+FilterResult runFilter(const FilterRequest& request, int slot) {
+  FilterResult result;
+  std::vector<std::string> argv{request.program};
+  argv.insert(argv.end(), request.arguments.begin(), request.arguments.end());
+  std::vector<std::string> inherited;
+  for (char** entry = environ; *entry != nullptr; ++entry) inherited.emplace_back(*entry);
+  std::vector<std::string> envp = filterEnvironment(inherited, request.subject);
+  const std::vector<char*> argvPointers = pointers(argv);
+  const std::vector<char*> envpPointers = pointers(envp);
+
+  int output[2];
+  if (pipe2(output, O_CLOEXEC) != 0) {
+    result.error = std::string("cannot make a pipe: ") + std::strerror(errno);
+    return result;
+  }
+  // posix_spawn shares our memory until the exec instead of copying it, which
+  // keeps a replay holding a large mailbox fast, and reports exec failures
+  // itself. It is safe to call from several threads at once.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addchdir_np(&actions, request.directory.c_str());
+  pid_t child = 0;
+  const int failure =
+      posix_spawn(&child, argvPointers[0], &actions, nullptr, argvPointers.data(), envpPointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(output[1]);
+  if (failure != 0) {
+    result.error = "cannot run " + request.program + ": " + std::strerror(failure);
+    close(output[0]);
+    return result;
+  }
+  runningChildren[slot].store(child);
+  // A signal that came just before the store would otherwise miss this child.
+  if (const int pending = receivedSignal.load()) kill(child, pending);
+  readAll(output[0], &result.output);
+  close(output[0]);
+  int status = 0;
+  pid_t waited;
+  do waited = waitpid(child, &status, 0);
+  while (waited < 0 && errno == EINTR);
+  runningChildren[slot].store(0);
+  if (waited == child && WIFEXITED(status)) {
+    result.status = FilterResult::Status::exited;
+    result.exitCode = WEXITSTATUS(status);
+  } else if (waited == child && WIFSIGNALED(status)) {
+    result.status = FilterResult::Status::killed;
+    result.signal = WTERMSIG(status);
+  } else {
+    result.error = "lost track of the filter process";
+  }
+  return result;
+}
+
+void installSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = passSignalOn;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool interrupted() { return receivedSignal.load() != 0; }
+
+void reraiseIfInterrupted() {
+  const int signalNumber = receivedSignal.load();
+  if (signalNumber == 0) return;
+  std::signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+}
+
+std::string defaultFilterPath() {
+  std::error_code failure;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failure);
+  if (failure) return "zentry";
+  return (self.parent_path() / "zentry").string();
+}
+
+}  // namespace zentry::host

@@ -1,0 +1,77 @@
+#include "host/report.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace zentry::host {
+namespace {
+
+using Result = ReplayRow::Result;
+
+const std::vector<ReplayRow> rows = {
+    {"1", std::string("Your invoice"), Result::hit, "Executable", std::string("invoice.pif"), ""},
+    {"2", std::nullopt, Result::clean, "", std::nullopt, ""},
+    {"3", std::string("a,\"b\"\r\nc"), Result::hit, "Subject rule", std::nullopt, ""},
+    {"4", std::string("caf\xe9 \xc3\xa9\x01"), Result::failed, "", std::nullopt, "killed by signal 9"},
+};
+
+TEST(FormatReport, Text) {
+  EXPECT_EQ(
+      "Message  Subject       Rule          Name\n"
+      "1        Your invoice  Executable    invoice.pif\n"
+      "2        (none)        -             -\n"
+      "3        a,\"b\"??c      Subject rule  -\n"
+      "4        caf\xe9 \xc3\xa9?      FAILED        killed by signal 9\n"
+      "\n"
+      "4 messages: 2 hit, 1 clean, 1 failed, 1 skipped\n"
+      "  1  Executable\n"
+      "  1  Subject rule\n",
+      formatReport(ReportFormat::text, rows, {"x: empty file"}));
+}
+
+TEST(FormatReport, CsvQuotesOnlyWhatNeedsIt) {
+  EXPECT_EQ(
+      "message,subject,result,rule,name,error\r\n"
+      "1,Your invoice,hit,Executable,invoice.pif,\r\n"
+      "2,,clean,,,\r\n"
+      "3,\"a,\"\"b\"\"\r\nc\",hit,Subject rule,,\r\n"
+      "4,caf\xe9 \xc3\xa9\x01,failed,,,killed by signal 9\r\n",
+      formatReport(ReportFormat::csv, rows, {}));
+}
+
+// JSON must stay valid UTF-8: a stray 8-bit byte is written as the Latin-1
+// character of that number, a valid sequence passes as it is.
+TEST(FormatReport, JsonEscapesControlAndStrayBytes) {
+  EXPECT_EQ(
+      "{\"messages\":[\n"
+      "{\"message\":\"1\",\"subject\":\"Your invoice\",\"result\":\"hit\",\"rule\":\"Executable\","
+      "\"name\":\"invoice.pif\"},\n"
+      "{\"message\":\"2\",\"subject\":null,\"result\":\"clean\",\"rule\":null,\"name\":null},\n"
+      "{\"message\":\"3\",\"subject\":\"a,\\\"b\\\"\\u000d\\u000ac\",\"result\":\"hit\",\"rule\":\"Subject "
+      "rule\","
+      "\"name\":null},\n"
+      "{\"message\":\"4\",\"subject\":\"caf\\u00e9 \xc3\xa9\\u0001\",\"result\":\"failed\",\"rule\":null,"
+      "\"name\":null,\"error\":\"killed by signal 9\"}\n"
+      "],\"skipped\":[\"x\\\\y\"],\"totals\":{\"messages\":4,\"hit\":2,\"clean\":1,\"failed\":1,\"skipped\":"
+      "1}}\n",
+      formatReport(ReportFormat::json, rows, {"x\\y"}));
+}
+
+TEST(FormatReport, LongTextCellsAreCut) {
+  const std::vector<ReplayRow> longRows = {
+      {"1", std::string(50, 's'), Result::hit, std::string(30, 'r'), std::string("n"), ""}};
+  const std::string text = formatReport(ReportFormat::text, longRows, {});
+  EXPECT_NE(std::string::npos, text.find(std::string(37, 's') + "...  " + std::string(21, 'r') + "...  n\n"));
+}
+
+TEST(ProgressBar, Ends) {
+  EXPECT_EQ("[....] 0/8", progressBar(0, 8, 4));
+  EXPECT_EQ("[##..] 5/8", progressBar(5, 8, 4));
+  EXPECT_EQ("[####] 8/8", progressBar(8, 8, 4));
+  EXPECT_EQ("[####] 0/0", progressBar(0, 0, 4));
+}
+
+}  // namespace
+}  // namespace zentry::host
