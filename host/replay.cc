@@ -5,67 +5,109 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <thread>
 
+#include "core/string.h"
 #include "host/exit_codes.h"
 #include "host/host_inputs.h"
 #include "host/mailbox_reader.h"
 #include "host/message_run.h"
-#include "host/message_text.h"
+#include "host/routing_writer.h"
+#include "scanner/encoded_word.h"
 
 namespace zentry::host {
 namespace {
 
 constexpr std::size_t progressWidth = 40;
 
+// The workers take turns at the reader; each stores its message in its own
+// working directory and runs the filter there while the others read on.
 struct SharedWork {
-  const Mailbox* mailbox;
+  MailboxReader* reader;
   const HostInputs* inputs;
   std::string interceptMailbox;
-  std::vector<ReplayRow> rows;
-  std::atomic<std::size_t> next{0};
-  std::atomic<std::size_t> done{0};
+  std::mutex lock;                     // guards reader, rows' growth, skipped
+  std::deque<ReplayRow> rows;          // a deque: growing keeps the rows in place
+  std::vector<std::string> skipped;
+  bool readerBroken = false;
   std::atomic<bool> setupFailed{false};
+  std::atomic<std::size_t> workersLeft{0};
 };
+
+// Stores the next message in this worker's routing.dat; null at the end. The
+// row is reserved here, so rows stay in mailbox order whoever finishes first.
+// A message that could not be stored gets a failed row and ends the reading:
+// an mbox cannot be resumed in the middle of a message.
+ReplayRow* takeNext(SharedWork& shared, RoutingWriter& writer, const WorkDir& dir) {
+  const std::lock_guard<std::mutex> hold(shared.lock);
+  for (;;) {
+    if (shared.readerBroken) return nullptr;
+    std::string id, problem;
+    MailboxReader::Next next = MailboxReader::Next::failed;
+    if (writer.open(dir.path() + "/routing.dat", &problem)) next = shared.reader->next(writer, &id, &problem);
+    if (next == MailboxReader::Next::end) return nullptr;
+    if (next == MailboxReader::Next::skipped) {
+      shared.skipped.push_back(problem);
+      continue;
+    }
+    shared.rows.push_back(ReplayRow{});
+    ReplayRow* row = &shared.rows.back();
+    row->id = id;
+    if (next == MailboxReader::Next::message && writer.close(&problem)) return row;
+    row->result = ReplayRow::Result::failed;
+    row->problem = problem;
+    shared.readerBroken = true;
+    return nullptr;
+  }
+}
 
 void work(SharedWork& shared, int slot) {
   std::string error;
   const std::unique_ptr<WorkDir> dir = WorkDir::create(&error);
   if (dir == nullptr || !dir->writeFile("zentry.dat", shared.inputs->rules, &error)) {
     if (!shared.setupFailed.exchange(true)) complain(error);
+    shared.workersLeft.fetch_sub(1);
     return;
   }
   const std::vector<std::string> arguments{shared.interceptMailbox, "debug"};
-  for (;;) {
-    const std::size_t index = shared.next.fetch_add(1);
-    if (index >= shared.mailbox->messages.size() || interrupted()) return;
-    const MailboxEntry& entry = shared.mailbox->messages[index];
-    const SubjectField subject = extractSubject(entry.message);
-    const FilterResult result =
-        runMessage(*dir, shared.inputs->filterPath, entry.message, subject.value, arguments, slot);
-    shared.rows[index] = rowFor(entry.id, subject.value, result);
-    shared.done.fetch_add(1);
+  const auto writer = std::make_unique<RoutingWriter>();
+  while (!interrupted()) {
+    ReplayRow* row = takeNext(shared, *writer, *dir);
+    if (row == nullptr) break;
+    const SubjectField subject = writer->subject();
+    reportSubjectCuts(subject, "message " + row->id + ": ");
+    const FilterResult result = runStoredMessage(*dir, shared.inputs->filterPath, subject.value, arguments, slot);
+    *row = rowFor(row->id, subject.value, result);
   }
+  shared.workersLeft.fetch_sub(1);
 }
 
 void showProgress(const SharedWork& shared, bool enabled) {
   if (!enabled) return;
-  const std::size_t total = shared.mailbox->messages.size();
   for (;;) {
-    const std::size_t done = shared.done.load();
-    std::fprintf(stderr, "\r%s", progressBar(done, total, progressWidth).c_str());
-    if (done >= total || interrupted() || shared.setupFailed.load()) break;
+    std::fprintf(stderr, "\r%s", progressBar(shared.reader->done(), shared.reader->total(), progressWidth).c_str());
+    if (shared.workersLeft.load() == 0 || interrupted() || shared.setupFailed.load()) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   std::fprintf(stderr, "\r\033[K");
 }
 
-int exitCodeFor(const SharedWork& shared) {
-  if (shared.setupFailed.load()) return exitTempFail;
-  for (const ReplayRow& row : shared.rows) {
+int exitCodeFor(const std::vector<ReplayRow>& rows, const std::vector<std::string>& skipped) {
+  for (const ReplayRow& row : rows) {
     if (row.result == ReplayRow::Result::failed) return exitSoftware;
   }
-  return shared.mailbox->skipped.empty() ? exitClean : exitDataError;
+  return skipped.empty() ? exitClean : exitDataError;
+}
+
+// The subject as a person reads it: trimmed and decoded as the filter does.
+std::string decodedSubject(const std::string& raw) {
+  String text(raw.c_str());
+  text.trimLeft();
+  text.trimRight();
+  decodeEncodedWord(text);
+  return text.cStr();
 }
 
 }  // namespace
@@ -75,6 +117,7 @@ ReplayRow rowFor(const std::string& id, const std::optional<std::string>& subjec
   ReplayRow row;
   row.id = id;
   row.subject = subject;
+  if (subject) row.decodedSubject = decodedSubject(*subject);
   if (result.status == FilterResult::Status::notStarted) {
     row.result = ReplayRow::Result::failed;
     row.problem = result.error;
@@ -99,9 +142,9 @@ int runReplay(const Options& options) {
   int exitCode = exitClean;
   HostInputs inputs;
   if (!loadHostInputs(options, &inputs, &exitCode)) return exitCode;
-  Mailbox mailbox;
+  std::unique_ptr<MailboxReader> reader;
   std::string error;
-  switch (readMailbox(options.input, &mailbox, &error)) {
+  switch (MailboxReader::open(options.input, &reader, &error)) {
     case MailboxStatus::ok:
       break;
     case MailboxStatus::missing:
@@ -112,24 +155,18 @@ int runReplay(const Options& options) {
       complain(error);
       return exitDataError;
   }
-  for (const std::string& reason : mailbox.skipped) complain("skipped " + reason);
-  if (mailbox.messages.empty()) {
-    complain(options.input + ": no messages found");
-    return exitDataError;
-  }
 
   SharedWork shared;
-  shared.mailbox = &mailbox;
+  shared.reader = reader.get();
   shared.inputs = &inputs;
   shared.interceptMailbox = options.mailbox;
-  shared.rows.resize(mailbox.messages.size());
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t jobs =
-      std::min<std::size_t>(options.jobs != 0 ? options.jobs : cores, mailbox.messages.size());
+  const std::size_t jobs = std::min<std::size_t>(options.jobs != 0 ? options.jobs : cores, maxSlots);
 
   installSignalHandlers();
   const auto start = std::chrono::steady_clock::now();
   std::vector<std::thread> workers;
+  shared.workersLeft.store(jobs);
   for (std::size_t slot = 0; slot < jobs; ++slot) {
     workers.emplace_back(work, std::ref(shared), static_cast<int>(slot));
   }
@@ -139,17 +176,22 @@ int runReplay(const Options& options) {
   reraiseIfInterrupted();
   if (shared.setupFailed.load()) return exitTempFail;
 
-  const std::string report = formatReport(options.format, shared.rows, mailbox.skipped);
+  for (const std::string& reason : shared.skipped) complain("skipped " + reason);
+  const std::vector<ReplayRow> rows(shared.rows.begin(), shared.rows.end());
+  if (rows.empty()) {
+    complain(options.input + ": no messages found");
+    return exitDataError;
+  }
+  const std::string report = formatReport(options.format, rows, shared.skipped);
   if (std::fwrite(report.data(), 1, report.size(), stdout) != report.size() || std::fflush(stdout) != 0) {
     complain("cannot write the report");
     return exitIoError;
   }
   if (options.format == ReportFormat::csv)
-    std::fprintf(stderr, "%s\n", totalsLine(shared.rows, mailbox.skipped.size()).c_str());
-  std::fprintf(stderr, "zentry-host: %zu messages in %.2f s (%.0f messages/s, %zu jobs)\n",
-               shared.rows.size(), seconds.count(),
-               static_cast<double>(shared.rows.size()) / std::max(seconds.count(), 1e-9), jobs);
-  return exitCodeFor(shared);
+    std::fprintf(stderr, "%s\n", totalsLine(rows, shared.skipped.size()).c_str());
+  std::fprintf(stderr, "zentry-host: %zu messages in %.2f s (%.0f messages/s, %zu jobs)\n", rows.size(),
+               seconds.count(), static_cast<double>(rows.size()) / std::max(seconds.count(), 1e-9), jobs);
+  return exitCodeFor(rows, shared.skipped);
 }
 
 }  // namespace zentry::host

@@ -34,7 +34,8 @@ struct TextCells {
 
 TextCells textCells(const ReplayRow& row) {
   TextCells cells{printable(row.id, 1000),
-                  row.subject ? printable(*row.subject, subjectColumnLimit) : "(none)", "-", "-"};
+                  row.subject ? printable(row.decodedSubject.value_or(*row.subject), subjectColumnLimit) : "(none)",
+                  "-", "-"};
   if (row.result == ReplayRow::Result::hit) {
     cells.rule = printable(row.label, ruleColumnLimit);
     if (row.name) cells.name = printable(*row.name, 1000);
@@ -78,11 +79,12 @@ std::string csvField(const std::string& text) {
 
 std::string csvReport(const std::vector<ReplayRow>& rows) {
   static const char* results[] = {"clean", "hit", "failed"};
-  std::string out = "message,subject,result,rule,name,error\r\n";
+  std::string out = "message,subject,result,rule,name,error,decoded_subject\r\n";
   for (const ReplayRow& row : rows) {
     out += csvField(row.id) + "," + csvField(row.subject.value_or("")) + "," +
            results[static_cast<int>(row.result)] + "," + csvField(row.label) + "," +
-           csvField(row.name.value_or("")) + "," + csvField(row.problem) + "\r\n";
+           csvField(row.name.value_or("")) + "," + csvField(row.problem) + "," +
+           csvField(row.decodedSubject.value_or("")) + "\r\n";
   }
   return out;
 }
@@ -133,7 +135,8 @@ std::string jsonReport(const std::vector<ReplayRow>& rows, const std::vector<std
     const ReplayRow& row = rows[i];
     const bool hit = row.result == ReplayRow::Result::hit;
     out += std::string(i == 0 ? "\n" : ",\n") + "{\"message\":" + jsonString(row.id) +
-           ",\"subject\":" + jsonOptional(row.subject) + ",\"result\":\"" +
+           ",\"subject\":" + jsonOptional(row.subject) +
+           ",\"decoded_subject\":" + jsonOptional(row.decodedSubject) + ",\"result\":\"" +
            results[static_cast<int>(row.result)] + "\",\"rule\":" + (hit ? jsonString(row.label) : "null") +
            ",\"name\":" + jsonOptional(row.name);
     if (row.result == ReplayRow::Result::failed) out += ",\"error\":" + jsonString(row.problem);

@@ -16,6 +16,7 @@ struct ReplayRow {
   std::string label;                ///< rule label on a hit
   std::optional<std::string> name;  ///< matched name on a hit by file mask
   std::string problem;              ///< why the run failed
+  std::optional<std::string> decodedSubject;  ///< trimmed, encoded words decoded, as the filter matches it
 };
 
 enum class ReportFormat { text, csv, json };

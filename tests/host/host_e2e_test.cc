@@ -71,11 +71,12 @@ Generated generated(int i) {
 constexpr int generatedCount = 40;
 
 std::string expectedCsv() {
-  std::string csv = "message,subject,result,rule,name,error\r\n";
+  std::string csv = "message,subject,result,rule,name,error,decoded_subject\r\n";
   for (int i = 1; i <= generatedCount; ++i) {
     const Generated g = generated(i);
     csv += std::to_string(i) + "," + (g.hasSubject ? g.subject : "") + "," +
-           (g.rule.empty() ? "clean" : "hit") + "," + g.rule + "," + g.name + ",\r\n";
+           (g.rule.empty() ? "clean" : "hit") + "," + g.rule + "," + g.name + ",," +
+           (g.hasSubject ? g.subject : "") + "\r\n";
   }
   return csv;
 }
@@ -263,7 +264,7 @@ TEST_F(HostReplay, TextAndJsonTotals) {
   const HostRun json = host({"--replay", "--format=json", file("mail.mbox"), file("rules.dat")});
   EXPECT_NE(
       std::string::npos,
-      json.output.find("{\"message\":\"3\",\"subject\":\"Item number 3\",\"result\":\"hit\",\"rule\":\"Exe\","
+      json.output.find("{\"message\":\"3\",\"subject\":\"Item number 3\",\"decoded_subject\":\"Item number 3\",\"result\":\"hit\",\"rule\":\"Exe\","
                        "\"name\":\"report3.exe\"}"))
       << json.output;
   EXPECT_NE(std::string::npos,
@@ -333,7 +334,7 @@ TEST_F(HostReplay, FailedRunsAreReported) {
   const HostRun run =
       host({"--replay", "--format=csv", "--zentry", file("crash.sh"), file("mail.mbox"), file("rules.dat")});
   EXPECT_EQ(70, run.exitCode);
-  EXPECT_NE(std::string::npos, run.output.find("\r\n2,Item number 2,failed,,,killed by signal 11\r\n"));
+  EXPECT_NE(std::string::npos, run.output.find("\r\n2,Item number 2,failed,,,killed by signal 11,Item number 2\r\n"));
   EXPECT_TRUE(tmpIsEmpty());
 }
 

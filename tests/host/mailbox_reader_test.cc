@@ -1,6 +1,7 @@
 #include "host/mailbox_reader.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -13,48 +14,80 @@ namespace {
 
 const std::string envelope = "From a@example.com Mon Jan  1 10:00:00 2024\n";
 
+// Every entry of a mailbox: "id=message" for a message (without the stored
+// prefix), "skipped: reason" for the rest.
+std::vector<std::string> readAll(const std::string& path, MailboxStatus* status = nullptr) {
+  std::unique_ptr<MailboxReader> reader;
+  std::string error;
+  const MailboxStatus opened = MailboxReader::open(path, &reader, &error);
+  if (status != nullptr) *status = opened;
+  std::vector<std::string> entries;
+  if (opened != MailboxStatus::ok) return {error};
+  test::TempDir out;
+  RoutingWriter writer;
+  for (;;) {
+    std::string id, problem;
+    EXPECT_TRUE(writer.open(out.path() + "/routing.dat", &error));
+    const MailboxReader::Next next = reader->next(writer, &id, &problem);
+    if (next == MailboxReader::Next::end) break;
+    EXPECT_TRUE(writer.close(&error));
+    if (next == MailboxReader::Next::message) {
+      entries.push_back(id + "=" + out.read("routing.dat").substr(4));
+    } else {
+      entries.push_back("skipped: " + problem);
+      if (next == MailboxReader::Next::failed) break;
+    }
+  }
+  return entries;
+}
+
 struct MboxCase {
   const char* name;
   std::string bytes;
-  std::vector<std::string> messages;
+  std::vector<std::string> entries;
 };
 
-TEST(SplitMbox, Messages) {
+TEST(Mbox, Messages) {
+  const std::string cr = "From a Mon Jan  1 10:00:00 2024\r\n";
   const MboxCase cases[] = {
-      {"one, separator dropped", envelope + "Subject: a\n\nbody\n\n", {"Subject: a\n\nbody\n"}},
-      {"two", envelope + "S: 1\n\nx\n\n" + envelope + "S: 2\n\ny\n", {"S: 1\n\nx\n", "S: 2\n\ny\n"}},
-      {"crlf", envelope + "S: 1\r\n\r\nx\r\n\r\n" + envelope + "S: 2\r\n", {"S: 1\r\n\r\nx\r\n", "S: 2\r\n"}},
+      {"one, separator dropped", envelope + "Subject: a\n\nbody\n\n", {"1=Subject: a\n\nbody\n"}},
+      {"two", envelope + "S: 1\n\nx\n\n" + envelope + "S: 2\n\ny\n", {"1=S: 1\n\nx\n", "2=S: 2\n\ny\n"}},
+      {"crlf", cr + "S: 1\r\n\r\nx\r\n\r\n" + cr + "S: 2\r\n", {"1=S: 1\r\n\r\nx\r\n", "2=S: 2\r\n"}},
+      {"lf then crlf empty line kept", envelope + "S: 1\n\r\n" + envelope + "S: 2\n", {"1=S: 1\n\r\n", "2=S: 2\n"}},
       {"quoted From lines lose one >",
-       envelope + "S: 1\n\n>From me\n>>From you\n> From not\n",
-       {"S: 1\n\nFrom me\n>From you\n> From not\n"}},
+       envelope + "S: 1\n\n>From me\n>>From you\n> From not\n>>\n",
+       {"1=S: 1\n\nFrom me\n>From you\n> From not\n>>\n"}},
       // A body line starting with "From " after an empty line, left unquoted:
       // without a time of day it is not taken for an envelope.
-      {"unquoted body From", envelope + "S: 1\n\nFrom here on\n", {"S: 1\n\nFrom here on\n"}},
-      {"From line not after an empty line",
-       envelope + "S: 1\n" + envelope + "x\n",
-       {"S: 1\n" + envelope + "x\n"}},
-      {"envelope only", "From a@b Mon Jan  1 10:00:00 2024", {""}},
-      {"empty message between", envelope + "\n" + envelope + "S: 2\n", {"", "S: 2\n"}},
+      {"unquoted body From", envelope + "S: 1\n\nFrom here on 10\n", {"1=S: 1\n\nFrom here on 10\n"}},
+      {"From line not after an empty line", envelope + "S: 1\n" + envelope + "x\n", {"1=S: 1\n" + envelope + "x\n"}},
+      {"no final LF", envelope + "S: 1\n\nbody", {"1=S: 1\n\nbody"}},
+      // Former fault: an envelope line alone was replayed as a clean message.
+      {"envelope only", "From a@b Mon Jan  1 10:00:00 2024", {"skipped: message 1: empty (an envelope line without a message)"}},
+      {"empty message between",
+       envelope + "\n" + envelope + "S: 2\n",
+       {"skipped: message 1: empty (an envelope line without a message)", "2=S: 2\n"}},
+      {"envelope at the end", envelope + "S: 1\n\nFrom b 10:00", {"1=S: 1\n", "skipped: message 2: empty (an envelope line without a message)"}},
   };
   for (const MboxCase& c : cases) {
-    std::vector<MailboxEntry> messages;
-    ASSERT_TRUE(splitMbox(c.bytes, &messages)) << c.name;
-    ASSERT_EQ(c.messages.size(), messages.size()) << c.name;
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-      EXPECT_EQ(c.messages[i], messages[i].message) << c.name << " #" << i;
-      EXPECT_EQ(std::to_string(i + 1), messages[i].id) << c.name;
-    }
+    test::TempDir dir;
+    dir.write("box", c.bytes);
+    EXPECT_EQ(c.entries, readAll(dir.path() + "/box")) << c.name;
   }
 }
 
-TEST(SplitMbox, RefusesWhatIsNotAnMbox) {
-  for (const std::string bytes : {"Subject: x\n\n", "\nFrom a Mon Jan  1 10:00:00 2024\n", "from a\n"}) {
-    std::vector<MailboxEntry> messages;
-    EXPECT_FALSE(splitMbox(bytes, &messages)) << bytes;
-  }
+// Lines far longer than any buffer, and a quote run split over reads.
+TEST(Mbox, LongLinesCrossEveryBuffer) {
+  const std::string longLine(200000, 'x');
+  const std::string quotes(70000, '>');
+  test::TempDir dir;
+  dir.write("box", envelope + "S: 1\n\n" + longLine + "\n" + quotes + "From x\n\n" + "From " + longLine +
+                       " 10:00\nS: 2\n");
+  EXPECT_EQ((std::vector<std::string>{"1=S: 1\n\n" + longLine + "\n" + quotes.substr(1) + "From x\n", "2=S: 2\n"}),
+            readAll(dir.path() + "/box"));
 }
 
-TEST(ReadMailbox, MaildirSkipsWhatIsNotMail) {
+TEST(Maildir, SkipsWhatIsNotMailAndNeverFollowsLinks) {
   test::TempDir dir;
   for (const char* folder : {"cur", "new", "tmp", "cur/sub"})
     std::filesystem::create_directory(dir.path() + "/" + folder);
@@ -65,22 +98,29 @@ TEST(ReadMailbox, MaildirSkipsWhatIsNotMail) {
   dir.write("tmp/050.x", "Subject: in delivery\n\n");
   dir.write("cur/400.d", "");
   dir.write("cur/500.e", "just text\n");
-  dir.write("dovecot-uidlist", "3 V1 N4\n");
-
-  Mailbox mailbox;
-  std::string error;
-  ASSERT_EQ(MailboxStatus::ok, readMailbox(dir.path(), &mailbox, &error));
-  std::vector<std::string> ids;
-  for (const MailboxEntry& entry : mailbox.messages) ids.push_back(entry.id);
-  EXPECT_EQ((std::vector<std::string>{"cur/100.a:2,S", "new/200.b", "cur/300.c:2,"}), ids);
-  EXPECT_EQ("Subject: third\n\n", mailbox.messages[2].message);
-  ASSERT_EQ(3u, mailbox.skipped.size());
-  EXPECT_NE(std::string::npos, mailbox.skipped[0].find("400.d: empty file"));
-  EXPECT_NE(std::string::npos, mailbox.skipped[1].find("500.e: not a mail message"));
-  EXPECT_NE(std::string::npos, mailbox.skipped[2].find("sub: not a regular file"));
+  dir.write("secret", "Subject: not in the maildir\n\n");
+  std::filesystem::create_symlink(dir.path() + "/secret", dir.path() + "/cur/600.f");
+  mkfifo((dir.path() + "/cur/700.g").c_str(), 0600);
+  const std::string root = dir.path() + "/";
+  EXPECT_EQ((std::vector<std::string>{
+                "cur/100.a:2,S=Subject: first\n\n", "new/200.b=Subject: second\n\n",
+                "cur/300.c:2,=Subject: third\n\n", "skipped: " + root + "cur/400.d: empty file",
+                "skipped: " + root + "cur/500.e: not a mail message (no header field on its first line)",
+                "skipped: " + root + "cur/600.f: a symbolic link, not followed",
+                "skipped: " + root + "cur/700.g: not a regular file",
+                "skipped: " + root + "cur/sub: not a regular file"}),
+            readAll(dir.path()));
 }
 
-TEST(ReadMailbox, Failures) {
+TEST(Maildir, LinkedFolderIsNotFollowed) {
+  test::TempDir dir, elsewhere;
+  elsewhere.write("100.a", "Subject: x\n\n");
+  std::filesystem::create_symlink(elsewhere.path(), dir.path() + "/cur");
+  EXPECT_EQ((std::vector<std::string>{"skipped: " + dir.path() + "/cur: a symbolic link, not followed"}),
+            readAll(dir.path()));
+}
+
+TEST(MailboxReader, Failures) {
   test::TempDir dir;
   dir.write("empty.mbox", "");
   dir.write("text.mbox", "hello\n");
@@ -96,10 +136,10 @@ TEST(ReadMailbox, Failures) {
       {dir.path() + "/plain", MailboxStatus::notMailbox},
   };
   for (const Case& c : cases) {
-    Mailbox mailbox;
-    std::string error;
-    EXPECT_EQ(c.status, readMailbox(c.path, &mailbox, &error)) << c.path;
-    EXPECT_NE(std::string::npos, error.find(c.path)) << error;
+    MailboxStatus status = MailboxStatus::ok;
+    const std::vector<std::string> error = readAll(c.path, &status);
+    EXPECT_EQ(c.status, status) << c.path;
+    EXPECT_NE(std::string::npos, error.at(0).find(c.path)) << error.at(0);
   }
 }
 
