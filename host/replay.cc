@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <deque>
@@ -101,13 +102,39 @@ int exitCodeFor(const std::vector<ReplayRow>& rows, const std::vector<std::strin
   return skipped.empty() ? exitClean : exitDataError;
 }
 
-// The subject as a person reads it: trimmed and decoded as the filter does.
+bool startsWithNoCase(const std::string& text, std::size_t at, const char* prefix) {
+  for (std::size_t i = 0; prefix[i] != '\0'; ++i) {
+    if (at + i >= text.size() || std::tolower(static_cast<unsigned char>(text[at + i])) != prefix[i]) return false;
+  }
+  return true;
+}
+
+// The subject as a person reads it: trimmed and decoded as the filter does,
+// and, when the encoded word named Latin-1 or its Windows form, its 8-bit
+// bytes written as UTF-8 so that a terminal and JSON show the letters.
 std::string decodedSubject(const std::string& raw) {
   String text(raw.c_str());
   text.trimLeft();
   text.trimRight();
+  const std::size_t start = raw.find_first_not_of(" \t\r\n");
+  const bool latin1 = start != std::string::npos && raw.compare(start, 2, "=?") == 0 &&
+                      (startsWithNoCase(raw, start + 2, "iso-8859-1?") ||
+                       startsWithNoCase(raw, start + 2, "windows-1252?") || startsWithNoCase(raw, start + 2, "latin1?"));
+  const std::string trimmed = text.cStr();
   decodeEncodedWord(text);
-  return text.cStr();
+  std::string decoded = text.cStr();
+  if (!latin1 || decoded == trimmed) return decoded;
+  std::string utf8;
+  for (const char c : decoded) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      utf8 += c;
+    } else {
+      utf8 += static_cast<char>(0xC0 | (byte >> 6));
+      utf8 += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
+  return utf8;
 }
 
 }  // namespace

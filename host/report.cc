@@ -24,8 +24,16 @@ std::string printable(const std::string& text, std::size_t limit) {
   return out;
 }
 
+// Columns on a UTF-8 terminal: a letter written in two bytes takes one column.
+std::size_t columns(const std::string& text) {
+  std::size_t count = 0;
+  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
 std::string pad(const std::string& text, std::size_t width) {
-  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+  const std::size_t used = columns(text);
+  return used >= width ? text : text + std::string(width - used, ' ');
 }
 
 struct TextCells {
@@ -52,7 +60,7 @@ std::string textReport(const std::vector<ReplayRow>& rows, std::size_t skipped) 
   std::size_t idWidth = 0, subjectWidth = 0, ruleWidth = 0;
   for (const TextCells& c : cells) {
     idWidth = std::max(idWidth, c.id.size());
-    subjectWidth = std::max(subjectWidth, c.subject.size());
+    subjectWidth = std::max(subjectWidth, columns(c.subject));
     ruleWidth = std::max(ruleWidth, c.rule.size());
   }
   std::string out;

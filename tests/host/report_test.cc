@@ -25,7 +25,8 @@ TEST(FormatReport, Text) {
       "1        Your invoice  Executable    invoice.pif\n"
       "2        (none)        -             -\n"
       "3        a,\"b\"??c      Subject rule  -\n"
-      "4        caf\xe9 \xc3\xa9?      FAILED        killed by signal 9\n"
+      // Columns count letters: the two-byte UTF-8 letter takes one.
+      "4        caf\xe9 \xc3\xa9?       FAILED        killed by signal 9\n"
       "\n"
       "4 messages: 2 hit, 1 clean, 1 failed, 1 skipped\n"
       "  1  Executable\n"
