@@ -8,6 +8,7 @@
 #include <cstring>
 
 namespace zentry::host {
+namespace {
 
 bool readToEnd(int fd, std::string* bytes) {
   char chunk[65536];
@@ -19,6 +20,8 @@ bool readToEnd(int fd, std::string* bytes) {
     bytes->append(chunk, static_cast<std::size_t>(got));
   }
 }
+
+}  // namespace
 
 std::string inputName(const std::string& path) { return path == "-" ? "standard input" : path; }
 

@@ -15,9 +15,6 @@ enum class ReadStatus { ok, missing, unreadable };
 /// that are small by nature (rules) or read whole on purpose (--explain).
 [[nodiscard]] ReadStatus readInputFile(const std::string& path, std::string* bytes, std::string* error);
 
-/// Appends everything `fd` delivers, to its end, to *bytes; false on a read error.
-[[nodiscard]] bool readToEnd(int fd, std::string* bytes);
-
 /// The file's name for messages: the path, or "standard input" for "-".
 std::string inputName(const std::string& path);
 

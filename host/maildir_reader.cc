@@ -71,8 +71,8 @@ MailboxStatus MaildirReader::list(std::string* error) {
     folderFds_[folder] = openat(root, folders[folder], O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folderFds_[folder] >= 0) {
       any = true;
-    } else if (struct stat link {}; fstatat(root, folders[folder], &link, AT_SYMLINK_NOFOLLOW) == 0 &&
-                                    S_ISLNK(link.st_mode)) {
+    } else if (struct stat link{};
+               fstatat(root, folders[folder], &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode)) {
       refusedFolders_.push_back(root_ + "/" + folders[folder] + ": a symbolic link, not followed");
       any = true;
     }
@@ -163,7 +163,8 @@ MailboxReader::Next MaildirReader::next(RoutingWriter& writer, std::string* id, 
 
 }  // namespace
 
-std::unique_ptr<MailboxReader> openMaildir(const std::string& path, MailboxStatus* status, std::string* error) {
+std::unique_ptr<MailboxReader> openMaildir(const std::string& path, MailboxStatus* status,
+                                           std::string* error) {
   auto reader = std::make_unique<MaildirReader>(path);
   *status = reader->list(error);
   if (*status != MailboxStatus::ok) return nullptr;

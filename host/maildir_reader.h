@@ -14,6 +14,7 @@ namespace zentry::host {
 /// are opened: a link or a device in a mailbox is reported as skipped, so a
 /// replay run by root reads nothing the mailbox's owner could not. Files that
 /// do not begin like a message are skipped too.
-std::unique_ptr<MailboxReader> openMaildir(const std::string& path, MailboxStatus* status, std::string* error);
+std::unique_ptr<MailboxReader> openMaildir(const std::string& path, MailboxStatus* status,
+                                           std::string* error);
 
 }  // namespace zentry::host

@@ -57,8 +57,8 @@ class MboxReader : public MailboxReader {
   bool readFailed_ = false;
   std::uint64_t consumed_ = 0;
   std::size_t number_ = 0;
-  bool more_ = true;          // an envelope line was read: a message follows
-  LineShape envelopeShape_;   // of the envelope line before the next message
+  bool more_ = true;         // an envelope line was read: a message follows
+  LineShape envelopeShape_;  // of the envelope line before the next message
 };
 
 bool MboxReader::fill(std::size_t wanted) {
@@ -101,7 +101,8 @@ bool MboxReader::skipLine(LineShape* shape) {
     if (start_ == end_) break;
     const char* data = buffer_ + start_;
     const void* lf = std::memchr(data, '\n', end_ - start_);
-    const std::size_t span = lf == nullptr ? end_ - start_ : static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
+    const std::size_t span =
+        lf == nullptr ? end_ - start_ : static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
     start_ += span, consumed_ += span;
     if (lf != nullptr) {
       shape->endsCrLf = span >= 2 ? data[span - 2] == '\r' : previous == '\r';
@@ -172,7 +173,7 @@ MailboxReader::Next MboxReader::next(RoutingWriter& writer, std::string* id, std
   }
   *id = std::to_string(++number_);
   more_ = false;
-  LineShape last;                 // the line before the current one
+  LineShape last;  // the line before the current one
   LineShape beforeLast = envelopeShape_;
   bool lineSeen = false;
   for (;;) {

@@ -27,7 +27,8 @@ FilterResult runStoredMessage(const WorkDir& dir, const std::string& filterPath,
 }
 
 void reportSubjectCuts(const SubjectField& subject, const std::string& where) {
-  if (subject.cutAtNul) complain(where + "the Subject field holds a NUL byte; the filter sees the text before it");
+  if (subject.cutAtNul)
+    complain(where + "the Subject field holds a NUL byte; the filter sees the text before it");
   if (subject.cutAtLimit) {
     complain(where + "the Subject field is longer than " + std::to_string(subjectLimit) +
              " bytes; the filter sees its first " + std::to_string(subjectLimit));

@@ -43,9 +43,9 @@ class SubjectReader {
   void keep(char c);
 
   State state_ = State::lineStart;
-  std::size_t matched_ = 0;      // bytes of "subject" matched so far on this line
-  bool pendingCr_ = false;       // a CR inside the value, dropped if an LF follows
-  bool lineEmpty_ = false;       // the current line is a lone CR so far
+  std::size_t matched_ = 0;  // bytes of "subject" matched so far on this line
+  bool pendingCr_ = false;   // a CR inside the value, dropped if an LF follows
+  bool lineEmpty_ = false;   // the current line is a lone CR so far
   SubjectField field_;
 };
 

@@ -29,8 +29,8 @@ struct SharedWork {
   MailboxReader* reader;
   const HostInputs* inputs;
   std::string interceptMailbox;
-  std::mutex lock;                     // guards reader, rows' growth, skipped
-  std::deque<ReplayRow> rows;          // a deque: growing keeps the rows in place
+  std::mutex lock;             // guards reader, rows' growth, skipped
+  std::deque<ReplayRow> rows;  // a deque: growing keeps the rows in place
   std::vector<std::string> skipped;
   bool readerBroken = false;
   std::atomic<bool> setupFailed{false};
@@ -79,7 +79,8 @@ void work(SharedWork& shared, int slot) {
     if (row == nullptr) break;
     const SubjectField subject = writer->subject();
     reportSubjectCuts(subject, "message " + row->id + ": ");
-    const FilterResult result = runStoredMessage(*dir, shared.inputs->filterPath, subject.value, arguments, slot);
+    const FilterResult result =
+        runStoredMessage(*dir, shared.inputs->filterPath, subject.value, arguments, slot);
     *row = rowFor(row->id, subject.value, result);
   }
   shared.workersLeft.fetch_sub(1);
@@ -88,7 +89,8 @@ void work(SharedWork& shared, int slot) {
 void showProgress(const SharedWork& shared, bool enabled) {
   if (!enabled) return;
   for (;;) {
-    std::fprintf(stderr, "\r%s", progressBar(shared.reader->done(), shared.reader->total(), progressWidth).c_str());
+    std::fprintf(stderr, "\r%s",
+                 progressBar(shared.reader->done(), shared.reader->total(), progressWidth).c_str());
     if (shared.workersLeft.load() == 0 || interrupted() || shared.setupFailed.load()) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
@@ -104,7 +106,8 @@ int exitCodeFor(const std::vector<ReplayRow>& rows, const std::vector<std::strin
 
 bool startsWithNoCase(const std::string& text, std::size_t at, const char* prefix) {
   for (std::size_t i = 0; prefix[i] != '\0'; ++i) {
-    if (at + i >= text.size() || std::tolower(static_cast<unsigned char>(text[at + i])) != prefix[i]) return false;
+    if (at + i >= text.size() || std::tolower(static_cast<unsigned char>(text[at + i])) != prefix[i])
+      return false;
   }
   return true;
 }
@@ -117,9 +120,10 @@ std::string decodedSubject(const std::string& raw) {
   text.trimLeft();
   text.trimRight();
   const std::size_t start = raw.find_first_not_of(" \t\r\n");
-  const bool latin1 = start != std::string::npos && raw.compare(start, 2, "=?") == 0 &&
-                      (startsWithNoCase(raw, start + 2, "iso-8859-1?") ||
-                       startsWithNoCase(raw, start + 2, "windows-1252?") || startsWithNoCase(raw, start + 2, "latin1?"));
+  const bool latin1 =
+      start != std::string::npos && raw.compare(start, 2, "=?") == 0 &&
+      (startsWithNoCase(raw, start + 2, "iso-8859-1?") || startsWithNoCase(raw, start + 2, "windows-1252?") ||
+       startsWithNoCase(raw, start + 2, "latin1?"));
   const std::string trimmed = text.cStr();
   decodeEncodedWord(text);
   std::string decoded = text.cStr();

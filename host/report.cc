@@ -41,9 +41,10 @@ struct TextCells {
 };
 
 TextCells textCells(const ReplayRow& row) {
-  TextCells cells{printable(row.id, 1000),
-                  row.subject ? printable(row.decodedSubject.value_or(*row.subject), subjectColumnLimit) : "(none)",
-                  "-", "-"};
+  TextCells cells{
+      printable(row.id, 1000),
+      row.subject ? printable(row.decodedSubject.value_or(*row.subject), subjectColumnLimit) : "(none)", "-",
+      "-"};
   if (row.result == ReplayRow::Result::hit) {
     cells.rule = printable(row.label, ruleColumnLimit);
     if (row.name) cells.name = printable(*row.name, 1000);

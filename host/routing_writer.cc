@@ -85,7 +85,7 @@ bool RoutingWriter::close(std::string* error) {
 
 CopyStatus copyMessage(int fd, RoutingWriter& writer, std::string* error) {
   char chunk[64 * 1024];
-  bool lineStart = true;   // at the very start: an envelope line may follow
+  bool lineStart = true;  // at the very start: an envelope line may follow
   bool inEnvelope = false;
   std::size_t envelopeMatched = 0;  // bytes of "From " seen at the start
   for (;;) {

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/e2e.h"
 #include "host/host_runner.h"
+#include "support/e2e.h"
 
 namespace zentry::test {
 namespace {
@@ -262,10 +262,10 @@ TEST_F(HostReplay, TextAndJsonTotals) {
   EXPECT_NE(std::string::npos, text.output.find("\n22       (none)           Exe     doc_22.exe\n"))
       << text.output;
   const HostRun json = host({"--replay", "--format=json", file("mail.mbox"), file("rules.dat")});
-  EXPECT_NE(
-      std::string::npos,
-      json.output.find("{\"message\":\"3\",\"subject\":\"Item number 3\",\"decoded_subject\":\"Item number 3\",\"result\":\"hit\",\"rule\":\"Exe\","
-                       "\"name\":\"report3.exe\"}"))
+  EXPECT_NE(std::string::npos,
+            json.output.find("{\"message\":\"3\",\"subject\":\"Item number 3\",\"decoded_subject\":\"Item "
+                             "number 3\",\"result\":\"hit\",\"rule\":\"Exe\","
+                             "\"name\":\"report3.exe\"}"))
       << json.output;
   EXPECT_NE(std::string::npos,
             json.output.find("\"totals\":{\"messages\":40,\"hit\":31,\"clean\":9,\"failed\":0,"
@@ -334,7 +334,8 @@ TEST_F(HostReplay, FailedRunsAreReported) {
   const HostRun run =
       host({"--replay", "--format=csv", "--zentry", file("crash.sh"), file("mail.mbox"), file("rules.dat")});
   EXPECT_EQ(70, run.exitCode);
-  EXPECT_NE(std::string::npos, run.output.find("\r\n2,Item number 2,failed,,,killed by signal 11,Item number 2\r\n"));
+  EXPECT_NE(std::string::npos,
+            run.output.find("\r\n2,Item number 2,failed,,,killed by signal 11,Item number 2\r\n"));
   EXPECT_TRUE(tmpIsEmpty());
 }
 

@@ -55,9 +55,11 @@ TEST(Mbox, SplitsAsTheGoldenFilesSay) {
 TEST(Mbox, LongLinesCrossEveryBuffer) {
   const std::string line(200000, 'x'), quotes(70000, '>');
   test::TempDir dir;
-  dir.write("box", "From a 10:00\nS: 1\n\n" + line + "\n" + quotes + "From x\n\nFrom " + line + " 10:00\nS: 2\n");
+  dir.write("box",
+            "From a 10:00\nS: 1\n\n" + line + "\n" + quotes + "From x\n\nFrom " + line + " 10:00\nS: 2\n");
   const std::string first = "S: 1\n\n" + line + "\n" + quotes.substr(1) + "From x\n";
-  EXPECT_EQ("== message 1, " + std::to_string(first.size()) + " bytes\n" + first + "\n== message 2, 5 bytes\nS: 2\n\n",
+  EXPECT_EQ("== message 1, " + std::to_string(first.size()) + " bytes\n" + first +
+                "\n== message 2, 5 bytes\nS: 2\n\n",
             readAll(dir.path() + "/box"));
 }
 
@@ -77,16 +79,20 @@ TEST(Maildir, SkipsWhatIsNotMailAndNeverFollowsLinks) {
   std::filesystem::create_symlink(elsewhere.path() + "/secret", dir.path() + "/cur/600.f");
   mkfifo((dir.path() + "/cur/700.g").c_str(), 0600);
   const std::string cur = "== skipped: " + dir.path() + "/cur/";
-  EXPECT_EQ("== message cur/100.a:2,S, 15 bytes\nSubject: first\n\n== message new/200.b, 16 bytes\nSubject: second\n\n"
-            "== message cur/300.c:2,, 15 bytes\nSubject: third\n\n" +
-                cur + "400.d: empty file\n" + cur + "500.e: not a mail message (no header field on its first line)\n" +
-                cur + "600.f: a symbolic link, not followed\n" + cur + "700.g: not a regular file\n" + cur +
-                "sub: not a regular file\n",
-            readAll(dir.path()));
+  EXPECT_EQ(
+      "== message cur/100.a:2,S, 15 bytes\nSubject: first\n\n== message new/200.b, 16 bytes\nSubject: "
+      "second\n\n"
+      "== message cur/300.c:2,, 15 bytes\nSubject: third\n\n" +
+          cur + "400.d: empty file\n" + cur +
+          "500.e: not a mail message (no header field on its first line)\n" + cur +
+          "600.f: a symbolic link, not followed\n" + cur + "700.g: not a regular file\n" + cur +
+          "sub: not a regular file\n",
+      readAll(dir.path()));
   std::filesystem::remove_all(dir.path() + "/cur");
   std::filesystem::create_symlink(elsewhere.path(), dir.path() + "/cur");
-  EXPECT_EQ("== skipped: " + dir.path() + "/cur: a symbolic link, not followed\n== message new/200.b, 16 bytes\n"
-            "Subject: second\n\n",
+  EXPECT_EQ("== skipped: " + dir.path() +
+                "/cur: a symbolic link, not followed\n== message new/200.b, 16 bytes\n"
+                "Subject: second\n\n",
             readAll(dir.path()));
 }
 

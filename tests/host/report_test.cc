@@ -49,13 +49,17 @@ TEST(FormatReport, CsvQuotesOnlyWhatNeedsIt) {
 TEST(FormatReport, JsonEscapesControlAndStrayBytes) {
   EXPECT_EQ(
       "{\"messages\":[\n"
-      "{\"message\":\"1\",\"subject\":\"=?x?Q?Your_invoice?=\",\"decoded_subject\":\"Your invoice\",\"result\":\"hit\",\"rule\":\"Executable\","
+      "{\"message\":\"1\",\"subject\":\"=?x?Q?Your_invoice?=\",\"decoded_subject\":\"Your "
+      "invoice\",\"result\":\"hit\",\"rule\":\"Executable\","
       "\"name\":\"invoice.pif\"},\n"
-      "{\"message\":\"2\",\"subject\":null,\"decoded_subject\":null,\"result\":\"clean\",\"rule\":null,\"name\":null},\n"
-      "{\"message\":\"3\",\"subject\":\"a,\\\"b\\\"\\u000d\\u000ac\",\"decoded_subject\":null,\"result\":\"hit\",\"rule\":\"Subject "
+      "{\"message\":\"2\",\"subject\":null,\"decoded_subject\":null,\"result\":\"clean\",\"rule\":null,"
+      "\"name\":null},\n"
+      "{\"message\":\"3\",\"subject\":\"a,\\\"b\\\"\\u000d\\u000ac\",\"decoded_subject\":null,\"result\":"
+      "\"hit\",\"rule\":\"Subject "
       "rule\","
       "\"name\":null},\n"
-      "{\"message\":\"4\",\"subject\":\"caf\\u00e9 \xc3\xa9\\u0001\",\"decoded_subject\":null,\"result\":\"failed\",\"rule\":null,"
+      "{\"message\":\"4\",\"subject\":\"caf\\u00e9 "
+      "\xc3\xa9\\u0001\",\"decoded_subject\":null,\"result\":\"failed\",\"rule\":null,"
       "\"name\":null,\"error\":\"killed by signal 9\"}\n"
       "],\"skipped\":[\"x\\\\y\"],\"totals\":{\"messages\":4,\"hit\":2,\"clean\":1,\"failed\":1,\"skipped\":"
       "1}}\n",
