@@ -1,5 +1,7 @@
 #include "host/mailbox_reader.h"
 
+#include <fcntl.h>
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,6 +10,7 @@
 #include <iterator>
 #include <string>
 
+#include "host/mbox_reader.h"
 #include "support/e2e.h"
 
 namespace zentry::host {
@@ -49,6 +52,14 @@ TEST(Mbox, SplitsAsTheGoldenFilesSay) {
     ++cases;
   }
   EXPECT_GE(cases, 10);
+}
+
+TEST(Mbox, ReadErrorIsNamed) {
+  test::TempDir dir;
+  MailboxStatus status = MailboxStatus::ok;
+  std::string error;
+  EXPECT_EQ(nullptr, openMbox(open(dir.path().c_str(), O_RDONLY), "box", &status, &error));
+  EXPECT_EQ("box: Is a directory", error);
 }
 
 // Lines far longer than any buffer, and a run of '>' split over reads.
