@@ -51,7 +51,7 @@ class MboxReader : public MailboxReader {
                               std::string* error);
 
   int fd_;
-  char buffer_[64 * 1024];
+  char buffer_[64 * 1024] = {};
   std::size_t start_ = 0, end_ = 0;
   bool eof_ = false;
   bool readFailed_ = false;

@@ -37,7 +37,7 @@ class RoutingWriter {
   static constexpr std::size_t capacity = 64 * 1024;
   int fd_ = -1;
   std::string path_;
-  char buffer_[capacity];
+  char buffer_[capacity] = {};
   std::size_t used_ = 0;
   std::uint64_t written_ = 0;  // message bytes already in the file
   SubjectReader subject_;

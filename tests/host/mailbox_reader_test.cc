@@ -1,7 +1,6 @@
 #include "host/mailbox_reader.h"
 
 #include <fcntl.h>
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -35,7 +34,8 @@ std::string readAll(const std::string& path) {
       continue;
     }
     const std::string message = dir.read("routing.dat").substr(4);
-    out += "== message " + id + ", " + std::to_string(message.size()) + " bytes\n" + message + "\n";
+    out += "== message " + id + ", " + std::to_string(message.size()) + " bytes\n";
+    out += message + "\n";
   }
 }
 
