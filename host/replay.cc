@@ -22,6 +22,7 @@ namespace zentry::host {
 namespace {
 
 constexpr std::size_t progressWidth = 40;
+constexpr std::size_t reportSubjectLimit = 998;
 
 // The workers take turns at the reader; each stores its message in its own
 // working directory and runs the filter there while the others read on.
@@ -147,8 +148,12 @@ ReplayRow rowFor(const std::string& id, const std::optional<std::string>& subjec
                  const FilterResult& result) {
   ReplayRow row;
   row.id = id;
-  row.subject = subject;
-  if (subject) row.decodedSubject = decodedSubject(*subject);
+  if (subject) {
+    // A report row keeps no more of a subject than a header line may hold,
+    // so that a mailbox of many long subjects cannot exhaust the memory.
+    row.subject = subject->substr(0, reportSubjectLimit);
+    row.decodedSubject = decodedSubject(*subject).substr(0, reportSubjectLimit);
+  }
   if (result.status == FilterResult::Status::notStarted) {
     row.result = ReplayRow::Result::failed;
     row.problem = result.error;

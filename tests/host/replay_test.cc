@@ -30,6 +30,7 @@ TEST(ReplayRow, DecodedSubject) {
         << c.raw;
   }
   EXPECT_FALSE(rowFor("1", std::nullopt, clean).decodedSubject);
+  EXPECT_EQ(998u, rowFor("1", std::string(5000, 'x'), clean).subject->size());
 }
 
 }  // namespace
