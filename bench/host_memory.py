@@ -10,6 +10,9 @@ Python would count Python's own pages).
 
     bench/host_memory.py [--host BINARY] [SIZE_MB ...]     (default 1 100 1024)
 
+A second table replays mboxes of 10 such messages of 1 MB and of 100 MB,
+piped in too, two jobs at a time.
+
 Each size is run once; the verdict (exit code 1 with --errorlevel, the rule's
 label on standard output) is checked, so a wrong answer is never reported as
 a figure. Results go to standard output as a Markdown table.
@@ -66,6 +69,31 @@ def run_host(host, size, subject=b"Your invoice", rules_text=RULES):
             return child.returncode, output, int(f.read().split()[-1]), seconds
 
 
+def run_replay(host, count, size):
+    """Pipes an mbox of `count` generated messages through zentry-host
+    --replay (from /dev/stdin); returns (exit code, report, peak RSS in KiB,
+    seconds)."""
+    with tempfile.TemporaryDirectory() as scratch:
+        rules = os.path.join(scratch, "rules.dat")
+        with open(rules, "wb") as f:
+            f.write(RULES)
+        peak = os.path.join(scratch, "peak")
+        start = time.monotonic()
+        child = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", peak, host, "--replay", "--no-progress",
+                                  "-j", "2", "/dev/stdin", rules], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL, env=dict(os.environ, TMPDIR=scratch))
+        for _ in range(count):
+            for chunk in message_chunks(size):
+                child.stdin.write(chunk)
+            child.stdin.write(b"\n")
+        child.stdin.close()
+        output = child.stdout.read()
+        child.wait()
+        seconds = time.monotonic() - start
+        with open(peak) as f:
+            return child.returncode, output, int(f.read().split()[-1]), seconds
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--host", default=os.path.join(REPO, "build", "dev", "zentry-host"))
@@ -78,6 +106,14 @@ def main():
         if code != 1 or b"Subject: Infected (Executable) - Your invoice\r\n" not in output:
             sys.exit(f"wrong verdict for {size} MB: exit {code}, output {output!r}")
         print(f"| {size} MB | {peak / 1024:.1f} MB | {seconds:.1f} s |", flush=True)
+    print()
+    print("| replayed mbox (from a pipe) | peak resident memory | wall time |")
+    print("|---:|---:|---:|")
+    for count, size in ((10, 1), (10, 100)):
+        code, report, peak, seconds = run_replay(args.host, count, size * MB)
+        if code != 0 or f"{count} messages: {count} hit".encode() not in report:
+            sys.exit(f"wrong replay report for {count} x {size} MB: exit {code}, {report[-300:]!r}")
+        print(f"| {count} x {size} MB | {peak / 1024:.1f} MB | {seconds:.1f} s |", flush=True)
 
 
 if __name__ == "__main__":
