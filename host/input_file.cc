@@ -1,11 +1,14 @@
 #include "host/input_file.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "host/filter_process.h"
 
 namespace zentry::host {
 namespace {
@@ -22,6 +25,22 @@ bool readToEnd(int fd, std::string* bytes) {
 }
 
 }  // namespace
+
+long readUnlessInterrupted(int fd, char* buffer, std::size_t size) {
+  for (;;) {
+    if (interrupted()) {
+      errno = EINTR;
+      return -1;
+    }
+    // poll is never restarted after a handler, and its timeout covers a
+    // signal that comes between the check above and the wait.
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 200) <= 0) continue;  // a timeout, or a signal to look at
+    const ssize_t got = read(fd, buffer, size);
+    if (got < 0 && errno == EINTR) continue;
+    return got;
+  }
+}
 
 std::string inputName(const std::string& path) { return path == "-" ? "standard input" : path; }
 

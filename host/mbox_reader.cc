@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/input_file.h"
+
 namespace zentry::host {
 namespace {
 
@@ -68,8 +70,8 @@ bool MboxReader::fill(std::size_t wanted) {
   end_ -= start_;
   start_ = 0;
   while (end_ < wanted && !eof_) {
-    const ssize_t got = read(fd_, buffer_ + end_, sizeof buffer_ - end_);
-    if (got < 0 && errno == EINTR) continue;
+    // A signal ends the replay without waiting for the rest of a message.
+    const long got = readUnlessInterrupted(fd_, buffer_ + end_, sizeof buffer_ - end_);
     if (got < 0) {
       readFailed_ = true;
       return false;

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "host/filter_process.h"
+#include "host/input_file.h"
 #include "host/work_dir.h"
 
 namespace zentry::host {
@@ -89,17 +89,12 @@ CopyStatus copyMessage(int fd, RoutingWriter& writer, std::string* error) {
   bool inEnvelope = false;
   std::size_t envelopeMatched = 0;  // bytes of "From " seen at the start
   for (;;) {
-    const ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
+    const long got = readUnlessInterrupted(fd, chunk, sizeof chunk);
     if (got < 0) {
       *error = std::strerror(errno);
       return CopyStatus::readFailed;
     }
     if (got == 0) break;
-    if (interrupted()) {
-      *error = "interrupted";
-      return CopyStatus::readFailed;
-    }
     const char* bytes = chunk;
     std::size_t size = static_cast<std::size_t>(got);
     while (lineStart && size > 0) {

@@ -55,7 +55,8 @@ int storeMessage(int input, const std::string& inputPath, const WorkDir& dir, Su
       complain("message " + (inputPath == "-" ? std::string("on standard input") : inputPath) + " is empty");
       return exitDataError;
     case CopyStatus::readFailed:
-      complain("message: cannot read " + inputName(inputPath) + ": " + error);
+      // A signal cut the reading short: the caller ends by that signal.
+      if (!interrupted()) complain("message: cannot read " + inputName(inputPath) + ": " + error);
       return exitNoInput;
     case CopyStatus::writeFailed:
       complain(error);
