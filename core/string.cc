@@ -132,8 +132,6 @@ int String::compareNoCasePrefix(const char* text, std::uint32_t count) const {
   return comparePrefixFolded(buffer_, text, count);
 }
 
-const char* String::cStr() const { return buffer_ != nullptr ? buffer_ : emptyText; }
-
 char String::charAt(std::uint32_t index) const {
   return buffer_ != nullptr && index < length_ ? buffer_[index] : 0;
 }

@@ -42,7 +42,8 @@ class String {
   std::uint32_t cursor() const { return cursor_; }
   bool hasBuffer() const { return buffer_ != nullptr; }
   /// The buffer, or a shared empty text when there is none; never null.
-  const char* cStr() const;
+  /// Inline: the scanner and the matcher call it for every line and name.
+  const char* cStr() const { return buffer_ != nullptr ? buffer_ : ""; }
   /// The byte at index, or 0 at or past the end and without a buffer.
   char charAt(std::uint32_t index) const;
 
