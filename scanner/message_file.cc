@@ -7,7 +7,7 @@
 namespace zentry {
 void scanMessageFile(Workspace& workspace, const String& messageFileName, Console& console,
                      AttachmentNames& names) {
-  const std::unique_ptr<LineSource> file = workspace.openText(messageFileName.cStr());
+  const std::unique_ptr<LineSource> file = workspace.openText(messageFileName.cStr(), TextReading::Exact);
   if (!file) {
     console.print("File \"%.300s\" can't be opened\n", messageFileName.cStr());
     return;
