@@ -20,7 +20,7 @@ std::size_t indexOf(const char* base, std::size_t from, std::size_t to, char byt
 
 }  // namespace
 
-std::unique_ptr<FileLineSource> FileLineSource::open(const char* path) {
+std::unique_ptr<FileLineSource> FileLineSource::open(const char* path, TextReading reading) {
   const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
   if (descriptor < 0) return nullptr;
   struct stat status;
@@ -28,10 +28,17 @@ std::unique_ptr<FileLineSource> FileLineSource::open(const char* path) {
     ::close(descriptor);
     return nullptr;
   }
-  return std::unique_ptr<FileLineSource>(new FileLineSource(descriptor));
+  return std::unique_ptr<FileLineSource>(new FileLineSource(descriptor, reading));
 }
 
-FileLineSource::FileLineSource(int descriptor) : descriptor_(descriptor), block_(new char[blockCapacity]) {}
+FileLineSource::FileLineSource(int descriptor, TextReading reading)
+    : descriptor_(descriptor),
+      endsAtSubstitute_(reading == TextReading::Exact),
+      block_(new char[blockCapacity]) {}
+
+std::size_t FileLineSource::stopIn(std::size_t from, std::size_t to) const {
+  return endsAtSubstitute_ ? indexOf(block_.get(), from, to, endOfText) : to;
+}
 
 FileLineSource::~FileLineSource() { ::close(descriptor_); }
 
@@ -56,7 +63,7 @@ void FileLineSource::fill(std::size_t wanted) {
     filled_ += static_cast<std::size_t>(got);
   }
   // fill() runs only while no 0x1A is known, so stop_ stood at the old end.
-  stop_ = indexOf(block_.get(), searchedTo, filled_, endOfText);
+  stop_ = stopIn(searchedTo, filled_);
 }
 
 std::size_t FileLineSource::readLine(char* buffer, std::size_t limit) {
@@ -102,13 +109,13 @@ bool FileLineSource::seek(std::uint32_t position) {
     const std::size_t target = static_cast<std::size_t>(position - blockOffset_);
     if (target < searchedFrom_) {
       // Going back: only the bytes not yet searched need a look.
-      const std::size_t hit = indexOf(block_.get(), target, searchedFrom_, endOfText);
+      const std::size_t hit = stopIn(target, searchedFrom_);
       if (hit < searchedFrom_) stop_ = hit;
       searchedFrom_ = target;
     } else if (target > stop_) {
       // Past a 0x1A: the content goes on behind it for this pass.
       searchedFrom_ = target;
-      stop_ = indexOf(block_.get(), target, filled_, endOfText);
+      stop_ = stopIn(target, filled_);
     }
     next_ = target;
     return true;

@@ -14,7 +14,7 @@ namespace zentry {
 class FileLineSource : public LineSource {
  public:
   /// Null when the file can't be opened or is a directory.
-  static std::unique_ptr<FileLineSource> open(const char* path);
+  static std::unique_ptr<FileLineSource> open(const char* path, TextReading reading = TextReading::Exact);
   ~FileLineSource() override;
   FileLineSource(const FileLineSource&) = delete;
   FileLineSource& operator=(const FileLineSource&) = delete;
@@ -27,13 +27,17 @@ class FileLineSource : public LineSource {
   bool seek(std::uint32_t position) override;
 
  private:
-  explicit FileLineSource(int descriptor);
+  FileLineSource(int descriptor, TextReading reading);
+  /// Where the content stops in block_[from, to): the first 0x1A, or `to`
+  /// when the file is read whole.
+  std::size_t stopIn(std::size_t from, std::size_t to) const;
   /// Moves the unread bytes to the front and reads behind them until at
   /// least `wanted` are buffered, the file ends or a read fails.
   void fill(std::size_t wanted);
 
   static constexpr std::size_t blockCapacity = 256 * 1024;
   int descriptor_;
+  bool endsAtSubstitute_;  // read Exact: 0x1A ends the content
   std::unique_ptr<char[]> block_;
   std::uint64_t blockOffset_ = 0;  // file offset of block_[0]
   std::size_t filled_ = 0;         // bytes valid in block_

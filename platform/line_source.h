@@ -5,9 +5,16 @@
 
 namespace zentry {
 
+/// How much of a file is its text.
+enum class TextReading {
+  Exact,  ///< the first byte 0x1A ends the readable content
+  Whole,  ///< every byte is content, 0x1A and NUL included (strict mode)
+};
+
 /// A file read as text: a CR immediately followed by LF arrives as LF, a lone
-/// CR as it is, and the first byte 0x1A ends the readable content. Positions
-/// are raw byte offsets of the file (both bytes of a CR LF count).
+/// CR as it is, and (when read Exact) the first byte 0x1A ends the readable
+/// content. Positions are raw byte offsets of the file (both bytes of a CR LF
+/// count).
 class LineSource {
  public:
   virtual ~LineSource() = default;

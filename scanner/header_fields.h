@@ -4,6 +4,7 @@
 
 #include "core/rule.h"
 #include "core/string.h"
+#include "scanner/mime_parameters.h"
 
 namespace zentry {
 
@@ -12,6 +13,7 @@ struct PartHeader {
   String contentType{"text/plain"};
   String transferEncoding{"7bit"};
   String partName;  ///< empty until a name or filename parameter gives one
+  ShownNames shownNames;  ///< strict mode only: every name the parameters give
 };
 
 /// Interprets one gathered header field (first line and continuation lines).

@@ -2,9 +2,11 @@
 
 #include <cstring>
 
+#include "scanner/encoded_text.h"
 #include "scanner/encoded_word.h"
 #include "scanner/header_fields.h"
 #include "scanner/message_file.h"
+#include "scanner/strict_scan.h"
 #include "scanner/uuencode.h"
 
 namespace zentry {
@@ -30,6 +32,17 @@ void takeLine(ScanContext& context) {
   if (line.length() > 0 && line.charAt(line.length() - 1) == '\n') line.truncate(line.length() - 1);
 }
 
+// Strict mode reads NUL bytes as data; a header line keeps its bytes after
+// one, which String could not hold, by leaving the NULs out.
+void dropNulBytes(char* buffer, std::size_t delivered) {
+  if (std::memchr(buffer, '\0', delivered) == nullptr) return;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < delivered; ++i) {
+    if (buffer[i] != '\0') buffer[kept++] = buffer[i];
+  }
+  buffer[kept] = '\0';
+}
+
 String delimiterOf(const BoundaryStack& boundaries) {
   String delimiter("--");
   delimiter.append(boundaries.back());
@@ -50,7 +63,8 @@ void readHeaderBlock(ScanContext& context, std::uint32_t endOffset, PartHeader& 
   GatheredField& field = context.gatheredField;
   field.clear();
   std::uint32_t position = 0;
-  while (readUsableLine(context, endOffset, &position) != 0) {
+  while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
+    if (context.strict != nullptr) dropNulBytes(context.lineBuffer, delivered);
     takeLine(context);
     const String& line = context.currentLine;
     const char first = line.charAt(0);
@@ -60,6 +74,7 @@ void readHeaderBlock(ScanContext& context, std::uint32_t endOffset, PartHeader& 
     }
     field.copyTo(context.headerField);
     interpretHeaderField(context.headerField, header, boundaries);
+    if (context.strict != nullptr) collectShownNames(context.headerField, header.shownNames);
     field.clear();
     field.append(line);
     if (line.length() == 0) break;
@@ -74,9 +89,10 @@ bool walkMultipart(ScanContext& context, BoundaryStack& boundaries, std::int32_t
   context.console.trace("Into multipart\n");
   if (boundaries.empty()) return false;
   String delimiter = delimiterOf(boundaries);
+  const bool nulIsData = context.strict != nullptr;
   std::uint32_t position = 0;
   while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
-    if (!bufferedLineEquals(context.lineBuffer, delivered, delimiter)) continue;
+    if (!bufferedLineEquals(context.lineBuffer, delivered, delimiter, nulIsData)) continue;
     do {
       ++partCounter;
     } while (scanPart(context, boundaries, partCounter, endOffset));
@@ -88,26 +104,46 @@ bool walkMultipart(ScanContext& context, BoundaryStack& boundaries, std::int32_t
   return false;
 }
 
+bool isEmbeddedMessage(const PartHeader& header) {
+  return header.contentType.compareNoCase("message/rfc822") == 0;
+}
+
+// Exact mode records the one name it read; strict mode every name the part
+// shows, and then looks inside its body.
+void recordLeaf(ScanContext& context, PartHeader& header, bool nameGenerated, const BodyCapture* body) {
+  if (context.strict == nullptr) {
+    recordAttachmentName(context, header.partName);
+    return;
+  }
+  recordPartInStrictMode(context, header.shownNames, header.partName, nameGenerated, body);
+}
+
+BodyEncoding bodyEncodingOf(EncodingClass encoding) {
+  if (encoding == EncodingClass::Base64) return BodyEncoding::Base64;
+  if (encoding == EncodingClass::QuotedPrintable) return BodyEncoding::QuotedPrintable;
+  return BodyEncoding::Unencoded;
+}
+
 // A leaf that ended at a delimiter line. An embedded message is scanned again
 // as a message of its own, up to but not including that line, unless the
 // frames are already maxMessageDepth deep.
-bool endLeafAtDelimiter(ScanContext& context, PartHeader& header, std::uint32_t bodyStart,
-                        std::uint32_t endPosition, bool atDelimiter) {
+bool endLeafAtDelimiter(ScanContext& context, PartHeader& header, bool nameGenerated, const BodyCapture* body,
+                        std::uint32_t bodyStart, std::uint32_t endPosition, bool atDelimiter) {
   context.console.trace(" %lu - %lu\n", static_cast<unsigned long>(bodyStart),
                         static_cast<unsigned long>(endPosition));
-  if (header.contentType.compareNoCase("message/rfc822") == 0 &&
-      context.activeMessageFrames < maxMessageDepth) {
+  if (isEmbeddedMessage(header) && context.activeMessageFrames < maxMessageDepth) {
     scanMessage(context, bodyStart, endPosition);
     context.file.seek(endPosition);
   }
-  recordAttachmentName(context, header.partName);
+  recordLeaf(context, header, nameGenerated, body);
   return atDelimiter;
 }
 
 bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& partCounter,
               std::uint32_t endOffset, PartHeader& header) {
   const EncodingClass encoding = encodingClassOf(header.transferEncoding);
-  if (header.partName.length() == 0) {
+  const bool nameGenerated = header.partName.length() == 0;
+  if (nameGenerated) {
     header.partName.assign(formatFieldsOf("File%d.tmp", static_cast<int>(partCounter)).c_str());
   }
   String delimiter;
@@ -120,23 +156,32 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
   const bool searchUuencode =
       encoding == EncodingClass::Other && (header.contentType.compareNoCase("text/plain") == 0 ||
                                            header.transferEncoding.compareNoCase("x-uuencode") == 0);
+  // Strict mode gathers the decoded body as it goes; an embedded message is
+  // scanned as a message instead.
+  BodyCapture* body = nullptr;
+  if (context.strict != nullptr && !isEmbeddedMessage(header)) {
+    body = &context.strict->leafBody;
+    body->start(bodyEncodingOf(encoding));
+  }
+  const bool nulIsData = context.strict != nullptr;
   const std::uint32_t bodyStart = positionOf(context.file);
   std::uint32_t position = 0;
   while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
     if (delimiter.length() > 0) {
-      if (bufferedLineEquals(context.lineBuffer, delivered, delimiter)) {
-        return endLeafAtDelimiter(context, header, bodyStart, position, true);
+      if (bufferedLineEquals(context.lineBuffer, delivered, delimiter, nulIsData)) {
+        return endLeafAtDelimiter(context, header, nameGenerated, body, bodyStart, position, true);
       }
-      if (bufferedLineEquals(context.lineBuffer, delivered, closeDelimiter)) {
-        return endLeafAtDelimiter(context, header, bodyStart, position, false);
+      if (bufferedLineEquals(context.lineBuffer, delivered, closeDelimiter, nulIsData)) {
+        return endLeafAtDelimiter(context, header, nameGenerated, body, bodyStart, position, false);
       }
     }
+    if (body != nullptr) body->addLine(context.lineBuffer, delivered);
     if (searchUuencode && mayOpenUuencodeBlock(context.lineBuffer)) {
       takeLine(context);
       scanUuencodeBlock(context, context.currentLine, endOffset, partCounter, delimiter, closeDelimiter);
     }
   }
-  recordAttachmentName(context, header.partName);
+  recordLeaf(context, header, nameGenerated, body);
   return false;
 }
 
@@ -159,6 +204,10 @@ bool scanPart(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
 }
 
 void recordAttachmentName(ScanContext& context, String& name) {
+  if (context.strict != nullptr) {
+    recordDecodedName(context, decodeEncodedWords(name.cStr()));
+    return;
+  }
   decodeEncodedWord(name);
   context.attachmentNames.pushBack(name);
 }

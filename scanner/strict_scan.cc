@@ -1,0 +1,54 @@
+#include "scanner/strict_scan.h"
+
+#include "scanner/encoded_text.h"
+#include "scanner/scan_context.h"
+
+namespace zentry {
+namespace {
+
+class RecordingSink : public InspectionSink {
+ public:
+  explicit RecordingSink(ScanContext& context) : context_(context) {}
+  void foundName(const std::string& name, const std::string& route) override {
+    context_.console.trace("Inside attachment - %.300s\n", route.c_str());
+    recordDecodedName(context_, name);
+  }
+
+ private:
+  ScanContext& context_;
+};
+
+}  // namespace
+
+std::string withoutTrailingDotsAndSpaces(const std::string& name) {
+  const std::size_t kept = name.find_last_not_of(". ");
+  return kept == std::string::npos ? name : name.substr(0, kept + 1);
+}
+
+std::string recordDecodedName(ScanContext& context, const std::string& name) {
+  std::string tested = withoutTrailingDotsAndSpaces(name);
+  // String ends at a 0 byte: a decoded NUL cuts the name as a C client would.
+  context.attachmentNames.pushBack(String(tested.c_str()));
+  return tested;
+}
+
+void recordPartInStrictMode(ScanContext& context, const ShownNames& shown, const String& exactName,
+                            bool exactNameGenerated, const BodyCapture* body) {
+  ShownNames tested;
+  for (const std::string& name : shown.inOrder()) tested.add(withoutTrailingDotsAndSpaces(name));
+  if (!exactNameGenerated || tested.inOrder().empty()) {
+    tested.add(withoutTrailingDotsAndSpaces(decodeEncodedWords(exactName.cStr())));
+  }
+  // A name that decodes to nothing still stands for the part.
+  if (tested.inOrder().empty()) tested.add(exactName.cStr());
+  for (const std::string& name : tested.inOrder()) context.attachmentNames.pushBack(String(name.c_str()));
+  if (body != nullptr && !tested.inOrder().empty()) inspectBody(context, tested.inOrder().front(), *body);
+}
+
+void inspectBody(ScanContext& context, const std::string& name, const BodyCapture& body) {
+  if (context.strict == nullptr) return;
+  RecordingSink sink(context);
+  inspectAttachment(name, body.data(), body.size(), body.truncated(), context.strict->budget, sink);
+}
+
+}  // namespace zentry
