@@ -28,6 +28,10 @@ class String {
   void assign(const char* text);
   /// Nothing happens (the cursor stays too) when other is this String.
   void assign(const String& other);
+  /// As assign, from the first `count` bytes of text (fewer when a 0 byte
+  /// comes first), which need no terminator: a value is copied straight out
+  /// of a longer text. Keeps the buffer when it is large enough, as assign does.
+  void assignPrefix(const char* text, std::uint32_t count);
 
   /// Both missing: true; one missing: false; else byte-for-byte identity.
   bool equals(const char* text) const;
@@ -79,6 +83,10 @@ class String {
   int decodeBase64(unsigned char* output, int limit) const;
 
  private:
+  // The text's first `count` bytes become the text; `fits` false when the
+  // length has no room below the size limit.
+  void copyIn(const char* text, std::uint32_t count, bool fits);
+
   char* buffer_;
   std::uint32_t capacity_;
   std::uint32_t length_;

@@ -43,7 +43,11 @@ bool namedNoCase(const char* text, Range range, const char* keyword) {
   return true;
 }
 
-String copyOf(const String& field, Range range) { return field.mid(range.begin, range.size()); }
+// A value is copied once, straight from the field into the String that keeps
+// it, reusing that String's buffer when it is large enough.
+void keep(String& target, const String& field, Range range) {
+  target.assignPrefix(field.cStr() + range.begin, range.size());
+}
 
 // One parameter of a Content-Type field, starting at `cursor`; returns where
 // the next one starts. The name runs to the first '=' (';' and quotes
@@ -83,9 +87,11 @@ std::uint32_t parseTypeParameter(const String& field, std::uint32_t cursor, std:
     --value.end;
   }
   if (namedNoCase(text, name, "boundary")) {
-    boundaries.pushBack(copyOf(field, value));
+    String boundary;
+    keep(boundary, field, value);
+    boundaries.pushBack(boundary);
   } else if (namedNoCase(text, name, "name") && header.partName.length() == 0) {
-    header.partName = copyOf(field, value);
+    keep(header.partName, field, value);
   }
   return cursor;
 }
@@ -94,9 +100,7 @@ void applyContentType(const String& field, PartHeader& header, BoundaryStack& bo
   const char* text = field.cStr();
   const Range rest{13, field.length()};
   const std::uint32_t semicolon = findByte(text, rest, ';');
-  header.contentType = copyOf(field, Range{rest.begin, semicolon});
-  header.contentType.trimLeft();
-  header.contentType.trimRight();
+  keep(header.contentType, field, trimmed(text, Range{rest.begin, semicolon}));
   if (semicolon == rest.end) return;
   const Range parameters = trimmed(text, Range{semicolon + 1, rest.end});
   // An empty parameter text still makes one (empty) parameter: harmless.
@@ -112,7 +116,7 @@ void applyTransferEncoding(const String& field, PartHeader& header) {
   while (value.begin < value.end && isBlank(text[value.begin])) ++value.begin;
   // Trailing blanks stay: "base64 " is not base64.
   value.end = findByte(text, value, ';');
-  header.transferEncoding = copyOf(field, value);
+  keep(header.transferEncoding, field, value);
 }
 
 // Tokens are the runs between ';' characters; quotes do not protect a ';'
@@ -133,7 +137,7 @@ void applyContentDisposition(const String& field, PartHeader& header) {
       // A lone '"' is both first and last: the value becomes empty.
       value = value.size() == 1 ? Range{value.begin, value.begin} : Range{value.begin + 1, value.end - 1};
     }
-    if (namedNoCase(text, name, "filename")) header.partName = copyOf(field, value);
+    if (namedNoCase(text, name, "filename")) keep(header.partName, field, value);
   }
 }
 

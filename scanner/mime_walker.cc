@@ -49,6 +49,31 @@ String delimiterOf(const BoundaryStack& boundaries) {
   return delimiter;
 }
 
+enum class DelimiterKind { none, delimiter, closeDelimiter };
+
+// Whether the line just read is "--" + boundary or that and "--", as
+// bufferedLineEquals would tell against those texts built as Strings, but
+// without building them: a leaf compares every body line with both.
+DelimiterKind delimiterKindOf(const char* buffer, std::size_t delivered, const String& boundary,
+                              bool nulIsData) {
+  const std::size_t size = std::size_t{2} + boundary.length();
+  if (delivered < size || buffer[0] != '-' || buffer[1] != '-' ||
+      std::memcmp(buffer + 2, boundary.cStr(), boundary.length()) != 0) {
+    return DelimiterKind::none;
+  }
+  // delivered >= size, so buffer[size] is at most the terminator.
+  const auto endsAt = [&](std::size_t at) {
+    const char after = buffer[at];
+    if (after != '\0' && after != '\n') return false;
+    return !nulIsData || delivered == at + (after == '\n' ? 1u : 0u);
+  };
+  if (endsAt(size)) return DelimiterKind::delimiter;
+  if (delivered >= size + 2 && buffer[size] == '-' && buffer[size + 1] == '-' && endsAt(size + 2)) {
+    return DelimiterKind::closeDelimiter;
+  }
+  return DelimiterKind::none;
+}
+
 EncodingClass encodingClassOf(const String& transferEncoding) {
   if (transferEncoding.compareNoCase("base64") == 0) return EncodingClass::Base64;
   if (transferEncoding.compareNoCase("Quoted-Printable") == 0) return EncodingClass::QuotedPrintable;
@@ -146,16 +171,14 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
   if (nameGenerated) {
     header.partName.assign(formatFieldsOf("File%d.tmp", static_cast<int>(partCounter)).c_str());
   }
+  // The delimiter lines are compared in place with the innermost boundary;
+  // they are built as Strings only for a uuencode block, which needs them.
+  const String* boundary = boundaries.empty() ? nullptr : &boundaries.back();
   String delimiter;
   String closeDelimiter;
-  if (!boundaries.empty()) {
-    delimiter = delimiterOf(boundaries);
-    closeDelimiter = delimiter;
-    closeDelimiter.append("--");
-  }
   const bool searchUuencode =
-      encoding == EncodingClass::Other && (header.contentType.compareNoCase("text/plain") == 0 ||
-                                           header.transferEncoding.compareNoCase("x-uuencode") == 0);
+      encoding == EncodingClass::Other &&
+      (header.isPlainText() || header.transferEncoding.compareNoCase("x-uuencode") == 0);
   // Strict mode gathers the decoded body as it goes; an embedded message is
   // scanned as a message instead.
   BodyCapture* body = nullptr;
@@ -167,16 +190,20 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
   const std::uint32_t bodyStart = positionOf(context.file);
   std::uint32_t position = 0;
   while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
-    if (delimiter.length() > 0) {
-      if (bufferedLineEquals(context.lineBuffer, delivered, delimiter, nulIsData)) {
-        return endLeafAtDelimiter(context, header, nameGenerated, body, bodyStart, position, true);
-      }
-      if (bufferedLineEquals(context.lineBuffer, delivered, closeDelimiter, nulIsData)) {
-        return endLeafAtDelimiter(context, header, nameGenerated, body, bodyStart, position, false);
+    if (boundary != nullptr) {
+      const DelimiterKind kind = delimiterKindOf(context.lineBuffer, delivered, *boundary, nulIsData);
+      if (kind != DelimiterKind::none) {
+        return endLeafAtDelimiter(context, header, nameGenerated, body, bodyStart, position,
+                                  kind == DelimiterKind::delimiter);
       }
     }
     if (body != nullptr) body->addLine(context.lineBuffer, delivered);
     if (searchUuencode && mayOpenUuencodeBlock(context.lineBuffer)) {
+      if (boundary != nullptr && delimiter.length() == 0) {
+        delimiter = delimiterOf(boundaries);
+        closeDelimiter = delimiter;
+        closeDelimiter.append("--");
+      }
       takeLine(context);
       scanUuencodeBlock(context, context.currentLine, endOffset, partCounter, delimiter, closeDelimiter);
     }
@@ -193,7 +220,7 @@ bool scanPart(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
   context.console.trace("Process MIME Part %d\n", static_cast<int>(partCounter));
   PartHeader header;
   readHeaderBlock(context, endOffset, header, boundaries);
-  context.console.trace("%.100s\n", header.contentType.cStr());
+  context.console.trace("%.100s\n", header.contentTypeText());
   // Past maxPartDepth a multipart is walked as a leaf: the recursion, and so
   // the stack, stays bounded whatever the message nests.
   if (header.contentType.compareNoCasePrefix("Multipart/", 10) == 0 &&
