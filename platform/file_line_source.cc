@@ -66,35 +66,55 @@ void FileLineSource::fill(std::size_t wanted) {
   stop_ = stopIn(searchedTo, filled_);
 }
 
-std::size_t FileLineSource::readLine(char* buffer, std::size_t limit) {
-  const std::size_t most = limit - 1;
+std::size_t FileLineSource::nextLine(std::size_t most, std::size_t* used) {
   // One byte beyond `most` must be visible to tell a CR LF at the limit from
   // a lone CR.
   if (stop_ == filled_ && filled_ - next_ <= most && !fileEnded_) fill(most + 1);
   const char* start = block_.get() + next_;
   const std::size_t window = std::min(stop_ - next_, most + 1);
   const void* lf = std::memchr(start, '\n', window);
-  std::size_t used;
-  std::size_t delivered;
-  if (lf != nullptr) {
-    const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
-    if (at > 0 && start[at - 1] == '\r') {
-      // "ab\r\n" delivers "ab\n": one character fewer than the bytes used.
-      used = at + 1;
-      delivered = at;
-    } else {
-      // An LF right at the limit stays for the next read.
-      used = delivered = std::min(at + 1, most);
-    }
-  } else {
-    used = delivered = std::min(window, most);
+  if (lf == nullptr) return *used = std::min(window, most);
+  const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
+  if (at > 0 && start[at - 1] == '\r') {
+    // "ab\r\n" delivers "ab\n": one character fewer than the bytes used.
+    *used = at + 1;
+    return at;
   }
-  if (delivered == 0) return 0;  // the end: the buffer keeps its last line
-  std::memcpy(buffer, start, delivered);
+  // An LF right at the limit stays for the next read.
+  return *used = std::min(at + 1, most);
+}
+
+void FileLineSource::takeLine(char* buffer, std::size_t delivered, std::size_t used) {
+  std::memcpy(buffer, block_.get() + next_, delivered);
   if (delivered < used) buffer[delivered - 1] = '\n';
   buffer[delivered] = '\0';
   next_ += used;
+}
+
+std::size_t FileLineSource::readLine(char* buffer, std::size_t limit) {
+  std::size_t used = 0;
+  const std::size_t delivered = nextLine(limit - 1, &used);
+  if (delivered == 0) return 0;  // the end: the buffer keeps its last line
+  takeLine(buffer, delivered, used);
   return delivered;
+}
+
+std::size_t FileLineSource::readMarkedLine(char* buffer, std::size_t limit, const char* marks,
+                                           std::uint32_t endOffset) {
+  for (;;) {
+    std::size_t used = 0;
+    const std::size_t delivered = nextLine(limit - 1, &used);
+    if (delivered == 0) return 0;
+    // The first byte is the same raw or delivered: only a CR LF changes, and
+    // no mark is CR or LF. An end at or past 0xFFFFFFFF is a failed query,
+    // which also stops here.
+    const bool marked = isMarkByte(block_[next_], marks);
+    if (marked || blockOffset_ + next_ + used >= endOffset) {
+      takeLine(buffer, delivered, used);
+      return delivered;
+    }
+    next_ += used;
+  }
 }
 
 bool FileLineSource::tell(std::uint32_t* position) {

@@ -25,6 +25,16 @@ std::size_t readUsableLine(ScanContext& context, std::uint32_t endOffset, std::u
   return *position < endOffset ? delivered : 0;
 }
 
+// As readUsableLine, for a loop that looks only at lines beginning with a
+// byte of `marks`: the lines it would pass over are never delivered.
+std::size_t readMarkedUsableLine(ScanContext& context, std::uint32_t endOffset, const char* marks,
+                                 std::uint32_t* position) {
+  const std::size_t delivered = context.file.readMarkedLine(context.lineBuffer, lineLimit, marks, endOffset);
+  if (delivered == 0) return 0;
+  *position = positionOf(context.file);
+  return *position < endOffset ? delivered : 0;
+}
+
 // currentLine becomes the line up to its first 0 byte, less one final LF.
 void takeLine(ScanContext& context) {
   String& line = context.currentLine;
@@ -116,7 +126,8 @@ bool walkMultipart(ScanContext& context, BoundaryStack& boundaries, std::int32_t
   String delimiter = delimiterOf(boundaries);
   const bool nulIsData = context.strict != nullptr;
   std::uint32_t position = 0;
-  while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
+  // Only a line that begins with '-' can be the delimiter.
+  while (std::size_t delivered = readMarkedUsableLine(context, endOffset, "-", &position)) {
     if (!bufferedLineEquals(context.lineBuffer, delivered, delimiter, nulIsData)) continue;
     do {
       ++partCounter;
@@ -187,9 +198,15 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
     body->start(bodyEncodingOf(encoding));
   }
   const bool nulIsData = context.strict != nullptr;
+  // Without a capture the loop looks only at lines that begin like a
+  // delimiter ('-') or a uuencode "begin" line ('b'); the rest are passed
+  // over unread. A capture needs every line.
+  const char* marks = boundary != nullptr ? (searchUuencode ? "-b" : "-") : (searchUuencode ? "b" : "");
   const std::uint32_t bodyStart = positionOf(context.file);
   std::uint32_t position = 0;
-  while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
+  while (std::size_t delivered = body != nullptr
+                                     ? readUsableLine(context, endOffset, &position)
+                                     : readMarkedUsableLine(context, endOffset, marks, &position)) {
     if (boundary != nullptr) {
       const DelimiterKind kind = delimiterKindOf(context.lineBuffer, delivered, *boundary, nulIsData);
       if (kind != DelimiterKind::none) {
