@@ -10,24 +10,7 @@
 namespace zentry {
 namespace {
 
-// Upper case in the Windows-1252 code page: ASCII letters, the three caron
-// and ligature pairs at 0x9A/0x9C/0x9E, y diaeresis (0xFF -> 0x9F) and the
-// Latin-1 letters 0xE0..0xFE, except the division sign 0xF7.
-constexpr std::array<unsigned char, 256> makeUpperTable() {
-  std::array<unsigned char, 256> table{};
-  for (int byte = 0; byte < 256; ++byte) {
-    int upper = byte;
-    if ((byte >= 'a' && byte <= 'z') || (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7)) upper = byte - 0x20;
-    if (byte == 0x9A || byte == 0x9C || byte == 0x9E) upper = byte - 0x10;
-    if (byte == 0xFF) upper = 0x9F;
-    table[static_cast<std::size_t>(byte)] = static_cast<unsigned char>(upper);
-  }
-  return table;
-}
-
-constexpr std::array<unsigned char, 256> upperTable = makeUpperTable();
-
-inline unsigned char upper(unsigned char byte) { return upperTable[byte]; }
+using detail::upper;
 
 // The matcher walks the mask left to right. Between stars the walk is
 // deterministic; at a star it searches the text for the byte that follows
@@ -232,10 +215,11 @@ PreparedMask::PreparedMask(const String& mask) : mask_(mask), form_(Form::genera
     form_ = stars == 0 ? Form::plain : Form::starTail;
     plain_ = bytes + stars;
     plainSize_ = static_cast<std::uint32_t>(k - stars);
+    lastUpper_ = upper(bytes[k - 1]);
   }
 }
 
-int PreparedMask::mismatch(const String& text) const {
+int PreparedMask::mismatchInFull(const String& text) const {
   const std::size_t n = text.length();
   const auto* textBytes = reinterpret_cast<const unsigned char*>(text.cStr());
   switch (form_) {

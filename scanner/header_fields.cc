@@ -141,14 +141,27 @@ void applyContentDisposition(const String& field, PartHeader& header) {
   }
 }
 
+// Whether text begins with `prefix` (lower case) when ASCII letters are
+// folded; the text's terminator ends it as a mismatch.
+bool beginsNoCase(const char* text, const char* prefix) {
+  for (; *prefix != '\0'; ++text, ++prefix) {
+    if (foldAscii(static_cast<unsigned char>(*text)) != static_cast<unsigned char>(*prefix)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
+// The three prefixes share "content-", which is compared once.
 void interpretHeaderField(const String& field, PartHeader& header, BoundaryStack& boundaries) {
-  if (field.compareNoCasePrefix("content-type:", 13) == 0) {
+  const char* text = field.cStr();
+  if (!beginsNoCase(text, "content-")) return;
+  const char* rest = text + 8;
+  if (beginsNoCase(rest, "type:")) {
     applyContentType(field, header, boundaries);
-  } else if (field.compareNoCasePrefix("content-transfer-encoding:", 26) == 0) {
+  } else if (beginsNoCase(rest, "transfer-encoding:")) {
     applyTransferEncoding(field, header);
-  } else if (field.compareNoCasePrefix("Content-disposition:", 20) == 0) {
+  } else if (beginsNoCase(rest, "disposition:")) {
     applyContentDisposition(field, header);
   }
 }
