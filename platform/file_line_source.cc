@@ -99,9 +99,42 @@ std::size_t FileLineSource::readLine(char* buffer, std::size_t limit) {
   return delivered;
 }
 
+std::size_t FileLineSource::markedLineAhead(char mark) const {
+  const char* base = block_.get();
+  // Every byte after an LF begins a read, as no read runs past an LF. The
+  // reads that begin inside a long line (at the limit) need no look: no byte
+  // before the one found is the mark.
+  std::size_t from = next_ + 1;
+  std::size_t lineStart = next_;
+  while (from < stop_) {
+    const std::size_t hit = indexOf(base, from, stop_, mark);
+    if (hit == stop_) break;
+    if (base[hit - 1] == '\n') return hit;
+    // A mark inside a line: go on after the line's LF, so that each step
+    // passes at least one line however many marks it holds.
+    const std::size_t lf = indexOf(base, hit + 1, stop_, '\n');
+    if (lf == stop_) return lineStart;
+    lineStart = lf + 1;
+    from = lf + 1;
+  }
+  // No marked line in the block: pass over its whole lines.
+  if (from >= stop_) return lineStart;
+  const void* lf = ::memrchr(base + from, '\n', stop_ - from);
+  return lf == nullptr ? lineStart : static_cast<std::size_t>(static_cast<const char*>(lf) - base) + 1;
+}
+
 std::size_t FileLineSource::readMarkedLine(char* buffer, std::size_t limit, const char* marks,
                                            std::uint32_t endOffset) {
+  // One mark (or none) is looked for with memchr over many lines at once; a
+  // 0 byte stands for "no mark": a line it begins is still tested below.
+  const bool oneMark = marks[0] == '\0' || marks[1] == '\0';
   for (;;) {
+    if (oneMark && next_ < stop_ && !isMarkByte(block_[next_], marks)) {
+      const std::size_t ahead = markedLineAhead(marks[0]);
+      // The lines passed over must all end below the limit: the one that
+      // reaches it is delivered.
+      if (blockOffset_ + ahead < endOffset) next_ = ahead;
+    }
     std::size_t used = 0;
     const std::size_t delivered = nextLine(limit - 1, &used);
     if (delivered == 0) return 0;

@@ -41,6 +41,10 @@ class FileLineSource : public LineSource {
   /// it, without taking it: returns its characters (0 at the end) and sets
   /// *used to the bytes it spans from block_[next_].
   std::size_t nextLine(std::size_t most, std::size_t* used);
+  /// The start of the first line after the one at next_ that begins with
+  /// `mark`, in the block's content; when there is none, the start of the
+  /// last line in it that begins (next_ when none does).
+  std::size_t markedLineAhead(char mark) const;
   /// Delivers the line nextLine cut into buffer and takes it.
   void takeLine(char* buffer, std::size_t delivered, std::size_t used);
 

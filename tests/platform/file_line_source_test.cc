@@ -65,6 +65,8 @@ const ReadCase readCases[] = {
      10000},
     {"long lines across refills", padded(3 * block + 17, "\r\n") + padded(20000, "\n"), 10000},
     {"lines of 9998 to 10000", padded(9998, "\n") + padded(9999, "\n") + padded(10000, "\r\n"), 10000},
+    {"marks inside lines and at limit cuts", "xaxa\nax\r\nxxxxxa\naaaa\r\nc\n\na", 4},
+    {"a marked line behind a refill", padded(block + 40, "\nx\n") + padded(50, "\nx"), 10000},
 };
 
 TEST(FileLineSource, ReadsLikeTheMemoryReader) {
@@ -95,7 +97,7 @@ std::string readMarked(LineSource& source, std::size_t limit, const char* marks,
 // reads them one by one. Both must deliver the same lines at the same places.
 TEST(FileLineSource, PassesOverUnmarkedLinesLikeTheMemoryReader) {
   test::TempDir dir;
-  const char* markSets[] = {"", "p", "ae\x1a", "-b"};
+  const char* markSets[] = {"", "p", "a", "c", "x", "ae\x1a", "-b"};
   const std::uint32_t endOffsets[] = {0xFFFFFFFEu, 7, static_cast<std::uint32_t>(block + 3)};
   for (const ReadCase& c : readCases) {
     dir.write("f", c.bytes);
