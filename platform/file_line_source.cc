@@ -99,27 +99,27 @@ std::size_t FileLineSource::readLine(char* buffer, std::size_t limit) {
   return delivered;
 }
 
-std::size_t FileLineSource::markedLineAhead(char mark) const {
+std::size_t FileLineSource::markedLineAhead(char mark, std::size_t end) const {
   const char* base = block_.get();
   // Every byte after an LF begins a read, as no read runs past an LF. The
   // reads that begin inside a long line (at the limit) need no look: no byte
   // before the one found is the mark.
   std::size_t from = next_ + 1;
   std::size_t lineStart = next_;
-  while (from < stop_) {
-    const std::size_t hit = indexOf(base, from, stop_, mark);
-    if (hit == stop_) break;
+  while (from < end) {
+    const std::size_t hit = indexOf(base, from, end, mark);
+    if (hit == end) break;
     if (base[hit - 1] == '\n') return hit;
     // A mark inside a line: go on after the line's LF, so that each step
     // passes at least one line however many marks it holds.
-    const std::size_t lf = indexOf(base, hit + 1, stop_, '\n');
-    if (lf == stop_) return lineStart;
+    const std::size_t lf = indexOf(base, hit + 1, end, '\n');
+    if (lf == end) return lineStart;
     lineStart = lf + 1;
     from = lf + 1;
   }
   // No marked line in the block: pass over its whole lines.
-  if (from >= stop_) return lineStart;
-  const void* lf = ::memrchr(base + from, '\n', stop_ - from);
+  if (from >= end) return lineStart;
+  const void* lf = ::memrchr(base + from, '\n', end - from);
   return lf == nullptr ? lineStart : static_cast<std::size_t>(static_cast<const char*>(lf) - base) + 1;
 }
 
@@ -127,13 +127,26 @@ std::size_t FileLineSource::readMarkedLine(char* buffer, std::size_t limit, cons
                                            std::uint32_t endOffset) {
   // One mark (or none) is looked for with memchr over many lines at once; a
   // 0 byte stands for "no mark": a line it begins is still tested below.
-  const bool oneMark = marks[0] == '\0' || marks[1] == '\0';
+  bool passOver = marks[0] == '\0' || marks[1] == '\0';
+  // File offset up to which a search found nothing to pass over to; the
+  // lines before it are read one by one, so no stretch is searched twice.
+  std::uint64_t searchedTo = 0;
   for (;;) {
-    if (oneMark && next_ < stop_ && !isMarkByte(block_[next_], marks)) {
-      const std::size_t ahead = markedLineAhead(marks[0]);
+    if (passOver && next_ < stop_ && blockOffset_ + next_ >= searchedTo &&
+        !isMarkByte(block_[next_], marks)) {
       // The lines passed over must all end below the limit: the one that
-      // reaches it is delivered.
-      if (blockOffset_ + ahead < endOffset) next_ = ahead;
+      // reaches it is delivered. Once the limit is in sight the lines are
+      // read one by one.
+      const std::uint64_t endIndex = endOffset > blockOffset_ ? endOffset - blockOffset_ : 0;
+      const std::size_t searchEnd = static_cast<std::size_t>(std::min<std::uint64_t>(stop_, endIndex));
+      const std::size_t ahead = searchEnd > next_ ? markedLineAhead(marks[0], searchEnd) : searchEnd;
+      if (ahead >= endIndex) {
+        passOver = false;
+      } else if (ahead == next_) {
+        searchedTo = blockOffset_ + searchEnd;
+      } else {
+        next_ = ahead;
+      }
     }
     std::size_t used = 0;
     const std::size_t delivered = nextLine(limit - 1, &used);

@@ -42,9 +42,9 @@ class FileLineSource : public LineSource {
   /// *used to the bytes it spans from block_[next_].
   std::size_t nextLine(std::size_t most, std::size_t* used);
   /// The start of the first line after the one at next_ that begins with
-  /// `mark`, in the block's content; when there is none, the start of the
-  /// last line in it that begins (next_ when none does).
-  std::size_t markedLineAhead(char mark) const;
+  /// `mark` in block_[next_, end) (end at most stop_); when there is none,
+  /// the start of the last line that begins there (next_ when none does).
+  std::size_t markedLineAhead(char mark, std::size_t end) const;
   /// Delivers the line nextLine cut into buffer and takes it.
   void takeLine(char* buffer, std::size_t delivered, std::size_t used);
 
