@@ -99,6 +99,12 @@ std::size_t FileLineSource::readLine(char* buffer, std::size_t limit) {
   return delivered;
 }
 
+std::size_t FileLineSource::readLineTo(char* buffer, std::size_t limit, std::uint32_t* position) {
+  const std::size_t delivered = FileLineSource::readLine(buffer, limit);
+  if (delivered != 0 && !FileLineSource::tell(position)) *position = failedPosition;
+  return delivered;
+}
+
 std::size_t FileLineSource::markedLineAhead(char mark, std::size_t end) const {
   const char* base = block_.get();
   // Every byte after an LF begins a read, as no read runs past an LF. The

@@ -21,6 +21,7 @@ class FileLineSource : public LineSource {
 
   /// `limit` may be at most blockCapacity; the scanner's is 10000.
   std::size_t readLine(char* buffer, std::size_t limit) override;
+  std::size_t readLineTo(char* buffer, std::size_t limit, std::uint32_t* position) override;
   /// Passes over unmarked lines inside the block: no copy, no position query.
   std::size_t readMarkedLine(char* buffer, std::size_t limit, const char* marks,
                              std::uint32_t endOffset) override;

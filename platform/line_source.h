@@ -33,6 +33,11 @@ class LineSource {
   /// Moves to a raw byte offset; false on failure.
   virtual bool seek(std::uint32_t position) = 0;
 
+  /// readLine, and then (when it delivered a line) the position after it as
+  /// positionOf gives it: one call for the readers that test every line
+  /// against a scan limit.
+  virtual std::size_t readLineTo(char* buffer, std::size_t limit, std::uint32_t* position);
+
   /// Reads lines exactly as readLine cuts them, but delivers (as readLine
   /// does) only the first one that begins with a byte of `marks` (a
   /// zero-terminated set without CR or LF) or whose end position is at or
@@ -61,6 +66,12 @@ inline bool isMarkByte(char byte, const char* marks) {
     if (*marks == byte) return true;
   }
   return false;
+}
+
+inline std::size_t LineSource::readLineTo(char* buffer, std::size_t limit, std::uint32_t* position) {
+  const std::size_t delivered = readLine(buffer, limit);
+  if (delivered != 0) *position = positionOf(*this);
+  return delivered;
 }
 
 inline std::size_t LineSource::readMarkedLine(char* buffer, std::size_t limit, const char* marks,

@@ -19,10 +19,8 @@ enum class EncodingClass { Base64, QuotedPrintable, Other };
 // below endOffset, which ends the caller's loop just the same. *position
 // receives the position after the line.
 std::size_t readUsableLine(ScanContext& context, std::uint32_t endOffset, std::uint32_t* position) {
-  const std::size_t delivered = context.file.readLine(context.lineBuffer, lineLimit);
-  if (delivered == 0) return 0;
-  *position = positionOf(context.file);
-  return *position < endOffset ? delivered : 0;
+  const std::size_t delivered = context.file.readLineTo(context.lineBuffer, lineLimit, position);
+  return delivered != 0 && *position < endOffset ? delivered : 0;
 }
 
 // As readUsableLine, for a loop that looks only at lines beginning with a
