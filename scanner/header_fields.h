@@ -12,7 +12,7 @@ namespace zentry {
 struct PartHeader {
   String contentType{"text/plain"};
   String transferEncoding{"7bit"};
-  String partName;  ///< empty until a name or filename parameter gives one
+  String partName;        ///< empty until a name or filename parameter gives one
   ShownNames shownNames;  ///< strict mode only: every name the parameters give
 };
 

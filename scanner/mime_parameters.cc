@@ -188,7 +188,7 @@ void collectShownNames(const String& field, ShownNames& names) {
     const Parameter& parameter = parameters[i];
     if (parameter.section < 0) {
       names.add(parameter.extended ? percentDecoded(withoutCharset(parameter.value))
-                                        : decodeEncodedWords(parameter.value));
+                                   : decodeEncodedWords(parameter.value));
       continue;
     }
     // A continued value is joined where its first section appears.

@@ -78,7 +78,8 @@ class BlockReader {
   bool atDelimiterLine(const char* buffer, std::size_t delivered) const {
     const bool nulIsData = context_.strict != nullptr;
     return (delimiter_.length() != 0 && bufferedLineEquals(buffer, delivered, delimiter_, nulIsData)) ||
-           (closeDelimiter_.length() != 0 && bufferedLineEquals(buffer, delivered, closeDelimiter_, nulIsData));
+           (closeDelimiter_.length() != 0 &&
+            bufferedLineEquals(buffer, delivered, closeDelimiter_, nulIsData));
   }
 
   ScanContext& context_;
