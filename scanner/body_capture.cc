@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/allocator.h"
+#include "scanner/container_signatures.h"
 
 namespace zentry {
 namespace {
@@ -33,6 +34,8 @@ void BodyCapture::start(BodyEncoding encoding) {
   encoding_ = encoding;
   size_ = 0;
   truncated_ = false;
+  probing_ = true;
+  firstLooked_ = false;
   bits_ = 0;
   held_ = 0;
 }
@@ -79,13 +82,45 @@ void BodyCapture::addLine(const char* line, std::size_t size) {
       size_ += size;
       break;
   }
+  if (probing_ && size_ >= firstLookBytes) decideAfterProbe();
+}
+
+void BodyCapture::decideAfterProbe() {
+  if (!firstLooked_) {
+    firstLooked_ = true;
+    if (!firstLookLeavesOpen(bytes_, size_)) {
+      probing_ = false;
+      truncated_ = true;
+    }
+    return;
+  }
+  if (size_ < signatureProbeBytes) return;
+  probing_ = false;
+  if (!mayHoldContainer(bytes_, size_)) truncated_ = true;
 }
 
 // Bytes outside the alphabet (line ends, blanks, padding) are skipped: the
 // bits of a body run on across its lines.
 void BodyCapture::addBase64(const char* line, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) {
-    const int value = base64Table.value[static_cast<unsigned char>(line[i])];
+  const auto* text = reinterpret_cast<const unsigned char*>(line);
+  const signed char* table = base64Table.value;
+  std::size_t i = 0;
+  // Whole groups of four valid characters, the common case, in one step.
+  while (held_ == 0 && i + 4 <= size) {
+    const int a = table[text[i]];
+    const int b = table[text[i + 1]];
+    const int c = table[text[i + 2]];
+    const int d = table[text[i + 3]];
+    if ((a | b | c | d) < 0) break;
+    const auto group = static_cast<std::uint32_t>((a << 18) | (b << 12) | (c << 6) | d);
+    bytes_[size_] = static_cast<unsigned char>(group >> 16);
+    bytes_[size_ + 1] = static_cast<unsigned char>(group >> 8);
+    bytes_[size_ + 2] = static_cast<unsigned char>(group);
+    size_ += 3;
+    i += 4;
+  }
+  for (; i < size; ++i) {
+    const int value = table[text[i]];
     if (value < 0) continue;
     bits_ = ((bits_ << 6) | static_cast<std::uint32_t>(value)) & 0xFFFFFFu;
     held_ += 6;
