@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -17,6 +18,7 @@ class ShownNames {
   void clear();
 
  private:
+  static constexpr std::size_t linearSearchLimit = 8;
   std::vector<std::string> inOrder_;
   std::unordered_set<std::string> held_;
 };

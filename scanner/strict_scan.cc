@@ -23,6 +23,10 @@ class RecordingSink : public InspectionSink {
 // gives something else, as exact mode does: strict mode never loses a name
 // exact mode finds.
 void addDecodedBothWays(const String& raw, ShownNames& names) {
+  if (raw.find('?', 0) < 0) {
+    names.add(withoutTrailingDotsAndSpaces(raw.cStr()));  // no encoded word: both leave it
+    return;
+  }
   names.add(withoutTrailingDotsAndSpaces(decodeEncodedWords(raw.cStr())));
   String exact(raw);
   decodeEncodedWord(exact);
