@@ -91,16 +91,17 @@ void BodyCapture::decideAfterProbe() {
     if (!firstLookLeavesOpen(bytes_, size_)) {
       probing_ = false;
       truncated_ = true;
+      return;
     }
-    return;
   }
   if (size_ < signatureProbeBytes) return;
   probing_ = false;
   if (!mayHoldContainer(bytes_, size_)) truncated_ = true;
 }
 
-// Bytes outside the alphabet (line ends, blanks, padding) are skipped: the
-// bits of a body run on across its lines.
+// Bytes outside the alphabet (line ends, blanks) are skipped: the bits of a
+// body run on across its lines. Padding drops the bits of an unfinished
+// group, so bodies joined after their padding decode as each one would.
 void BodyCapture::addBase64(const char* line, std::size_t size) {
   const auto* text = reinterpret_cast<const unsigned char*>(line);
   const signed char* table = base64Table.value;
@@ -121,7 +122,10 @@ void BodyCapture::addBase64(const char* line, std::size_t size) {
   }
   for (; i < size; ++i) {
     const int value = table[text[i]];
-    if (value < 0) continue;
+    if (value < 0) {
+      if (text[i] == '=') held_ = 0;
+      continue;
+    }
     bits_ = ((bits_ << 6) | static_cast<std::uint32_t>(value)) & 0xFFFFFFu;
     held_ += 6;
     if (held_ >= 8) {
