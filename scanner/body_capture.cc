@@ -17,11 +17,12 @@ int hexValue(char byte) {
 }
 
 struct Base64Table {
-  signed char value[256];
+  std::int16_t value[256];
   Base64Table() {
-    std::memset(value, -1, sizeof value);
+    for (std::int16_t& entry : value) entry = -1;
     const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (int i = 0; i < 64; ++i) value[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
+    for (int i = 0; i < 64; ++i)
+      value[static_cast<unsigned char>(alphabet[i])] = static_cast<std::int16_t>(i);
   }
 };
 const Base64Table base64Table;
@@ -104,7 +105,7 @@ void BodyCapture::decideAfterProbe() {
 // group, so bodies joined after their padding decode as each one would.
 void BodyCapture::addBase64(const char* line, std::size_t size) {
   const auto* text = reinterpret_cast<const unsigned char*>(line);
-  const signed char* table = base64Table.value;
+  const std::int16_t* table = base64Table.value;
   std::size_t i = 0;
   // Whole groups of four valid characters, the common case, in one step.
   while (held_ == 0 && i + 4 <= size) {
