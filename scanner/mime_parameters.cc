@@ -15,6 +15,12 @@ namespace {
 /// the bound keeps a hostile number from meaning anything.
 constexpr std::uint32_t maxSectionNumber = 9999;
 
+/// Name parameters kept from one field. Clients show the first or the last of
+/// repeated parameters, so past the bound the last one kept is replaced by
+/// each newer one: the first ones and the very last always count, and a
+/// field of a million parameters costs no more memory than one of a hundred.
+constexpr std::size_t maxNameParameters = 100;
+
 bool isBlank(char byte) { return byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n'; }
 
 int hexValue(char byte) {
@@ -116,7 +122,9 @@ std::vector<Parameter> parseParameters(const char* text, std::size_t begin, std:
     Parameter parameter;
     splitName(lowered(text + i, nameLast - i), parameter);
     i = readValue(text, valueAt, end, &parameter.value);
-    if (parameter.base == "name" || parameter.base == "filename") parameters.push_back(std::move(parameter));
+    if (parameter.base != "name" && parameter.base != "filename") continue;
+    if (parameters.size() == maxNameParameters) parameters.pop_back();
+    parameters.push_back(std::move(parameter));
   }
   return parameters;
 }
@@ -192,6 +200,10 @@ void ShownNames::add(std::string name) {
   } else {
     if (held_.empty()) held_.insert(inOrder_.begin(), inOrder_.end());
     if (!held_.insert(name).second) return;
+  }
+  if (inOrder_.size() == maxNames) {
+    held_.erase(inOrder_.back());
+    inOrder_.pop_back();
   }
   inOrder_.push_back(std::move(name));
 }

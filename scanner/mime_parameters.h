@@ -9,9 +9,13 @@
 
 namespace zentry {
 
-/// The distinct names of one part, in the order they were first found.
+/// The distinct names of one part, in the order they were first found. At
+/// most maxNames are held: past them the last one held gives way to each
+/// newer one, so the first names and the very last always count.
 class ShownNames {
  public:
+  static constexpr std::size_t maxNames = 200;
+
   /// Adds a name unless it is empty or already held.
   void add(std::string name);
   const std::vector<std::string>& inOrder() const { return inOrder_; }

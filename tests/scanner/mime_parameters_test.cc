@@ -38,6 +38,18 @@ TEST(MimeParameters, ShownNames) {
   }
 }
 
+// Clients show the first or the last of repeated parameters: both stay
+// however many there are.
+TEST(MimeParameters, ManyNamesKeepTheFirstAndTheLast) {
+  std::string field = "Content-Type: a/b";
+  for (int i = 0; i < 150; ++i) field += "; name=n" + std::to_string(i);
+  ShownNames names;
+  collectShownNames(String(field.c_str()), names);
+  ASSERT_EQ(100u, names.inOrder().size());
+  EXPECT_EQ("n98", names.inOrder()[98]);
+  EXPECT_EQ("n149", names.inOrder().back());
+}
+
 struct WordsCase {
   const char* text;
   std::string decoded;
