@@ -65,12 +65,24 @@ bool BodyCapture::makeRoom(std::size_t count) {
 
 void BodyCapture::put(unsigned char byte) { bytes_[size_++] = byte; }
 
-void BodyCapture::addLine(const char* line, std::size_t size) {
+void BodyCapture::addDecodedLine(const char* line, std::size_t size) {
   // No line decodes to more than its length plus a CR LF.
   if (size == 0 || !makeRoom(size + 2)) return;
   switch (encoding_) {
     case BodyEncoding::Base64:
-      addBase64(line, size);
+      if (probing_ && !firstLooked_) {
+        // Only as many characters as the first look needs, when they are
+        // valid: most bodies stop right after it.
+        const std::size_t head = std::min(size, (firstLookBytes - size_ + 2) / 3 * 4);
+        addBase64(line, head);
+        if (size_ >= firstLookBytes) {
+          decideAfterProbe();
+          if (truncated_) return;
+        }
+        addBase64(line + head, size - head);
+      } else {
+        addBase64(line, size);
+      }
       break;
     case BodyEncoding::QuotedPrintable:
       addQuotedPrintable(line, size);

@@ -34,7 +34,10 @@ class BodyCapture {
   /// final LF included when it ended (a line cut at the reader's limit has
   /// none, and a quoted-printable or unencoded body then goes on without a
   /// line break).
-  void addLine(const char* line, std::size_t size);
+  void addLine(const char* line, std::size_t size) {
+    // Inline: most lines of most bodies arrive after decoding stopped.
+    if (!truncated_) addDecodedLine(line, size);
+  }
 
   const unsigned char* data() const { return bytes_; }
   std::size_t size() const { return size_; }
@@ -42,6 +45,7 @@ class BodyCapture {
 
  private:
   /// Room for `count` more bytes, up to the bound; false when none is left.
+  void addDecodedLine(const char* line, std::size_t size);
   bool makeRoom(std::size_t count);
   /// Once enough bytes are in, whether decoding goes on.
   void decideAfterProbe();

@@ -62,7 +62,22 @@ bool firstSectorSaysImage(const unsigned char* data, std::size_t size) {
   return true;
 }
 
+// Which bytes start a signature at offset 0: most bodies are ruled out by
+// their first byte alone.
+struct FirstBytes {
+  bool starts[256] = {};
+  FirstBytes() {
+    for (const Signature& signature : signatures) {
+      if (signature.offset == 0) starts[static_cast<unsigned char>(signature.bytes[0])] = true;
+    }
+  }
+};
+const FirstBytes firstBytes;
+
 bool signatureMatches(const unsigned char* data, std::size_t size) {
+  if (size == 0) return false;
+  // Past the first byte only lha's "-lh" at 2 and tar's magic at 257 remain.
+  if (!firstBytes.starts[data[0]] && (size < 3 || data[2] != '-') && size < 257 + 5) return false;
   for (const Signature& signature : signatures) {
     if (size >= signature.offset + signature.size &&
         std::memcmp(data + signature.offset, signature.bytes, signature.size) == 0)

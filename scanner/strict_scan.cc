@@ -54,7 +54,8 @@ void recordNameInStrictMode(ScanContext& context, const String& raw) {
 
 void recordPartInStrictMode(ScanContext& context, const ShownNames& shown, const String& exactName,
                             bool exactNameGenerated, const BodyCapture* body) {
-  ShownNames tested;
+  ShownNames& tested = context.strict->testedNames;
+  tested.clear();
   for (const std::string& name : shown.inOrder()) tested.add(withoutTrailingDotsAndSpaces(name));
   if (!exactNameGenerated || tested.inOrder().empty()) addDecodedBothWays(exactName, tested);
   // A name that decodes to nothing still stands for the part.

@@ -25,6 +25,7 @@ struct StrictScan {
   BodyCapture leafBody;
   BodyCapture uuencodedBody;
   InspectionBudget budget{inspectedArchiveBytesPerMessage, inspectedMembersPerMessage};
+  ShownNames testedNames;  ///< a part's names as they are tested, reused from part to part
 };
 
 /// A name as strict mode tests it: Windows drops trailing dots and spaces
