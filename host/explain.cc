@@ -5,12 +5,12 @@
 #include "core/rule.h"
 #include "filter/rule_file.h"
 #include "filter/rule_matcher.h"
-#include "platform/workspace.h"
 #include "host/exit_codes.h"
 #include "host/host_inputs.h"
 #include "host/message_run.h"
 #include "host/message_text.h"
 #include "host/name_origins.h"
+#include "platform/workspace.h"
 
 namespace zentry::host {
 namespace {

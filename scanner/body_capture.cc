@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/allocator.h"
+#include "scanner/container_signatures.h"
 
 namespace zentry {
 namespace {
@@ -16,11 +17,12 @@ int hexValue(char byte) {
 }
 
 struct Base64Table {
-  signed char value[256];
+  std::int16_t value[256];
   Base64Table() {
-    std::memset(value, -1, sizeof value);
+    for (std::int16_t& entry : value) entry = -1;
     const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (int i = 0; i < 64; ++i) value[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
+    for (int i = 0; i < 64; ++i)
+      value[static_cast<unsigned char>(alphabet[i])] = static_cast<std::int16_t>(i);
   }
 };
 const Base64Table base64Table;
@@ -33,6 +35,8 @@ void BodyCapture::start(BodyEncoding encoding) {
   encoding_ = encoding;
   size_ = 0;
   truncated_ = false;
+  probing_ = true;
+  firstLooked_ = false;
   bits_ = 0;
   held_ = 0;
 }
@@ -61,12 +65,24 @@ bool BodyCapture::makeRoom(std::size_t count) {
 
 void BodyCapture::put(unsigned char byte) { bytes_[size_++] = byte; }
 
-void BodyCapture::addLine(const char* line, std::size_t size) {
+void BodyCapture::addDecodedLine(const char* line, std::size_t size) {
   // No line decodes to more than its length plus a CR LF.
   if (size == 0 || !makeRoom(size + 2)) return;
   switch (encoding_) {
     case BodyEncoding::Base64:
-      addBase64(line, size);
+      if (probing_ && !firstLooked_) {
+        // Only as many characters as the first look needs, when they are
+        // valid: most bodies stop right after it.
+        const std::size_t head = std::min(size, (firstLookBytes - size_ + 2) / 3 * 4);
+        addBase64(line, head);
+        if (size_ >= firstLookBytes) {
+          decideAfterProbe();
+          if (truncated_) return;
+        }
+        addBase64(line + head, size - head);
+      } else {
+        addBase64(line, size);
+      }
       break;
     case BodyEncoding::QuotedPrintable:
       addQuotedPrintable(line, size);
@@ -79,14 +95,50 @@ void BodyCapture::addLine(const char* line, std::size_t size) {
       size_ += size;
       break;
   }
+  if (probing_ && size_ >= firstLookBytes) decideAfterProbe();
 }
 
-// Bytes outside the alphabet (line ends, blanks, padding) are skipped: the
-// bits of a body run on across its lines.
+void BodyCapture::decideAfterProbe() {
+  if (!firstLooked_) {
+    firstLooked_ = true;
+    if (!firstLookLeavesOpen(bytes_, size_)) {
+      probing_ = false;
+      truncated_ = true;
+      return;
+    }
+  }
+  if (size_ < signatureProbeBytes) return;
+  probing_ = false;
+  if (!mayHoldContainer(bytes_, size_)) truncated_ = true;
+}
+
+// Bytes outside the alphabet (line ends, blanks) are skipped: the bits of a
+// body run on across its lines. Padding drops the bits of an unfinished
+// group, so bodies joined after their padding decode as each one would.
 void BodyCapture::addBase64(const char* line, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) {
-    const int value = base64Table.value[static_cast<unsigned char>(line[i])];
-    if (value < 0) continue;
+  const auto* text = reinterpret_cast<const unsigned char*>(line);
+  const std::int16_t* table = base64Table.value;
+  std::size_t i = 0;
+  // Whole groups of four valid characters, the common case, in one step.
+  while (held_ == 0 && i + 4 <= size) {
+    const int a = table[text[i]];
+    const int b = table[text[i + 1]];
+    const int c = table[text[i + 2]];
+    const int d = table[text[i + 3]];
+    if ((a | b | c | d) < 0) break;
+    const auto group = static_cast<std::uint32_t>((a << 18) | (b << 12) | (c << 6) | d);
+    bytes_[size_] = static_cast<unsigned char>(group >> 16);
+    bytes_[size_ + 1] = static_cast<unsigned char>(group >> 8);
+    bytes_[size_ + 2] = static_cast<unsigned char>(group);
+    size_ += 3;
+    i += 4;
+  }
+  for (; i < size; ++i) {
+    const int value = table[text[i]];
+    if (value < 0) {
+      if (text[i] == '=') held_ = 0;
+      continue;
+    }
     bits_ = ((bits_ << 6) | static_cast<std::uint32_t>(value)) & 0xFFFFFFu;
     held_ += 6;
     if (held_ >= 8) {

@@ -100,6 +100,7 @@ bool parseWord(const std::string& text, std::size_t at, Word& word, std::size_t*
 }  // namespace
 
 std::string decodeEncodedWords(const std::string& text) {
+  if (text.find("=?") == std::string::npos) return text;
   std::string out;
   out.reserve(text.size());
   std::size_t i = 0;

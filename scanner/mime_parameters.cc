@@ -15,6 +15,12 @@ namespace {
 /// the bound keeps a hostile number from meaning anything.
 constexpr std::uint32_t maxSectionNumber = 9999;
 
+/// Name parameters kept from one field. Clients show the first or the last of
+/// repeated parameters, so past the bound the last one kept is replaced by
+/// each newer one: the first ones and the very last always count, and a
+/// field of a million parameters costs no more memory than one of a hundred.
+constexpr std::size_t maxNameParameters = 100;
+
 bool isBlank(char byte) { return byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n'; }
 
 int hexValue(char byte) {
@@ -28,6 +34,16 @@ std::string lowered(const char* text, std::size_t size) {
   std::string out(text, size);
   for (char& byte : out) byte = static_cast<char>(foldAscii(static_cast<unsigned char>(byte)));
   return out;
+}
+
+bool startsWithNoCase(const char* text, std::size_t size, const char* lowerPrefix) {
+  const std::size_t length = std::strlen(lowerPrefix);
+  if (size < length) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (foldAscii(static_cast<unsigned char>(text[i])) != static_cast<unsigned char>(lowerPrefix[i]))
+      return false;
+  }
+  return true;
 }
 
 /// One parameter as written: its base name in lower case, its section number
@@ -57,14 +73,16 @@ void splitName(std::string name, Parameter& parameter) {
   parameter.base = std::move(name);
 }
 
-/// The value starting at `at` (after the '=' and any blanks). Returns where
-/// the parameter ends: at its ';' or the end of the text.
-std::size_t readValue(const char* text, std::size_t at, std::size_t end, std::string& value) {
+/// The value starting at `at` (after the '=' and any blanks), into *value
+/// unless that is null. Returns where the parameter ends: at its ';' or the
+/// end of the text.
+std::size_t readValue(const char* text, std::size_t at, std::size_t end, std::string* value) {
   if (at < end && text[at] == '"') {
     std::size_t i = at + 1;
     while (i < end && text[i] != '"') {
       if (text[i] == '\\' && i + 1 < end) ++i;
-      value.push_back(text[i++]);
+      if (value != nullptr) value->push_back(text[i]);
+      ++i;
     }
     // Anything between the closing quote and the ';' is not part of the value.
     const void* semicolon = i < end ? std::memchr(text + i, ';', end - i) : nullptr;
@@ -75,7 +93,7 @@ std::size_t readValue(const char* text, std::size_t at, std::size_t end, std::st
       semicolon == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(semicolon) - text);
   std::size_t last = stop;
   while (last > at && isBlank(text[last - 1])) --last;
-  value.assign(text + at, last - at);
+  if (value != nullptr) value->assign(text + at, last - at);
   return stop;
 }
 
@@ -93,12 +111,20 @@ std::vector<Parameter> parseParameters(const char* text, std::size_t begin, std:
     }
     std::size_t nameLast = nameEnd;
     while (nameLast > i && isBlank(text[nameLast - 1])) --nameLast;
-    Parameter parameter;
-    splitName(lowered(text + i, nameLast - i), parameter);
     std::size_t valueAt = nameEnd + 1;
     while (valueAt < end && isBlank(text[valueAt])) ++valueAt;
-    i = readValue(text, valueAt, end, parameter.value);
-    if (parameter.base == "name" || parameter.base == "filename") parameters.push_back(std::move(parameter));
+    // Other parameters (boundary, charset ...) are only stepped over.
+    if (!startsWithNoCase(text + i, nameLast - i, "name") &&
+        !startsWithNoCase(text + i, nameLast - i, "filename")) {
+      i = readValue(text, valueAt, end, nullptr);
+      continue;
+    }
+    Parameter parameter;
+    splitName(lowered(text + i, nameLast - i), parameter);
+    i = readValue(text, valueAt, end, &parameter.value);
+    if (parameter.base != "name" && parameter.base != "filename") continue;
+    if (parameters.size() == maxNameParameters) parameters.pop_back();
+    parameters.push_back(std::move(parameter));
   }
   return parameters;
 }
@@ -152,7 +178,10 @@ std::string joinedSections(std::vector<const Parameter*> sections) {
 std::size_t parameterFieldStart(const char* text, std::size_t size) {
   for (const char* fieldName : {"content-type", "content-disposition"}) {
     const std::size_t length = std::strlen(fieldName);
-    if (size < length || lowered(text, length) != fieldName) continue;
+    if (size < length || !std::equal(fieldName, fieldName + length, text, [](char a, char b) {
+          return a == static_cast<char>(foldAscii(static_cast<unsigned char>(b)));
+        }))
+      continue;
     std::size_t i = length;
     while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
     if (i < size && text[i] == ':') return i + 1;
@@ -163,7 +192,19 @@ std::size_t parameterFieldStart(const char* text, std::size_t size) {
 }  // namespace
 
 void ShownNames::add(std::string name) {
-  if (name.empty() || !held_.insert(name).second) return;
+  if (name.empty()) return;
+  // A part shows one or two names as a rule: a look along the list is
+  // cheapest then, and the set takes over only for a part that shows many.
+  if (inOrder_.size() < linearSearchLimit) {
+    if (std::find(inOrder_.begin(), inOrder_.end(), name) != inOrder_.end()) return;
+  } else {
+    if (held_.empty()) held_.insert(inOrder_.begin(), inOrder_.end());
+    if (!held_.insert(name).second) return;
+  }
+  if (inOrder_.size() == maxNames) {
+    held_.erase(inOrder_.back());
+    inOrder_.pop_back();
+  }
   inOrder_.push_back(std::move(name));
 }
 
@@ -188,7 +229,7 @@ void collectShownNames(const String& field, ShownNames& names) {
     const Parameter& parameter = parameters[i];
     if (parameter.section < 0) {
       names.add(parameter.extended ? percentDecoded(withoutCharset(parameter.value))
-                                        : decodeEncodedWords(parameter.value));
+                                   : decodeEncodedWords(parameter.value));
       continue;
     }
     // A continued value is joined where its first section appears.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -8,15 +9,20 @@
 
 namespace zentry {
 
-/// The distinct names of one part, in the order they were first found.
+/// The distinct names of one part, in the order they were first found. At
+/// most maxNames are held: past them the last one held gives way to each
+/// newer one, so the first names and the very last always count.
 class ShownNames {
  public:
+  static constexpr std::size_t maxNames = 200;
+
   /// Adds a name unless it is empty or already held.
   void add(std::string name);
   const std::vector<std::string>& inOrder() const { return inOrder_; }
   void clear();
 
  private:
+  static constexpr std::size_t linearSearchLimit = 8;
   std::vector<std::string> inOrder_;
   std::unordered_set<std::string> held_;
 };

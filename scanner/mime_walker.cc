@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "scanner/encoded_text.h"
 #include "scanner/encoded_word.h"
 #include "scanner/header_fields.h"
 #include "scanner/message_file.h"
@@ -247,7 +246,7 @@ bool scanPart(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
 
 void recordAttachmentName(ScanContext& context, String& name) {
   if (context.strict != nullptr) {
-    recordDecodedName(context, decodeEncodedWords(name.cStr()));
+    recordNameInStrictMode(context, name);
     return;
   }
   decodeEncodedWord(name);

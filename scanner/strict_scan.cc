@@ -1,6 +1,7 @@
 #include "scanner/strict_scan.h"
 
 #include "scanner/encoded_text.h"
+#include "scanner/encoded_word.h"
 #include "scanner/scan_context.h"
 
 namespace zentry {
@@ -18,6 +19,20 @@ class RecordingSink : public InspectionSink {
   ScanContext& context_;
 };
 
+// A name exact mode reads, decoded as strict mode decodes it and, when that
+// gives something else, as exact mode does: strict mode never loses a name
+// exact mode finds.
+void addDecodedBothWays(const String& raw, ShownNames& names) {
+  if (raw.find('?', 0) < 0) {
+    names.add(withoutTrailingDotsAndSpaces(raw.cStr()));  // no encoded word: both leave it
+    return;
+  }
+  names.add(withoutTrailingDotsAndSpaces(decodeEncodedWords(raw.cStr())));
+  String exact(raw);
+  decodeEncodedWord(exact);
+  names.add(withoutTrailingDotsAndSpaces(exact.cStr()));
+}
+
 }  // namespace
 
 std::string withoutTrailingDotsAndSpaces(const std::string& name) {
@@ -25,20 +40,24 @@ std::string withoutTrailingDotsAndSpaces(const std::string& name) {
   return kept == std::string::npos ? name : name.substr(0, kept + 1);
 }
 
-std::string recordDecodedName(ScanContext& context, const std::string& name) {
-  std::string tested = withoutTrailingDotsAndSpaces(name);
+void recordDecodedName(ScanContext& context, const std::string& name) {
   // String ends at a 0 byte: a decoded NUL cuts the name as a C client would.
-  context.attachmentNames.pushBack(String(tested.c_str()));
-  return tested;
+  context.attachmentNames.pushBack(String(withoutTrailingDotsAndSpaces(name).c_str()));
+}
+
+void recordNameInStrictMode(ScanContext& context, const String& raw) {
+  ShownNames names;
+  addDecodedBothWays(raw, names);
+  if (names.inOrder().empty()) names.add(raw.cStr());
+  for (const std::string& name : names.inOrder()) context.attachmentNames.pushBack(String(name.c_str()));
 }
 
 void recordPartInStrictMode(ScanContext& context, const ShownNames& shown, const String& exactName,
                             bool exactNameGenerated, const BodyCapture* body) {
-  ShownNames tested;
+  ShownNames& tested = context.strict->testedNames;
+  tested.clear();
   for (const std::string& name : shown.inOrder()) tested.add(withoutTrailingDotsAndSpaces(name));
-  if (!exactNameGenerated || tested.inOrder().empty()) {
-    tested.add(withoutTrailingDotsAndSpaces(decodeEncodedWords(exactName.cStr())));
-  }
+  if (!exactNameGenerated || tested.inOrder().empty()) addDecodedBothWays(exactName, tested);
   // A name that decodes to nothing still stands for the part.
   if (tested.inOrder().empty()) tested.add(exactName.cStr());
   for (const std::string& name : tested.inOrder()) context.attachmentNames.pushBack(String(name.c_str()));

@@ -25,6 +25,7 @@ struct StrictScan {
   BodyCapture leafBody;
   BodyCapture uuencodedBody;
   InspectionBudget budget{inspectedArchiveBytesPerMessage, inspectedMembersPerMessage};
+  ShownNames testedNames;  ///< a part's names as they are tested, reused from part to part
 };
 
 /// A name as strict mode tests it: Windows drops trailing dots and spaces
@@ -33,12 +34,17 @@ struct StrictScan {
 std::string withoutTrailingDotsAndSpaces(const std::string& name);
 
 /// Strict mode's recording of one name that is already decoded: trimmed as
-/// above and appended to the collected names. Returns the name as recorded.
-std::string recordDecodedName(ScanContext& context, const std::string& name);
+/// above and appended to the collected names.
+void recordDecodedName(ScanContext& context, const std::string& name);
+
+/// Strict mode's recording of a name as exact mode reads it (a uuencoded
+/// file's): its encoded words decoded both as strict mode decodes them and
+/// as exact mode does, each distinct result trimmed and recorded.
+void recordNameInStrictMode(ScanContext& context, const String& raw);
 
 /// Records every distinct name a part shows: `shown` (from its parameters),
-/// then `exactName` (what exact mode reads, encoded words decoded) when it
-/// is another one. A generated name counts only when the part shows none.
+/// then `exactName` (what exact mode reads) decoded both ways when that is
+/// another one. A generated name counts only when the part shows none.
 /// Then hands the part's body, when there is one, to attachment inspection
 /// under the first name recorded.
 void recordPartInStrictMode(ScanContext& context, const ShownNames& shown, const String& exactName,

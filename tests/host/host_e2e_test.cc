@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/e2e.h"
 #include "host/host_runner.h"
+#include "support/e2e.h"
 
 namespace zentry::test {
 namespace {
