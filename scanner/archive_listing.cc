@@ -1,0 +1,262 @@
+#include "scanner/archive_listing.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "scanner/archive_limits.h"
+
+namespace zentry {
+namespace {
+
+const char* const incompleteMarker = "|incomplete-archive";
+const char* const routeSeparator = " > ";
+constexpr std::size_t readChunkBytes = 64 * 1024;
+
+// A reader for the formats strict mode lists, over bytes in memory (which it
+// can seek in, so zip is read by its central directory and ISO by its
+// directories). The raw format, which takes any input as one member, only
+// for a compressed stream, and only where no real format claims the data.
+archive* openArchive(const unsigned char* data, std::size_t size, ContentKind kind) {
+  archive* reader = archive_read_new();
+  if (reader == nullptr) return nullptr;
+  archive_read_support_filter_gzip(reader);
+  archive_read_support_filter_bzip2(reader);
+  archive_read_support_filter_xz(reader);
+  archive_read_support_filter_zstd(reader);
+  archive_read_support_format_zip(reader);
+  archive_read_support_format_7zip(reader);
+  archive_read_support_format_rar(reader);
+  archive_read_support_format_rar5(reader);
+  archive_read_support_format_tar(reader);
+  archive_read_support_format_cab(reader);
+  archive_read_support_format_iso9660(reader);
+  archive_read_support_format_cpio(reader);
+  if (isCompressedStreamKind(kind)) archive_read_support_format_raw(reader);
+  if (archive_read_open_memory(reader, data, size) != ARCHIVE_OK) {
+    archive_read_free(reader);
+    return nullptr;
+  }
+  return reader;
+}
+
+struct ReaderCloser {
+  archive* reader;
+  ~ReaderCloser() {
+    if (reader != nullptr) archive_read_free(reader);
+  }
+};
+
+std::string keepTail(const std::string& text, std::size_t limit) {
+  return text.size() <= limit ? text : text.substr(text.size() - limit);
+}
+
+std::string baseName(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool equalsNoCase(const std::string& text, const char* literal) {
+  const std::size_t length = std::strlen(literal);
+  if (text.size() != length) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    const char a = text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 32) : text[i];
+    const char b = literal[i] >= 'a' && literal[i] <= 'z' ? static_cast<char>(literal[i] - 32) : literal[i];
+    if (a != b) return false;
+  }
+  return true;
+}
+
+enum class ReadEnd { Reached, MemberEnded, BudgetSpent, Failed };
+
+// Appends the current member's next bytes to `into` until it holds `want`
+// bytes, the member ends, the budget is spent or the read fails. Every byte
+// is charged to the budget; `want` is never trusted to allocate up front.
+ReadEnd readMember(archive* reader, std::vector<unsigned char>& into, std::size_t want,
+                   InspectionBudget& budget) {
+  while (into.size() < want) {
+    if (budget.decompressedBytesLeft == 0) return ReadEnd::BudgetSpent;
+    const std::size_t chunk = static_cast<std::size_t>(
+        std::min<std::uint64_t>({want - into.size(), readChunkBytes, budget.decompressedBytesLeft}));
+    const std::size_t before = into.size();
+    into.resize(before + chunk);
+    const la_ssize_t got = archive_read_data(reader, into.data() + before, chunk);
+    into.resize(before + (got > 0 ? static_cast<std::size_t>(got) : 0));
+    if (got < 0) return ReadEnd::Failed;
+    if (got == 0) return ReadEnd::MemberEnded;
+    budget.decompressedBytesLeft -= static_cast<std::uint64_t>(got);
+  }
+  return ReadEnd::Reached;
+}
+
+// Reads the rest of the current member and throws it away, charged to the
+// budget: for a compressed stream or a solid block the next member can only
+// be reached this way, and libarchive's own skip would not stop at a bound.
+ReadEnd drainMember(archive* reader, InspectionBudget& budget) {
+  std::vector<unsigned char> scratch;
+  for (;;) {
+    scratch.clear();
+    const ReadEnd end = readMember(reader, scratch, readChunkBytes, budget);
+    if (end != ReadEnd::Reached) return end;
+  }
+}
+
+// Whether moving past a member costs decompression (which must be bounded)
+// rather than a seek.
+bool skipDecompresses(archive* reader, archive_entry* entry) {
+  if (archive_filter_count(reader) > 1) return true;
+  switch (archive_format(reader) & ARCHIVE_FORMAT_BASE_MASK) {
+    case ARCHIVE_FORMAT_7ZIP:
+    case ARCHIVE_FORMAT_RAR:
+    case ARCHIVE_FORMAT_RAR_V5:
+    case ARCHIVE_FORMAT_CAB:
+      return true;
+    default:
+      // A streamed zip member whose size follows its data is found only by inflating it.
+      return archive_entry_size_is_set(entry) == 0;
+  }
+}
+
+class ArchiveLister {
+ public:
+  ArchiveLister(const ArchiveOrigin& origin, InspectionBudget& budget, InspectionSink& sink)
+      : origin_(origin), budget_(budget), sink_(sink) {}
+
+  ContentKind list(const unsigned char* data, std::size_t size, bool truncated, ContentKind kind) {
+    found_ = kind;
+    incomplete_ = truncated;
+    ReaderCloser closer{openArchive(data, size, kind)};
+    if (closer.reader == nullptr) {
+      incomplete_ = true;
+    } else {
+      streamMemberName_ = compressedMemberName(origin_.name, data, size);
+      listMembers(closer.reader);
+    }
+    if (incomplete_) sink_.foundName(origin_.name + incompleteMarker, origin_.route);
+    return found_;
+  }
+
+ private:
+  void listMembers(archive* reader) {
+    for (;;) {
+      archive_entry* entry = nullptr;
+      const int status = archive_read_next_header(reader, &entry);
+      if (status == ARCHIVE_EOF) return;
+      if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
+        incomplete_ = true;  // damage, encrypted headers, an unsupported variant
+        return;
+      }
+      if (budget_.membersLeft == 0) {
+        incomplete_ = true;
+        return;
+      }
+      --budget_.membersLeft;
+      if (!visitMember(reader, entry)) return;
+    }
+  }
+
+  // False when the listing cannot go on.
+  bool visitMember(archive* reader, archive_entry* entry) {
+    const bool isRaw = (archive_format(reader) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW;
+    const char* rawPath = archive_entry_pathname(entry);
+    if (rawPath == nullptr) rawPath = archive_entry_pathname_utf8(entry);
+    const std::string path = isRaw ? streamMemberName_ : std::string(rawPath != nullptr ? rawPath : "");
+    if (found_ == ContentKind::Zip && equalsNoCase(path, "META-INF/MANIFEST.MF")) {
+      found_ = ContentKind::JavaArchive;
+    }
+    const std::string base = keepTail(baseName(path), maxMemberNameBytes);
+    if (archive_entry_filetype(entry) == AE_IFDIR || base.empty()) return true;
+    const std::string route = origin_.route + routeSeparator + keepTail(path, maxMemberNameBytes);
+    sink_.foundName(base, route);
+    if (archive_entry_is_data_encrypted(entry) != 0) {
+      incomplete_ = true;  // named, but its content cannot be looked at
+      return true;
+    }
+    const ReadEnd end = inspectMember(reader, base, route);
+    if (end == ReadEnd::Failed || end == ReadEnd::BudgetSpent) incomplete_ = true;
+    if (end == ReadEnd::MemberEnded || !skipDecompresses(reader, entry)) return true;
+    // Past this member only by decompressing the rest of it: within the budget or not at all.
+    if (end == ReadEnd::Reached && drainMember(reader, budget_) == ReadEnd::MemberEnded) return true;
+    incomplete_ = true;
+    return false;
+  }
+
+  // Reads the member's first bytes, classifies them, lists it when it is an
+  // archive itself and reports a kind that disagrees with its name.
+  ReadEnd inspectMember(archive* reader, const std::string& base, const std::string& route) {
+    std::vector<unsigned char> bytes;
+    ReadEnd end = readMember(reader, bytes, contentSniffBytes, budget_);
+    while (end == ReadEnd::Reached) {
+      const std::size_t needed = bytesToClassify(bytes.data(), bytes.size());
+      if (needed <= bytes.size()) break;
+      end = readMember(reader, bytes, needed, budget_);
+    }
+    if (end == ReadEnd::Failed) return end;
+    ContentKind kind = classifyContent(bytes.data(), bytes.size());
+    if (isArchiveKind(kind)) {
+      if (origin_.depth >= maxArchiveDepth) {
+        sink_.foundName(base + incompleteMarker, route);
+      } else {
+        if (end == ReadEnd::Reached) end = readMember(reader, bytes, SIZE_MAX, budget_);
+        if (end == ReadEnd::Failed) return end;
+        const ArchiveOrigin inner{base, route, origin_.depth + 1};
+        kind = ArchiveLister(inner, budget_, sink_)
+                   .list(bytes.data(), bytes.size(), end != ReadEnd::MemberEnded, kind);
+      }
+    }
+    reportContentKind(base, route, kind, sink_);
+    return end;
+  }
+
+  const ArchiveOrigin& origin_;
+  InspectionBudget& budget_;
+  InspectionSink& sink_;
+  ContentKind found_ = ContentKind::None;
+  bool incomplete_ = false;
+  std::string streamMemberName_;
+};
+
+// The original name in a gzip header (flag FNAME), or empty.
+std::string gzipStoredName(const unsigned char* data, std::size_t size) {
+  if (size < 10 || data[0] != 0x1F || data[1] != 0x8B) return std::string();
+  const unsigned flags = data[3];
+  std::size_t position = 10;
+  if ((flags & 0x04) != 0) {  // FEXTRA: a two-byte length, then that many bytes
+    if (size - position < 2) return std::string();
+    position += 2 + static_cast<std::size_t>(data[position] | data[position + 1] << 8);
+  }
+  if ((flags & 0x08) == 0 || position >= size) return std::string();
+  const std::size_t reach = std::min(size - position, maxMemberNameBytes * 4);
+  const void* terminator = std::memchr(data + position, 0, reach);
+  if (terminator == nullptr) return std::string();
+  const std::size_t length =
+      static_cast<std::size_t>(static_cast<const unsigned char*>(terminator) - (data + position));
+  return std::string(reinterpret_cast<const char*>(data + position), length);
+}
+
+}  // namespace
+
+ContentKind listArchive(const ArchiveOrigin& origin, const unsigned char* data, std::size_t size,
+                        bool truncated, ContentKind kind, InspectionBudget& budget, InspectionSink& sink) {
+  return ArchiveLister(origin, budget, sink).list(data, size, truncated, kind);
+}
+
+void reportContentKind(const std::string& name, const std::string& route, ContentKind kind,
+                       InspectionSink& sink) {
+  if (kind == ContentKind::None || nameAgreesWithKind(name, kind)) return;
+  sink.foundName(name + "|content." + usualExtension(kind), route);
+}
+
+std::string compressedMemberName(const std::string& streamName, const unsigned char* data, std::size_t size) {
+  const std::string stored = keepTail(baseName(gzipStoredName(data, size)), maxMemberNameBytes);
+  if (!stored.empty()) return stored;
+  const std::size_t dot = streamName.rfind('.');
+  if (dot != std::string::npos && dot > 0) return streamName.substr(0, dot);
+  return streamName;
+}
+
+}  // namespace zentry
