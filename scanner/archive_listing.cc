@@ -145,6 +145,7 @@ class ArchiveLister {
     for (;;) {
       archive_entry* entry = nullptr;
       const int status = archive_read_next_header(reader, &entry);
+      if (!streamNamed_) nameStreamFile(reader);
       if (status == ARCHIVE_EOF) return;
       if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
         incomplete_ = true;  // damage, encrypted headers, an unsupported variant
@@ -157,6 +158,17 @@ class ArchiveLister {
       --budget_.membersLeft;
       if (!visitMember(reader, entry)) return;
     }
+  }
+
+  // A compressed stream holds one file, whatever format that file has: its
+  // name is recorded before its members (a tar's), or as the one member when
+  // it has no format of its own. Even a file that lists as empty (1 KiB of
+  // zeros is a whole tar) cannot hide the stream's file name.
+  void nameStreamFile(archive* reader) {
+    streamNamed_ = true;
+    if (!isCompressedStreamKind(found_)) return;
+    if ((archive_format(reader) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW) return;
+    sink_.foundName(streamMemberName_, origin_.route + routeSeparator + streamMemberName_);
   }
 
   // False when the listing cannot go on.
@@ -217,6 +229,7 @@ class ArchiveLister {
   InspectionSink& sink_;
   ContentKind found_ = ContentKind::None;
   bool incomplete_ = false;
+  bool streamNamed_ = false;
   std::string streamMemberName_;
 };
 

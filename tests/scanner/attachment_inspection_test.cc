@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "scanner/content_kind.h"
 #include "support/archive_maker.h"
 
 namespace zentry {
@@ -71,18 +73,29 @@ std::vector<Row> rows() {
       {"TarGz",
        "files.tar.gz",
        makeArchive(ArchiveFormat::Tar, invoice, ArchiveFilter::Gzip),
-       {"invoice.exe"}},
-      {"TarBz2", "f.tbz", makeArchive(ArchiveFormat::Tar, invoice, ArchiveFilter::Bzip2), {"invoice.exe"}},
-      {"TarXz", "f.tar.xz", makeArchive(ArchiveFormat::Tar, invoice, ArchiveFilter::Xz), {"invoice.exe"}},
+       {"files.tar", "invoice.exe"}},
+      {"TarBz2",
+       "f.tbz",
+       makeArchive(ArchiveFormat::Tar, invoice, ArchiveFilter::Bzip2),
+       {"f", "invoice.exe"}},
+      {"TarXz",
+       "f.tar.xz",
+       makeArchive(ArchiveFormat::Tar, invoice, ArchiveFilter::Xz),
+       {"f.tar", "invoice.exe"}},
       {"TarZstd",
        "f.tar.zst",
        makeArchive(ArchiveFormat::Tar, invoice, ArchiveFilter::Zstd),
-       {"invoice.exe"}},
+       {"f.tar", "invoice.exe"}},
       {"PlainTar", "f.tar", makeArchive(ArchiveFormat::Tar, invoice), {"invoice.exe"}},
       {"GzipStoredName", "report.gz", test::gzipFile("invoice.exe", text), {"invoice.exe"}},
       {"GzipNameFromAttachment", "invoice.exe.gz", test::gzipFile("", text), {"invoice.exe"}},
       {"GzipOfRenamedExe", "a.gz", test::gzipFile("photo.jpg", exe), {"photo.jpg", "photo.jpg|content.exe"}},
-      {"ZipInGzip", "a.gz", test::gzipFile("", zip), {"invoice.exe"}},
+      {"ZipInGzip", "a.gz", test::gzipFile("", zip), {"a", "invoice.exe"}},
+      // Zeros make an empty tar; the stream's file is named all the same.
+      {"ZerosThenExeInGzip",
+       "invoice.exe.gz",
+       test::gzipFile("", std::string(1024, '\0') + exe),
+       {"invoice.exe"}},
       {"SevenZip", "a.7z", makeArchive(ArchiveFormat::SevenZip, invoice), {"invoice.exe"}},
       {"Iso", "a.iso", makeArchive(ArchiveFormat::Iso, invoice), {"invoice.exe"}},
       {"IsoInZip",
@@ -165,6 +178,113 @@ TEST(InspectAttachment, RouteNamesEveryArchiveAndTheMemberPath) {
   ASSERT_EQ(2u, found.routes.size());
   EXPECT_EQ("mail.zip > inner.zip > docs/invoice.exe", found.routes[1]);
   EXPECT_EQ("mail.zip > inner.zip", found.routes[0]);
+}
+
+// Hostile archives: each bound is reached, the listing ends with the marker,
+// and the message's budget is never overdrawn.
+std::string nested(int levels, const std::string& leaf) {
+  std::string archive = zipOf({{"leaf.exe", leaf}});
+  for (int level = 1; level < levels; ++level) archive = zipOf({{"level.zip", archive}});
+  return archive;
+}
+
+// A 42.zip-style nest: every level holds `fanOut` copies of the one below,
+// the leaves are `leafBytes` zeros.
+std::string bombNest(int levels, int fanOut, std::size_t leafBytes) {
+  std::vector<ArchiveMember> members;
+  for (int i = 0; i < fanOut; ++i)
+    members.push_back({"zeros" + std::to_string(i) + ".bin", std::string(leafBytes, '\0')});
+  std::string archive = zipOf(members);
+  for (int level = 1; level < levels; ++level) {
+    members.clear();
+    for (int i = 0; i < fanOut; ++i) members.push_back({"nest" + std::to_string(i) + ".zip", archive});
+    archive = zipOf(members);
+  }
+  return archive;
+}
+
+// A zip whose central directory lists its one member `copies` times: every
+// entry points at the same compressed data.
+std::string overlapping(int copies, const std::string& member) {
+  std::string zip = zipOf({{"zeros.bin", member}});
+  const std::size_t directory = zip.rfind("PK\x01\x02");
+  const std::size_t end = zip.rfind("PK\x05\x06");
+  const std::string entry = zip.substr(directory, end - directory);
+  std::string trailer = zip.substr(end);
+  zip.resize(directory);
+  for (int i = 0; i < copies; ++i) zip += entry;
+  const auto count = static_cast<std::uint16_t>(copies);
+  trailer[8] = trailer[10] = static_cast<char>(count & 0xFF);
+  trailer[9] = trailer[11] = static_cast<char>(count >> 8);
+  const auto size = static_cast<std::uint32_t>(entry.size() * static_cast<std::size_t>(copies));
+  for (int i = 0; i < 4; ++i)
+    trailer[12 + static_cast<std::size_t>(i)] = static_cast<char>((size >> (8 * i)) & 0xFF);
+  return zip + trailer;
+}
+
+bool endsWith(const std::vector<std::string>& names, const std::string& last) {
+  return !names.empty() && names.back() == last;
+}
+
+TEST(InspectAttachment, HundredThousandMembersStopAtTheMessageBound) {
+  std::vector<ArchiveMember> members(100000);
+  for (std::size_t i = 0; i < members.size(); ++i) members[i].path = std::to_string(i) + ".txt";
+  InspectionBudget budget;
+  const Found found = inspect("many.tar", makeArchive(ArchiveFormat::Tar, members), false, &budget);
+  EXPECT_EQ(maxMembersPerMessage + 1u, found.names.size());
+  EXPECT_TRUE(endsWith(found.names, "many.tar|incomplete-archive"));
+  EXPECT_EQ(0u, budget.membersLeft);
+}
+
+TEST(InspectAttachment, NestingDeeperThanTheBoundIsMarkedNotOpened) {
+  const Found found = inspect("mail.zip", nested(maxArchiveDepth + 2, test::peHeader(false)));
+  EXPECT_EQ(static_cast<std::size_t>(maxArchiveDepth) + 1, found.names.size());
+  EXPECT_TRUE(endsWith(found.names, "level.zip|incomplete-archive"));
+  EXPECT_EQ(2u, inspect("mail.zip", nested(2, test::peHeader(false))).names.size());
+}
+
+TEST(InspectAttachment, GzipBombSpendsTheBudgetAndNoMore) {
+  // 100 concatenated gzip members of 1 MiB: 100 MiB from 100 KB.
+  std::string bomb;
+  const std::string member = test::gzipFile("", std::string(1 << 20, 'A'));
+  for (int i = 0; i < 100; ++i) bomb += member;
+  InspectionBudget budget;
+  const Found found = inspect("bomb.gz", bomb, false, &budget);
+  EXPECT_EQ((std::vector<std::string>{"bomb", "bomb.gz|incomplete-archive"}), found.names);
+  EXPECT_EQ(0u, budget.decompressedBytesLeft);
+}
+
+TEST(InspectAttachment, NestedZipBombEndsWithinBothBounds) {
+  InspectionBudget budget;
+  const Found found = inspect("42.zip", bombNest(4, 16, 256 * 1024), false, &budget);
+  EXPECT_LE(found.names.size(), maxMembersPerMessage + 16u * 16u * 16u);
+  EXPECT_TRUE(endsWith(found.names, "42.zip|incomplete-archive"));
+  EXPECT_TRUE(budget.membersLeft == 0 || budget.decompressedBytesLeft == 0);
+}
+
+TEST(InspectAttachment, OverlappingEntriesAreReadOnce) {
+  InspectionBudget budget;
+  const Found found = inspect("overlap.zip", overlapping(5000, std::string(1 << 20, 'A')), false, &budget);
+  EXPECT_EQ(std::vector<std::string>{"zeros.bin"}, found.names);
+  EXPECT_EQ(maxDecompressedBytesPerMessage - contentSniffBytes, budget.decompressedBytesLeft);
+}
+
+TEST(InspectAttachment, HugeClaimedSizeAllocatesNothingUpFront) {
+  std::string zip = zipOf({{"small.zip", zipOf({{"a.exe", "x"}})}});
+  const std::size_t directory = zip.rfind("PK\x01\x02");
+  for (std::size_t i = 24; i < 28; ++i) zip[directory + i] = '\xFF';  // uncompressed size: 4 GiB
+  InspectionBudget budget;
+  const Found found = inspect("claim.zip", zip, false, &budget);
+  ASSERT_FALSE(found.names.empty());
+  EXPECT_EQ("small.zip", found.names[0]);
+}
+
+TEST(InspectAttachment, LongMemberNameKeepsItsTail) {
+  const std::string name = std::string(5000, 'a') + ".exe";
+  const Found found = inspect("a.tar", makeArchive(ArchiveFormat::Tar, {{"dir/" + name, "x"}}));
+  ASSERT_EQ(1u, found.names.size());
+  EXPECT_EQ(name.substr(name.size() - maxMemberNameBytes), found.names[0]);
+  EXPECT_EQ("a.tar > " + name.substr(name.size() - maxMemberNameBytes), found.routes[0]);
 }
 
 }  // namespace
