@@ -1,0 +1,64 @@
+// Attachment inspection (archive listing and content kinds) over any bytes.
+// The input is an attachment name, a newline, then the attachment's decoded
+// bytes; a name starting with '!' stands for a body cut short. The promises:
+// no crash, every name found is non-empty and bounded, markers only in their
+// documented forms, and the message's budget is never overdrawn.
+// The seed corpus is the inspection test table, one file per row:
+//   ZENTRY_WRITE_INSPECTION_SEEDS=fuzz/corpus/inspection_fuzzer \
+//     build/dev/tests/zentry_tests --gtest_filter=InspectAttachment.Table
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fuzz_check.h"
+#include "scanner/archive_limits.h"
+#include "scanner/attachment_inspection.h"
+
+namespace {
+
+using zentry::fuzz::require;
+
+class CheckingSink : public zentry::InspectionSink {
+ public:
+  void foundName(const std::string& name, const std::string& route) override {
+    ++count;
+    require(!name.empty(), "a found name is never empty", route);
+    require(!route.empty(), "every name has a route", name);
+    const std::size_t bar = name.find('|');
+    if (bar == std::string::npos) {
+      require(name.size() <= zentry::maxMemberNameBytes || route == name, "member names are bounded", route);
+      return;
+    }
+    const std::string marker = name.substr(bar);
+    require(marker == "|incomplete-archive" || marker.rfind("|content.", 0) == 0,
+            "markers are documented ones", name);
+  }
+  std::size_t count = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > 1024 * 1024) return 0;  // larger archives add time, not paths
+  const void* newline = std::memchr(data, '\n', size < 256 ? size : 256);
+  std::string name = "attachment";
+  std::size_t start = 0;
+  if (newline != nullptr) {
+    start = static_cast<std::size_t>(static_cast<const std::uint8_t*>(newline) - data) + 1;
+    name.assign(reinterpret_cast<const char*>(data), start - 1);
+  }
+  const bool truncated = !name.empty() && name[0] == '!';
+  // An exact-size copy, so a read past the end trips AddressSanitizer.
+  std::vector<unsigned char> body(data + start, data + size);
+  zentry::InspectionBudget budget;
+  CheckingSink sink;
+  zentry::inspectAttachment(name, body.data(), body.size(), truncated, budget, sink);
+  require(budget.decompressedBytesLeft <= zentry::maxDecompressedBytesPerMessage,
+          "decompression budget kept");
+  require(budget.membersLeft <= zentry::maxMembersPerMessage, "member budget kept");
+  // Each member adds at most itself, a content name and a marker; each archive one marker.
+  require(sink.count <= 3u * (zentry::maxMembersPerMessage - budget.membersLeft) + 2u,
+          "names bounded by members");
+  return 0;
+}
