@@ -223,14 +223,13 @@ bool nameAgreesWithKind(const std::string& name, ContentKind kind) {
     extension += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   }
   if (extension.empty()) return false;
-  // Whole words of the space-separated list only: "ex" must not agree with "exe".
-  const char* list = row->agreeing;
-  const std::size_t length = extension.size();
-  for (const char* p = std::strstr(list, extension.c_str()); p != nullptr;
-       p = std::strstr(p + 1, extension.c_str())) {
-    const bool wordStart = p == list || p[-1] == ' ';
-    const bool wordEnd = p[length] == '\0' || p[length] == ' ';
-    if (wordStart && wordEnd) return true;
+  // Whole words of the space-separated list only: "ex" must not agree with
+  // "exe". The extension may hold any byte, NUL included.
+  for (const char* word = row->agreeing; *word != '\0';) {
+    const std::size_t length = std::strcspn(word, " ");
+    if (length == extension.size() && extension.compare(0, length, word, length) == 0) return true;
+    word += length;
+    while (*word == ' ') ++word;
   }
   return false;
 }

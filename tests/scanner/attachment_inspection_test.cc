@@ -154,6 +154,8 @@ std::vector<Row> rows() {
        std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03garbage", 17),
        {"a.gz|incomplete-archive"}},
       {"ShortPe", "a.jpg", "MZ", {}},
+      // Former faults.
+      {"NulInExtension", std::string("a.e\0x", 6), exe, {std::string("a.e\0x|content.exe", 18)}},
   };
 }
 
