@@ -155,7 +155,7 @@ std::vector<Row> rows() {
        {"a.gz|incomplete-archive"}},
       {"ShortPe", "a.jpg", "MZ", {}},
       // Former faults.
-      {"NulInExtension", std::string("a.e\0x", 6), exe, {std::string("a.e\0x|content.exe", 18)}},
+      {"NulInExtension", std::string("a.e\0x", 5), exe, {std::string("a.e\0x|content.exe", 17)}},
   };
 }
 
