@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "scanner/archive_limits.h"
+#include "scanner/archive_member_reader.h"
 
 namespace zentry {
 namespace {
 
 const char* const incompleteMarker = "|incomplete-archive";
 const char* const routeSeparator = " > ";
-constexpr std::size_t readChunkBytes = 64 * 1024;
 
 // A reader for the formats strict mode lists, over bytes in memory (which it
 // can seek in, so zip is read by its central directory and ISO by its
@@ -37,6 +37,9 @@ archive* openArchive(const unsigned char* data, std::size_t size, ContentKind ki
   archive_read_support_format_iso9660(reader);
   archive_read_support_format_cpio(reader);
   if (isCompressedStreamKind(kind)) archive_read_support_format_raw(reader);
+  // Only names and first bytes are wanted, not integrity: no CRC over every
+  // block of every member.
+  archive_read_set_format_option(reader, "zip", "ignorecrc32", "1");
   if (archive_read_open_memory(reader, data, size) != ARCHIVE_OK) {
     archive_read_free(reader);
     return nullptr;
@@ -71,37 +74,17 @@ bool equalsNoCase(const std::string& text, const char* literal) {
   return true;
 }
 
-enum class ReadEnd { Reached, MemberEnded, BudgetSpent, Failed };
-
-// Appends the current member's next bytes to `into` until it holds `want`
-// bytes, the member ends, the budget is spent or the read fails. Every byte
-// is charged to the budget; `want` is never trusted to allocate up front.
-ReadEnd readMember(archive* reader, std::vector<unsigned char>& into, std::size_t want,
-                   InspectionBudget& budget) {
-  while (into.size() < want) {
-    if (budget.decompressedBytesLeft == 0) return ReadEnd::BudgetSpent;
-    const std::size_t chunk = static_cast<std::size_t>(
-        std::min<std::uint64_t>({want - into.size(), readChunkBytes, budget.decompressedBytesLeft}));
-    const std::size_t before = into.size();
-    into.resize(before + chunk);
-    const la_ssize_t got = archive_read_data(reader, into.data() + before, chunk);
-    into.resize(before + (got > 0 ? static_cast<std::size_t>(got) : 0));
-    if (got < 0) return ReadEnd::Failed;
-    if (got == 0) return ReadEnd::MemberEnded;
-    budget.decompressedBytesLeft -= static_cast<std::uint64_t>(got);
-  }
-  return ReadEnd::Reached;
-}
-
-// Reads the rest of the current member and throws it away, charged to the
-// budget: for a compressed stream or a solid block the next member can only
-// be reached this way, and libarchive's own skip would not stop at a bound.
-ReadEnd drainMember(archive* reader, InspectionBudget& budget) {
-  std::vector<unsigned char> scratch;
-  for (;;) {
-    scratch.clear();
-    const ReadEnd end = readMember(reader, scratch, readChunkBytes, budget);
-    if (end != ReadEnd::Reached) return end;
+// Whether the member's bytes come out of a decompressor rather than
+// straight from the archive in memory.
+bool dataDecompresses(archive* reader) {
+  if (archive_filter_count(reader) > 1) return true;
+  switch (archive_format(reader) & ARCHIVE_FORMAT_BASE_MASK) {
+    case ARCHIVE_FORMAT_TAR:
+    case ARCHIVE_FORMAT_CPIO:
+    case ARCHIVE_FORMAT_ISO9660:
+      return false;
+    default:
+      return true;
   }
 }
 
@@ -188,32 +171,35 @@ class ArchiveLister {
       incomplete_ = true;  // named, but its content cannot be looked at
       return true;
     }
-    const ReadEnd end = inspectMember(reader, base, route);
+    MemberReader member(reader, dataDecompresses(reader), budget_);
+    const ReadEnd end = inspectMember(member, base, route);
     if (end == ReadEnd::Failed || end == ReadEnd::BudgetSpent) incomplete_ = true;
     if (end == ReadEnd::MemberEnded || !skipDecompresses(reader, entry)) return true;
     // Past this member only by decompressing the rest of it: within the budget or not at all.
-    if (end == ReadEnd::Reached && drainMember(reader, budget_) == ReadEnd::MemberEnded) return true;
+    if (end == ReadEnd::Reached && member.drain() == ReadEnd::MemberEnded) return true;
     incomplete_ = true;
     return false;
   }
 
   // Reads the member's first bytes, classifies them, lists it when it is an
   // archive itself and reports a kind that disagrees with its name.
-  ReadEnd inspectMember(archive* reader, const std::string& base, const std::string& route) {
+  ReadEnd inspectMember(MemberReader& member, const std::string& base, const std::string& route) {
     std::vector<unsigned char> bytes;
-    ReadEnd end = readMember(reader, bytes, contentSniffBytes, budget_);
-    while (end == ReadEnd::Reached) {
-      const std::size_t needed = bytesToClassify(bytes.data(), bytes.size());
-      if (needed <= bytes.size()) break;
-      end = readMember(reader, bytes, needed, budget_);
+    ReadEnd end = member.readTo(bytes, contentSniffBytes);
+    std::size_t window = std::min(bytes.size(), contentSniffBytes);
+    while (end == ReadEnd::Reached || bytes.size() > window) {
+      const std::size_t needed = bytesToClassify(bytes.data(), window);
+      if (needed <= window) break;
+      if (bytes.size() < needed && end == ReadEnd::Reached) end = member.readTo(bytes, needed);
+      window = std::min(bytes.size(), needed);
     }
     if (end == ReadEnd::Failed) return end;
-    ContentKind kind = classifyContent(bytes.data(), bytes.size());
+    ContentKind kind = classifyContent(bytes.data(), window);
     if (isArchiveKind(kind)) {
       if (origin_.depth >= maxArchiveDepth) {
         sink_.foundName(base + incompleteMarker, route);
       } else {
-        if (end == ReadEnd::Reached) end = readMember(reader, bytes, SIZE_MAX, budget_);
+        if (end == ReadEnd::Reached) end = member.readTo(bytes, SIZE_MAX);
         if (end == ReadEnd::Failed) return end;
         const ArchiveOrigin inner{base, route, origin_.depth + 1};
         kind = ArchiveLister(inner, budget_, sink_)

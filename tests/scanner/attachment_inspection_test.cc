@@ -268,7 +268,8 @@ TEST(InspectAttachment, OverlappingEntriesAreReadOnce) {
   InspectionBudget budget;
   const Found found = inspect("overlap.zip", overlapping(5000, std::string(1 << 20, 'A')), false, &budget);
   EXPECT_EQ(std::vector<std::string>{"zeros.bin"}, found.names);
-  EXPECT_EQ(maxDecompressedBytesPerMessage - contentSniffBytes, budget.decompressedBytesLeft);
+  // One block of the member is inflated (libarchive's 256 KiB), not one per entry.
+  EXPECT_GE(budget.decompressedBytesLeft, maxDecompressedBytesPerMessage - (1u << 20));
 }
 
 TEST(InspectAttachment, HugeClaimedSizeAllocatesNothingUpFront) {
