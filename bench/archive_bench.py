@@ -112,9 +112,8 @@ def build_inspect():
 
 
 def inspection_summary(inspect, path, name):
-    result = subprocess.run([inspect, path, name], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
-                            check=True)
-    fields = result.stderr.split()
+    result = subprocess.run([inspect, path, name], stdout=subprocess.PIPE, text=True, check=True)
+    fields = result.stdout.split()
     return dict(zip(fields[0::2], (int(value) for value in fields[1::2])))
 
 
