@@ -105,6 +105,10 @@ std::vector<Row> rows() {
       {"Cpio", "a.cpio", makeArchive(ArchiveFormat::Cpio, invoice), {"invoice.exe"}},
       {"Cabinet", "a.cab", test::makeCabinet(invoice[0]), {"invoice.exe"}},
       {"Rar", "a.rar", test::makeRar(invoice[0]), {"invoice.exe"}},
+      {"EncryptedMember",
+       "a.zip",
+       makeArchive(ArchiveFormat::Zip, invoice, ArchiveFilter::None, "secret"),
+       {"invoice.exe", "a.zip|incomplete-archive"}},
       {"TruncatedZip", "a.zip", zip, {"invoice.exe", "a.zip|incomplete-archive"}, true},
       // Renamed content, caught by the usual extension's rule.
       {"RenamedPe", "photo.jpg", exe, {"photo.jpg|content.exe"}},

@@ -72,8 +72,8 @@ void addFilter(archive* writer, ArchiveFilter filter) {
 
 }  // namespace
 
-std::string makeArchive(ArchiveFormat format, const std::vector<ArchiveMember>& members,
-                        ArchiveFilter filter) {
+std::string makeArchive(ArchiveFormat format, const std::vector<ArchiveMember>& members, ArchiveFilter filter,
+                        const char* passphrase) {
   std::size_t capacity = 1 << 20;
   for (const ArchiveMember& member : members) capacity += member.bytes.size() + member.path.size() + 1024;
   std::string out(capacity, '\0');
@@ -81,6 +81,10 @@ std::string makeArchive(ArchiveFormat format, const std::vector<ArchiveMember>& 
   archive* writer = archive_write_new();
   setFormat(writer, format);
   addFilter(writer, filter);
+  if (passphrase != nullptr) {
+    check(archive_write_set_options(writer, "zip:encryption=zipcrypt"), writer);
+    check(archive_write_set_passphrase(writer, passphrase), writer);
+  }
   check(archive_write_set_bytes_in_last_block(writer, 1), writer);
   check(archive_write_open_memory(writer, out.data(), out.size(), &used), writer);
   for (const ArchiveMember& member : members) {

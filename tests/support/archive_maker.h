@@ -16,8 +16,9 @@ enum class ArchiveFormat { Zip, SevenZip, Tar, Iso, Cpio };
 enum class ArchiveFilter { None, Gzip, Bzip2, Xz, Zstd };
 
 /// An archive of `members` written by libarchive.
+/// With a passphrase, a zip's members are encrypted (traditional PKWARE).
 std::string makeArchive(ArchiveFormat format, const std::vector<ArchiveMember>& members,
-                        ArchiveFilter filter = ArchiveFilter::None);
+                        ArchiveFilter filter = ArchiveFilter::None, const char* passphrase = nullptr);
 
 /// One gzip member of `bytes` (zlib), with `storedName` as its original
 /// name unless empty.
