@@ -41,10 +41,12 @@ int main(int argc, char** argv) {
   }
   std::FILE* file = std::fopen(argv[first], "rb");
   if (file == nullptr) return 2;
-  std::vector<unsigned char> bytes;
-  unsigned char block[1 << 16];
-  for (std::size_t got; (got = std::fread(block, 1, sizeof block, file)) > 0;)
-    bytes.insert(bytes.end(), block, block + got);
+  // One allocation of the file's size, as the walker holds a decoded body.
+  std::fseek(file, 0, SEEK_END);
+  const long length = std::ftell(file);
+  std::fseek(file, 0, SEEK_SET);
+  std::vector<unsigned char> bytes(length > 0 ? static_cast<std::size_t>(length) : 0);
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
   std::fclose(file);
   const std::string name = argc - first >= 2 ? argv[first + 1] : "attachment.zip";
   zentry::InspectionBudget budget;
