@@ -251,7 +251,7 @@ void reportContentKind(const std::string& name, const std::string& route, Conten
 }
 
 std::string compressedMemberName(const std::string& streamName, const unsigned char* data, std::size_t size) {
-  const std::string stored = keepTail(baseName(gzipStoredName(data, size)), maxMemberNameBytes);
+  std::string stored = keepTail(baseName(gzipStoredName(data, size)), maxMemberNameBytes);
   if (!stored.empty()) return stored;
   const std::size_t dot = streamName.rfind('.');
   if (dot != std::string::npos && dot > 0) return streamName.substr(0, dot);

@@ -56,6 +56,6 @@ int main(int argc, char** argv) {
   const auto micros =
       std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
   std::printf("names %zu markers %zu inspection_us %lld\n", sink.names, sink.markers,
-               static_cast<long long>(micros));
+              static_cast<long long>(micros));
   return 0;
 }

@@ -62,8 +62,8 @@ std::vector<Row> rows() {
   const std::vector<ArchiveMember> invoice = {{"invoice.exe", exe}};
   const std::string text = "Please find the invoice attached.\n";
   const std::string zip = zipOf(invoice);
-  const std::string jar =
-      zipOf({{"META-INF/MANIFEST.MF", "Main-Class: A\n"}, {"A.class", "\xCA\xFE\xBA\xBE\0\0\0\x34"}});
+  const std::string javaClass("\xCA\xFE\xBA\xBE\0\0\0\x34", 8);  // class file version 52
+  const std::string jar = zipOf({{"META-INF/MANIFEST.MF", "Main-Class: A\n"}, {"A.class", javaClass}});
   const auto tar = [&](ArchiveFilter filter) { return makeArchive(ArchiveFormat::Tar, invoice, filter); };
   // clang-format off
   return {
@@ -116,10 +116,11 @@ std::vector<Row> rows() {
       {"WordDocument", "letter.doc", test::oleFile(false), {}},
       {"Pdf", "a.pdf", "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n", {}},
       {"Png", "a.png", std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16), {}},
-      {"Jpeg", "a.jpg", "\xFF\xD8\xFF\xE0\x00\x10JFIF", {}},
+      {"Jpeg", "a.jpg", std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10), {}},
       {"Text", "a.txt", text, {}},
       {"TextStartingMz", "memo.txt", "MZ Corp quarterly report, all figures attached and checked.\n" + text, {}},
-      {"JavaClassNotMachO", "A.class", "\xCA\xFE\xBA\xBE\0\0\0\x34", {}},
+      {"JavaClassNotMachO", "A.class", javaClass, {}},
+      {"UniversalMachO", "a.class", std::string("\xCA\xFE\xBA\xBE\0\0\0\x02", 8), {"a.class|content.macho"}},
       {"Empty", "a.zip", "", {}},
       {"DamagedZip", "broken.zip", "PK\x03\x04" + std::string(40, '\x7F'), {"broken.zip|incomplete-archive"}},
       {"DamagedGzip", "a.gz", std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03garbage", 17), {"a.gz|incomplete-archive"}},
