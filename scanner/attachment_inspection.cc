@@ -1,6 +1,7 @@
 #include "scanner/attachment_inspection.h"
 
 #include <algorithm>
+#include <new>
 
 #include "scanner/archive_listing.h"
 #include "scanner/content_kind.h"
@@ -9,15 +10,26 @@ namespace zentry {
 
 void inspectAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
                        InspectionBudget& budget, InspectionSink& sink) {
-  // Only the first bytes decide the kind, as for an archive member.
-  std::size_t window = std::min(size, contentSniffBytes);
-  window = std::min(size, bytesToClassify(data, window));
-  ContentKind kind = classifyContent(data, window);
-  if (isArchiveKind(kind)) {
-    const ArchiveOrigin origin{name, name, 1};
-    kind = listArchive(origin, data, size, truncated, kind, budget, sink);
+  // libarchive's memory and ours come from the standard allocator, not the
+  // program's own; running out of it ends the inspection with the marker
+  // instead of the run.
+  try {
+    // Only the first bytes decide the kind, as for an archive member.
+    std::size_t window = std::min(size, contentSniffBytes);
+    window = std::min(size, bytesToClassify(data, window));
+    ContentKind kind = classifyContent(data, window);
+    if (isArchiveKind(kind)) {
+      const ArchiveOrigin origin{name, name, 1};
+      kind = listArchive(origin, data, size, truncated, kind, budget, sink);
+    }
+    reportContentKind(name, name, kind, sink);
+  } catch (const std::bad_alloc&) {
+    try {
+      sink.foundName(name + "|incomplete-archive", name);
+    } catch (const std::bad_alloc&) {
+      // Nothing more can be recorded; the names found so far stand.
+    }
   }
-  reportContentKind(name, name, kind, sink);
 }
 
 }  // namespace zentry
