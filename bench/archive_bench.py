@@ -125,6 +125,9 @@ def main():
     parser.add_argument("--keep", help="write the workloads into this directory and keep them")
     args = parser.parse_args()
 
+    # bsdtar comes from libarchive-tools; the libarchive the listing uses from libarchive-dev.
+    subprocess.run([os.path.join(REPO, "tools", "ensure-packages.sh"), "libarchive-tools", "libarchive-dev"],
+                   check=True)
     inspect = os.path.abspath(args.inspect) if args.inspect else build_inspect()
     work = args.keep or tempfile.mkdtemp(prefix="zentry-archive-bench-")
     os.makedirs(work, exist_ok=True)
