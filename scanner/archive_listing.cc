@@ -151,6 +151,7 @@ class ArchiveLister {
     streamNamed_ = true;
     if (!isCompressedStreamKind(found_)) return;
     if ((archive_format(reader) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW) return;
+    if (streamMemberName_.empty()) return;  // a nameless attachment: nothing to call its file
     sink_.foundName(streamMemberName_, origin_.route + routeSeparator + streamMemberName_);
   }
 
