@@ -95,6 +95,7 @@ std::vector<Row> rows() {
       {"RenamedPe", "photo.jpg", exe, {"photo.jpg|content.exe"}},
       {"RenamedDll", "notes.txt", test::peHeader(true), {"notes.txt|content.dll"}},
       {"RenamedElf", "report.pdf", test::elfHeader(), {"report.pdf|content.elf"}},
+      {"RenamedBigEndianElf", "a.txt", "\x7F" "ELF\x01\x02" + std::string(58, '\1'), {"a.txt|content.elf"}},
       {"RenamedMachO", "readme", test::machOHeader(), {"readme|content.macho"}},
       {"RenamedShortcut", "scan.pdf", test::shortcutHeader(), {"scan.pdf|content.lnk"}},
       {"RenamedInstaller", "setup.doc", test::oleFile(true), {"setup.doc|content.msi"}},
@@ -226,6 +227,16 @@ TEST(InspectAttachment, GzipBombSpendsTheBudgetAndNoMore) {
   const Found found = inspect("bomb.gz", bomb, false, &budget);
   EXPECT_EQ((std::vector<std::string>{"bomb", "bomb.gz|incomplete-archive"}), found.names);
   EXPECT_EQ(0u, budget.decompressedBytesLeft);
+}
+
+TEST(InspectAttachment, CompressedTarStopsWhereTheBudgetEnds) {
+  // The second member lies behind 4 MiB that only decompression gets past.
+  const std::string tgz = makeArchive(
+      ArchiveFormat::Tar, {{"big.bin", std::string(4 << 20, 'A')}, {"b.exe", "x"}}, ArchiveFilter::Gzip);
+  InspectionBudget budget;
+  budget.decompressedBytesLeft = 1 << 20;
+  EXPECT_EQ((std::vector<std::string>{"f.tar", "big.bin", "f.tar.gz|incomplete-archive"}),
+            inspect("f.tar.gz", tgz, false, &budget).names);
 }
 
 TEST(InspectAttachment, NestedZipBombEndsWithinBothBounds) {
