@@ -17,13 +17,37 @@ namespace {
 const char* const incompleteMarker = "|incomplete-archive";
 const char* const routeSeparator = " > ";
 
-// A reader for the formats strict mode lists, over bytes in memory (which it
-// can seek in, so zip is read by its central directory and ISO by its
-// directories). The raw format, which takes any input as one member, only
-// for a compressed stream, and only where no real format claims the data.
-archive* openArchive(const unsigned char* data, std::size_t size, ContentKind kind) {
-  archive* reader = archive_read_new();
-  if (reader == nullptr) return nullptr;
+// Registers the one format the first bytes named, so libarchive spends no
+// time asking every other format's bidder; a compressed stream may hold any
+// of them, or a plain file (the raw format, which takes any input as one
+// member and so bids last).
+void supportFormats(archive* reader, ContentKind kind) {
+  switch (kind) {
+    case ContentKind::Zip:
+      archive_read_support_format_zip(reader);
+      return;
+    case ContentKind::SevenZip:
+      archive_read_support_format_7zip(reader);
+      return;
+    case ContentKind::Rar:
+      archive_read_support_format_rar(reader);
+      archive_read_support_format_rar5(reader);
+      return;
+    case ContentKind::Tar:
+      archive_read_support_format_tar(reader);
+      return;
+    case ContentKind::Cabinet:
+      archive_read_support_format_cab(reader);
+      return;
+    case ContentKind::IsoImage:
+      archive_read_support_format_iso9660(reader);
+      return;
+    case ContentKind::Cpio:
+      archive_read_support_format_cpio(reader);
+      return;
+    default:
+      break;
+  }
   archive_read_support_filter_gzip(reader);
   archive_read_support_filter_bzip2(reader);
   archive_read_support_filter_xz(reader);
@@ -36,10 +60,20 @@ archive* openArchive(const unsigned char* data, std::size_t size, ContentKind ki
   archive_read_support_format_cab(reader);
   archive_read_support_format_iso9660(reader);
   archive_read_support_format_cpio(reader);
-  if (isCompressedStreamKind(kind)) archive_read_support_format_raw(reader);
+  archive_read_support_format_raw(reader);
+}
+
+// A reader over bytes in memory, which it can seek in, so zip is read by its
+// central directory and ISO by its directories.
+archive* openArchive(const unsigned char* data, std::size_t size, ContentKind kind) {
+  archive* reader = archive_read_new();
+  if (reader == nullptr) return nullptr;
+  supportFormats(reader, kind);
   // Only names and first bytes are wanted, not integrity: no CRC over every
   // block of every member.
-  archive_read_set_format_option(reader, "zip", "ignorecrc32", "1");
+  if (kind == ContentKind::Zip || isCompressedStreamKind(kind)) {
+    archive_read_set_format_option(reader, "zip", "ignorecrc32", "1");
+  }
   if (archive_read_open_memory(reader, data, size) != ARCHIVE_OK) {
     archive_read_free(reader);
     return nullptr;
