@@ -5,6 +5,12 @@
 
 namespace zentry {
 
+// A small table of signatures rather than libmagic: every attachment of
+// every message is classified, in a process started per message, and
+// libmagic's compiled database (8 MB, mapped and walked per call) costs 1 to
+// 9 ms per process against 0.2 ms for the whole filter on an everyday
+// message. The table knows only the kinds below, which is all a rule needs.
+
 /// What the first bytes of a file say it is. Only the kinds a rule may want to
 /// stop whatever the name says: executables, installers, shortcuts, and the
 /// archive and image formats strict mode lists. Documents, pictures and text
