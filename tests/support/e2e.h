@@ -25,9 +25,14 @@ class TempDir {
 };
 
 struct RunResult {
-  std::string output;  ///< standard output, byte for byte
-  int exitCode = -1;   ///< -1 when the process did not exit normally
+  std::string output;     ///< standard output, byte for byte
+  int exitCode = -1;      ///< -1 when the process did not exit normally
+  bool timedOut = false;  ///< killed after runTimeLimitSeconds
 };
+
+/// Every run of a binary is killed after this long: even under the sanitizers
+/// the largest message takes well under a second.
+constexpr int runTimeLimitSeconds = 5;
 
 /// Runs the built zentry binary in `directory` with the given arguments
 /// (argument 0 is supplied) and an environment that holds only the given
