@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "support/e2e.h"
+#include "support/table.h"
 
 namespace zentry::test {
 namespace {
@@ -69,44 +70,6 @@ std::vector<std::string> words(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
   for (std::string word; in >> word;) out.push_back(word);
-  return out;
-}
-
-// Applies the escapes of `text` from `at` on, up to an unescaped `stop`
-// character (or the end); `at` is left after the stop. Sets `noLineEnd` at \c.
-std::string unescape(const std::string& text, std::size_t& at, char stop, bool& noLineEnd,
-                     std::string& problem) {
-  std::string out;
-  while (at < text.size() && text[at] != stop) {
-    const char c = text[at++];
-    if (c != '\\') {
-      out += c;
-      continue;
-    }
-    const char e = at < text.size() ? text[at++] : '\\';
-    switch (e) {
-      case '\\': out += '\\'; break;
-      case 'r': out += '\r'; break;
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case '0': out += '\0'; break;
-      case 'c': noLineEnd = true; break;
-      case 'x':
-        out += static_cast<char>(std::stoi(text.substr(at, 2), nullptr, 16));
-        at += 2;
-        break;
-      case '{': {
-        const std::size_t colon = text.find(':', at);
-        const std::size_t count = std::stoul(text.substr(at, colon - at));
-        at = colon + 1;
-        const std::string unit = unescape(text, at, '}', noLineEnd, problem);
-        for (std::size_t i = 0; i < count; ++i) out += unit;
-        break;
-      }
-      default: problem = "unknown escape \\" + std::string(1, e) + " in: " + text;
-    }
-  }
-  if (at < text.size()) ++at;
   return out;
 }
 
@@ -273,7 +236,7 @@ void runCase(const Case& c) {
 
 std::vector<std::string> casePaths() {
   std::vector<std::string> paths;
-  for (const auto& entry : fs::recursive_directory_iterator(ZENTRY_E2E_CASES))
+  for (const auto& entry : fs::recursive_directory_iterator(ZENTRY_TESTDATA "/e2e"))
     if (entry.path().extension() == ".case") paths.push_back(entry.path().string());
   std::sort(paths.begin(), paths.end());
   return paths;
