@@ -86,7 +86,8 @@ std::string sectionBytes(const Section& section, const std::string& lineEnd, std
     }
     bool noLineEnd = false;
     std::size_t at = 0;
-    const std::string bytes = unescape(line, at, '\0', noLineEnd, problem) + (noLineEnd ? "" : lineEnd);
+    std::string bytes = unescape(line, at, '\0', noLineEnd, problem);
+    if (!noLineEnd) bytes += lineEnd;
     for (std::size_t i = 0; i < times; ++i) out += bytes;
   }
   return out;
