@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a while.
 #
-#   fuzz/run.sh [seconds-per-target] [target...]
+#   tools/fuzz.sh [seconds-per-target] [target...]
 #
 # Defaults: 20 seconds, every target. New inputs go to a working corpus in the
 # build directory (the committed corpus is only read); a crashing input is

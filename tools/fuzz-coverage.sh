@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Line coverage of the filter's sources reached by the fuzz corpora: the
-# committed seeds and regressions, plus the working corpora that fuzz/run.sh
+# committed seeds and regressions, plus the working corpora that tools/fuzz.sh
 # grew, when they are there.
 #
-#   fuzz/coverage.sh        ZENTRY_COVERAGE_BUILD (default build/coverage),
-#                           ZENTRY_FUZZ_BUILD (where run.sh left its corpora)
+#   tools/fuzz-coverage.sh        ZENTRY_COVERAGE_BUILD (default build/coverage),
+#                           ZENTRY_FUZZ_BUILD (where fuzz.sh left its corpora)
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
