@@ -48,35 +48,15 @@ TEST(DecodeQuotedPrintable, Rows) {
   }
 }
 
-struct Base64Case {
-  const char* input;
-  int limit;
-  std::string output;
-};
-
-const Base64Case base64Cases[] = {
-    {"YWJj", 10, "abc"},
-    {"YW=Jj", 10, "a"},  // "=" ends the input wherever it stands
-    {"YW Jj\r\n", 10, "abc"},
-    {"-_Y\xFFWJj!", 10, "abc"},
-    {"YWJj", 2, "ab"},
-    {"YWJj", -1, ""},
-    {"Y", 10, ""},
-    {"QUJDREVGR0g", 10, "ABCDEFGH"},  // more bits than the accumulator holds
-    {"YQ", 10, "a"},
-    {"////", 10, "\xFF\xFF\xFF"},
-    {"AAAA", 10, std::string(3, '\0')},  // written as they are; callers terminate
-};
-
 TEST(DecodeBase64, Rows) {
-  for (const Base64Case& c : base64Cases) {
+  for (const test::Row& row : test::readTable("base64.txt")) {
     unsigned char output[16];
     std::fill(std::begin(output), std::end(output), static_cast<unsigned char>('#'));
-    const int written = String(c.input).decodeBase64(output, c.limit);
-    ASSERT_GE(written, 0) << c.input;
-    EXPECT_EQ(c.output, std::string(reinterpret_cast<const char*>(output), static_cast<std::size_t>(written)))
-        << c.input;
-    EXPECT_EQ('#', output[written]) << c.input;  // nothing past the count, no terminator
+    const int written = String(row[0].c_str()).decodeBase64(output, std::stoi(row[1]));
+    ASSERT_GE(written, 0) << row.where;
+    EXPECT_EQ(row[2], std::string(reinterpret_cast<const char*>(output), static_cast<std::size_t>(written)))
+        << row.where;
+    EXPECT_EQ('#', output[written]) << row.where;  // nothing past the count, no terminator
   }
 }
 
