@@ -32,12 +32,10 @@
 // Every run is killed after a few seconds, failing the case, so a looping
 // filter fails fast. A mismatch prints a line diff naming the case file.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>

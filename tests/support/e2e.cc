@@ -98,11 +98,4 @@ std::string crlf(const std::string& text) {
   return out;
 }
 
-const std::string& bannerText() {
-  static const std::string text = crlf(
-      "Zentry V1.3 - Attachment Worm/virus protector for Movra\n"
-      "Free software for mail servers; no warranty of any kind.\n");
-  return text;
-}
-
 }  // namespace zentry::test

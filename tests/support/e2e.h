@@ -46,7 +46,4 @@ inline std::string routingFile(const std::string& message) { return "XXXX" + mes
 /// Converts every LF to CR LF: expected output is written with LF for reading.
 std::string crlf(const std::string& text);
 
-/// The two lines every run's standard output begins with.
-const std::string& bannerText();
-
 }  // namespace zentry::test
