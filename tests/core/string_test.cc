@@ -138,6 +138,10 @@ TEST(StringGrowth, ExactOnAssignSlackOnAppend) {
   EXPECT_EQ(330u, t.capacity());  // need 202, plus 128
   EXPECT_TRUE(t.reserve(1000));
   EXPECT_EQ(1000u, t.capacity());
+  String u("ab");
+  ASSERT_TRUE(u.reserve(5));
+  u.append("cd");  // fills the room exactly
+  EXPECT_EQ("abcd/4/5/0", describe(u));
 }
 
 TEST(StringGrowth, ZeroByteEndsTheTextForLaterEdits) {
