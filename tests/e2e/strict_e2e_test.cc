@@ -5,11 +5,21 @@
 #include <string>
 #include <vector>
 
-#include "e2e/message_text.h"
 #include "support/e2e.h"
 
 namespace zentry::test {
 namespace {
+
+// The names from a debug run's "Attachment - " lines, in order.
+std::vector<std::string> tracedNames(const std::string& output) {
+  std::vector<std::string> names;
+  const std::string marker = "\r\nAttachment - ";
+  for (std::size_t at = output.find(marker); at != std::string::npos; at = output.find(marker, at + 1)) {
+    const std::size_t start = at + marker.size();
+    names.push_back(output.substr(start, output.find("\r\n", start) - start));
+  }
+  return names;
+}
 
 const std::string rules = "Executable\n\n*.exe\nPayment\n*urgent payment*\n\n";
 
