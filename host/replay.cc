@@ -34,6 +34,7 @@ struct SharedWork {
   std::deque<ReplayRow> rows;  // a deque: growing keeps the rows in place
   std::vector<std::string> skipped;
   bool readerBroken = false;
+  bool strict = false;
   std::atomic<bool> setupFailed{false};
   std::atomic<std::size_t> workersLeft{0};
 };
@@ -73,7 +74,8 @@ void work(SharedWork& shared, int slot) {
     shared.workersLeft.fetch_sub(1);
     return;
   }
-  const std::vector<std::string> arguments{shared.interceptMailbox, "debug"};
+  std::vector<std::string> arguments{shared.interceptMailbox, "debug"};
+  if (shared.strict) arguments.emplace_back("strict");
   const auto writer = std::make_unique<RoutingWriter>();
   while (!interrupted()) {
     ReplayRow* row = takeNext(shared, *writer, *dir);
@@ -196,6 +198,7 @@ int runReplay(const Options& options) {
   shared.reader = reader.get();
   shared.inputs = &inputs;
   shared.interceptMailbox = options.mailbox;
+  shared.strict = options.strict;
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const std::size_t jobs = std::min<std::size_t>(options.jobs != 0 ? options.jobs : cores, maxSlots);
 
