@@ -16,7 +16,7 @@
 #include "host/mailbox_reader.h"
 #include "host/message_run.h"
 #include "host/routing_writer.h"
-#include "scanner/encoded_word.h"
+#include "scanner/encoded_text.h"
 
 namespace zentry::host {
 namespace {
@@ -107,30 +107,33 @@ int exitCodeFor(const std::vector<ReplayRow>& rows, const std::vector<std::strin
   return skipped.empty() ? exitClean : exitDataError;
 }
 
-bool startsWithNoCase(const std::string& text, std::size_t at, const char* prefix) {
-  for (std::size_t i = 0; prefix[i] != '\0'; ++i) {
-    if (at + i >= text.size() || std::tolower(static_cast<unsigned char>(text[at + i])) != prefix[i])
+// True when the text holds encoded words and every one names Latin-1 or its
+// Windows form, so that their decoded 8-bit bytes are Latin-1 letters.
+bool wordsAreLatin1(const std::string& raw) {
+  bool any = false;
+  for (std::size_t at = raw.find("=?"); at != std::string::npos; at = raw.find("=?", at + 2)) {
+    const std::size_t end = raw.find_first_of("?*", at + 2);
+    if (end == std::string::npos) break;
+    std::string charset = raw.substr(at + 2, end - at - 2);
+    for (char& c : charset) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (charset != "iso-8859-1" && charset != "latin1" && charset != "windows-1252" && charset != "us-ascii")
       return false;
+    any = true;
+    at = raw.find("?=", end + 1);  // past this word's text
+    if (at == std::string::npos) break;
   }
-  return true;
+  return any;
 }
 
-// The subject as a person reads it: trimmed and decoded as the filter does,
-// and, when the encoded word named Latin-1 or its Windows form, its 8-bit
-// bytes written as UTF-8 so that a terminal and JSON show the letters.
+// The subject as a person reads it: trimmed, its encoded words decoded as
+// strict mode decodes them, and Latin-1 letters written in UTF-8 so that a
+// terminal and JSON show them.
 std::string decodedSubject(const std::string& raw) {
-  String text(raw.c_str());
-  text.trimLeft();
-  text.trimRight();
-  const std::size_t start = raw.find_first_not_of(" \t\r\n");
-  const bool latin1 =
-      start != std::string::npos && raw.compare(start, 2, "=?") == 0 &&
-      (startsWithNoCase(raw, start + 2, "iso-8859-1?") || startsWithNoCase(raw, start + 2, "windows-1252?") ||
-       startsWithNoCase(raw, start + 2, "latin1?"));
-  const std::string trimmed = text.cStr();
-  decodeEncodedWord(text);
-  std::string decoded = text.cStr();
-  if (!latin1 || decoded == trimmed) return decoded;
+  String trimmed(raw.c_str());
+  trimmed.trimLeft();
+  trimmed.trimRight();
+  const std::string decoded = decodeEncodedWords(trimmed.cStr());
+  if (!wordsAreLatin1(raw)) return decoded;
   std::string utf8;
   for (const char c : decoded) {
     const auto byte = static_cast<unsigned char>(c);

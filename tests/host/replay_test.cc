@@ -7,7 +7,7 @@
 namespace zentry::host {
 namespace {
 
-// The Subject column: trimmed and decoded as the filter matches it, Latin-1
+// The Subject column: trimmed and decoded as strict mode decodes, Latin-1
 // letters shown as UTF-8 so that they read as written.
 TEST(ReplayRow, DecodedSubject) {
   struct Case {
@@ -16,11 +16,11 @@ TEST(ReplayRow, DecodedSubject) {
   };
   const Case cases[] = {
       {"  Hello  ", "Hello"},
-      {"=?iso-8859-1?Q?Photos_f=FCr_dich?=", "Photos_f\xc3\xbcr_dich"},
-      {"=?ISO-8859-1?B?Zvxy?=", "f\xc3\xbcr"},
+      {"=?iso-8859-1?Q?Photos_f=FCr_dich?=", "Photos f\xc3\xbcr dich"},
+      {"Re: =?ISO-8859-1*de?B?Zvxy?= =?latin1?q?_x?=", "Re: f\xc3\xbcr x"},
       {"=?utf-8?Q?f=C3=BCr?=", "f\xc3\xbcr"},
-      {"=?koi8-r?Q?=E6?=", "\xe6"},
-      {"caf\xe9 =?iso-8859-1?Q?x?=", "caf\xe9 =?iso-8859-1?Q?x?="},  // not one encoded word: as it came
+      {"=?koi8-r?Q?=E6?= =?iso-8859-1?Q?=E6?=", "\xe6\xe6"},  // mixed: bytes as they are
+      {"caf\xe9 =? x", "caf\xe9 =? x"},
   };
   FilterResult clean;
   clean.status = FilterResult::Status::exited;
