@@ -132,7 +132,7 @@ std::string decodedSubject(const std::string& raw) {
   String trimmed(raw.c_str());
   trimmed.trimLeft();
   trimmed.trimRight();
-  const std::string decoded = decodeEncodedWords(trimmed.cStr());
+  std::string decoded = decodeEncodedWords(trimmed.cStr());
   if (!wordsAreLatin1(raw)) return decoded;
   std::string utf8;
   for (const char c : decoded) {
