@@ -53,9 +53,9 @@ bool tarChecksumHolds(const unsigned char* data, std::size_t size) {
   return i > digitsStart && written == sum;
 }
 
-bool firstSectorSaysImage(const unsigned char* data, std::size_t size) {
+// The system area before an ISO 9660 image's descriptors is zeros.
+bool firstSectorIsZeros(const unsigned char* data, std::size_t size) {
   if (size < 512) return false;
-  if (data[510] == 0x55 && data[511] == 0xAA) return true;
   for (std::size_t i = 0; i < 512; ++i) {
     if (data[i] != 0) return false;
   }
@@ -99,7 +99,7 @@ bool firstLookLeavesOpen(const unsigned char* data, std::size_t size) {
 }
 
 bool mayHoldContainer(const unsigned char* data, std::size_t size) {
-  return signatureMatches(data, size) || tarChecksumHolds(data, size) || firstSectorSaysImage(data, size);
+  return signatureMatches(data, size) || tarChecksumHolds(data, size) || firstSectorIsZeros(data, size);
 }
 
 }  // namespace zentry

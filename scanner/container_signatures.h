@@ -22,7 +22,7 @@ bool firstLookLeavesOpen(const unsigned char* data, std::size_t size);
 /// magic numbers of zip, 7z, rar, gzip, bzip2, xz, zstd, lzip, lzma,
 /// compress, cab, ar, xar, cpio, lha and executables; a tar header (by its
 /// magic or its checksum); a first sector that is all zeros (the system area
-/// of an ISO 9660 image) or ends in a boot signature. Deliberately broad: a
+/// of an ISO 9660 image). Deliberately broad: a
 /// body that says yes is only decoded whole, not taken for an archive.
 bool mayHoldContainer(const unsigned char* data, std::size_t size);
 
