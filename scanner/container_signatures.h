@@ -20,7 +20,8 @@ bool firstLookLeavesOpen(const unsigned char* data, std::size_t size);
 /// them) may be an archive, a compressed file, a disk image or an executable
 /// that carries one, judged by what such files hold at fixed places: the
 /// magic numbers of zip, 7z, rar, gzip, bzip2, xz, zstd, lzip, lzma,
-/// compress, cab, ar, xar, cpio, lha and executables; a tar header (by its
+/// compress, cab, ar, xar, cpio, lha, executables, compound files and
+/// shortcuts (whose kind inspection tells from bytes further in); a tar header (by its
 /// magic or its checksum); a first sector that is all zeros (the system area
 /// of an ISO 9660 image). Deliberately broad: a
 /// body that says yes is only decoded whole, not taken for an archive.

@@ -14,7 +14,7 @@ struct ScanContext;
 
 /// What one message may cost attachment inspection in strict mode, over all
 /// its attachments together.
-constexpr std::uint64_t inspectedArchiveBytesPerMessage = std::uint64_t{256} << 20;
+constexpr std::uint64_t inspectedArchiveBytesPerMessage = std::uint64_t{64} << 20;
 constexpr std::uint32_t inspectedMembersPerMessage = 10000;
 
 /// What a run's scan keeps only in strict mode. A leaf's body and a uuencode
