@@ -39,8 +39,9 @@ void recordDecodedName(ScanContext& context, const std::string& name);
 
 /// Strict mode's recording of a name as exact mode reads it (a uuencoded
 /// file's): its encoded words decoded both as strict mode decodes them and
-/// as exact mode does, each distinct result trimmed and recorded.
-void recordNameInStrictMode(ScanContext& context, const String& raw);
+/// as exact mode does, each distinct result trimmed and recorded. Returns
+/// the first name recorded.
+std::string recordNameInStrictMode(ScanContext& context, const String& raw);
 
 /// Records every distinct name a part shows: `shown` (from its parameters),
 /// then `exactName` (what exact mode reads) decoded both ways when that is
