@@ -59,9 +59,11 @@ bool tarChecksumHolds(const unsigned char* data, std::size_t size) {
   return i > digitsStart && written == sum;
 }
 
-// The system area before an ISO 9660 image's descriptors is zeros.
-bool firstSectorIsZeros(const unsigned char* data, std::size_t size) {
+// The system area before an ISO 9660 image's descriptors is zeros, or a
+// boot record ending in 55 AA (hybrid images).
+bool firstSectorSaysImage(const unsigned char* data, std::size_t size) {
   if (size < 512) return false;
+  if (data[510] == 0x55 && data[511] == 0xAA) return true;
   for (std::size_t i = 0; i < 512; ++i) {
     if (data[i] != 0) return false;
   }
@@ -96,6 +98,8 @@ bool signatureMatches(const unsigned char* data, std::size_t size) {
 
 bool firstLookLeavesOpen(const unsigned char* data, std::size_t size) {
   if (signatureMatches(data, size)) return true;
+  // Boot code as a hybrid image's boot record begins: a jump, cli, or xor.
+  if (size > 0 && (data[0] == 0xEB || data[0] == 0xE9 || data[0] == 0xFA || data[0] == 0x33)) return true;
   for (std::size_t i = 0; i < size && i < firstLookBytes; ++i) {
     const unsigned char byte = data[i];
     if (byte != 0 && byte != '\t' && byte != '\n' && byte != '\r' && (byte < 0x20 || byte > 0x7E))
@@ -105,7 +109,7 @@ bool firstLookLeavesOpen(const unsigned char* data, std::size_t size) {
 }
 
 bool mayHoldContainer(const unsigned char* data, std::size_t size) {
-  return signatureMatches(data, size) || tarChecksumHolds(data, size) || firstSectorIsZeros(data, size);
+  return signatureMatches(data, size) || tarChecksumHolds(data, size) || firstSectorSaysImage(data, size);
 }
 
 }  // namespace zentry
