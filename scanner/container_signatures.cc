@@ -100,9 +100,11 @@ bool firstLookLeavesOpen(const unsigned char* data, std::size_t size) {
   if (signatureMatches(data, size)) return true;
   // Boot code as a hybrid image's boot record begins: a jump, cli, or xor.
   if (size > 0 && (data[0] == 0xEB || data[0] == 0xE9 || data[0] == 0xFA || data[0] == 0x33)) return true;
+  // Text and NULs, as a tar header's name field holds (UTF-8 names
+  // included); control bytes, common in any binary data, rule it out.
   for (std::size_t i = 0; i < size && i < firstLookBytes; ++i) {
     const unsigned char byte = data[i];
-    if (byte != 0 && byte != '\t' && byte != '\n' && byte != '\r' && (byte < 0x20 || byte > 0x7E))
+    if ((byte < 0x20 && byte != 0 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7F)
       return false;
   }
   return true;

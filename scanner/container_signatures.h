@@ -12,9 +12,9 @@ constexpr std::size_t signatureProbeBytes = 512;
 
 /// Whether the first bytes of a body (up to firstLookBytes) leave it open
 /// that the body holds an archive: a magic number at the start, or bytes that
-/// could begin a tar header or an ISO 9660 system area (printable ASCII and
-/// NULs only, or the first byte of boot code). Random, compressed and most
-/// media data is ruled out here.
+/// could begin a tar header or an ISO 9660 system area (no control bytes but
+/// NUL, tab, CR and LF; or the first byte of boot code). Random, compressed
+/// and most media data is ruled out here.
 bool firstLookLeavesOpen(const unsigned char* data, std::size_t size);
 
 /// Whether a body whose first bytes are these (up to signatureProbeBytes of
