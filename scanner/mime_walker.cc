@@ -18,7 +18,15 @@ enum class EncodingClass { Base64, QuotedPrintable, Other };
 // below endOffset, which ends the caller's loop just the same. *position
 // receives the position after the line.
 std::size_t readUsableLine(ScanContext& context, std::uint32_t endOffset, std::uint32_t* position) {
-  const std::size_t delivered = context.file.readLine(context.lineBuffer, lineLimit);
+  const std::size_t delivered = context.file.readLineTo(context.lineBuffer, lineLimit, position);
+  return delivered != 0 && *position < endOffset ? delivered : 0;
+}
+
+// As readUsableLine, for a loop that looks only at lines beginning with a
+// byte of `marks`: the lines it would pass over are never delivered.
+std::size_t readMarkedUsableLine(ScanContext& context, std::uint32_t endOffset, const char* marks,
+                                 std::uint32_t* position) {
+  const std::size_t delivered = context.file.readMarkedLine(context.lineBuffer, lineLimit, marks, endOffset);
   if (delivered == 0) return 0;
   *position = positionOf(context.file);
   return *position < endOffset ? delivered : 0;
@@ -46,6 +54,31 @@ String delimiterOf(const BoundaryStack& boundaries) {
   String delimiter("--");
   delimiter.append(boundaries.back());
   return delimiter;
+}
+
+enum class DelimiterKind { none, delimiter, closeDelimiter };
+
+// Whether the line just read is "--" + boundary or that and "--", as
+// bufferedLineEquals would tell against those texts built as Strings, but
+// without building them: a leaf compares every body line with both.
+DelimiterKind delimiterKindOf(const char* buffer, std::size_t delivered, const String& boundary,
+                              bool nulIsData) {
+  const std::size_t size = std::size_t{2} + boundary.length();
+  if (delivered < size || buffer[0] != '-' || buffer[1] != '-' ||
+      std::memcmp(buffer + 2, boundary.cStr(), boundary.length()) != 0) {
+    return DelimiterKind::none;
+  }
+  // delivered >= size, so buffer[size] is at most the terminator.
+  const auto endsAt = [&](std::size_t at) {
+    const char after = buffer[at];
+    if (after != '\0' && after != '\n') return false;
+    return !nulIsData || delivered == at + (after == '\n' ? 1u : 0u);
+  };
+  if (endsAt(size)) return DelimiterKind::delimiter;
+  if (delivered >= size + 2 && buffer[size] == '-' && buffer[size + 1] == '-' && endsAt(size + 2)) {
+    return DelimiterKind::closeDelimiter;
+  }
+  return DelimiterKind::none;
 }
 
 EncodingClass encodingClassOf(const String& transferEncoding) {
@@ -90,7 +123,8 @@ bool walkMultipart(ScanContext& context, BoundaryStack& boundaries, std::int32_t
   String delimiter = delimiterOf(boundaries);
   const bool nulIsData = context.strict != nullptr;
   std::uint32_t position = 0;
-  while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
+  // Only a line that begins with '-' can be the delimiter.
+  while (std::size_t delivered = readMarkedUsableLine(context, endOffset, "-", &position)) {
     if (!bufferedLineEquals(context.lineBuffer, delivered, delimiter, nulIsData)) continue;
     do {
       ++partCounter;
@@ -145,16 +179,14 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
   if (nameGenerated) {
     header.partName.assign(formatFieldsOf("File%d.tmp", static_cast<int>(partCounter)).c_str());
   }
+  // The delimiter lines are compared in place with the innermost boundary;
+  // they are built as Strings only for a uuencode block, which needs them.
+  const String* boundary = boundaries.empty() ? nullptr : &boundaries.back();
   String delimiter;
   String closeDelimiter;
-  if (!boundaries.empty()) {
-    delimiter = delimiterOf(boundaries);
-    closeDelimiter = delimiter;
-    closeDelimiter.append("--");
-  }
   const bool searchUuencode =
-      encoding == EncodingClass::Other && (header.contentType.compareNoCase("text/plain") == 0 ||
-                                           header.transferEncoding.compareNoCase("x-uuencode") == 0);
+      encoding == EncodingClass::Other &&
+      (header.isPlainText() || header.transferEncoding.compareNoCase("x-uuencode") == 0);
   // Strict mode gathers the decoded body as it goes; an embedded message is
   // scanned as a message instead.
   BodyCapture* body = nullptr;
@@ -163,19 +195,29 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
     body->start(bodyEncodingOf(encoding));
   }
   const bool nulIsData = context.strict != nullptr;
+  // Without a capture the loop looks only at lines that begin like a
+  // delimiter ('-') or a uuencode "begin" line ('b'); the rest are passed
+  // over unread. A capture needs every line.
+  const char* marks = boundary != nullptr ? (searchUuencode ? "-b" : "-") : (searchUuencode ? "b" : "");
   const std::uint32_t bodyStart = positionOf(context.file);
   std::uint32_t position = 0;
-  while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
-    if (delimiter.length() > 0) {
-      if (bufferedLineEquals(context.lineBuffer, delivered, delimiter, nulIsData)) {
-        return endLeafAtDelimiter(context, header, nameGenerated, body, bodyStart, position, true);
-      }
-      if (bufferedLineEquals(context.lineBuffer, delivered, closeDelimiter, nulIsData)) {
-        return endLeafAtDelimiter(context, header, nameGenerated, body, bodyStart, position, false);
+  while (std::size_t delivered = body != nullptr
+                                     ? readUsableLine(context, endOffset, &position)
+                                     : readMarkedUsableLine(context, endOffset, marks, &position)) {
+    if (boundary != nullptr) {
+      const DelimiterKind kind = delimiterKindOf(context.lineBuffer, delivered, *boundary, nulIsData);
+      if (kind != DelimiterKind::none) {
+        return endLeafAtDelimiter(context, header, nameGenerated, body, bodyStart, position,
+                                  kind == DelimiterKind::delimiter);
       }
     }
     if (body != nullptr) body->addLine(context.lineBuffer, delivered);
     if (searchUuencode && mayOpenUuencodeBlock(context.lineBuffer)) {
+      if (boundary != nullptr && delimiter.length() == 0) {
+        delimiter = delimiterOf(boundaries);
+        closeDelimiter = delimiter;
+        closeDelimiter.append("--");
+      }
       takeLine(context);
       scanUuencodeBlock(context, context.currentLine, endOffset, partCounter, delimiter, closeDelimiter);
     }
@@ -192,7 +234,7 @@ bool scanPart(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
   context.console.trace("Process MIME Part %d\n", static_cast<int>(partCounter));
   PartHeader header;
   readHeaderBlock(context, endOffset, header, boundaries);
-  context.console.trace("%.100s\n", header.contentType.cStr());
+  context.console.trace("%.100s\n", header.contentTypeText());
   // Past maxPartDepth a multipart is walked as a leaf: the recursion, and so
   // the stack, stays bounded whatever the message nests.
   if (header.contentType.compareNoCasePrefix("Multipart/", 10) == 0 &&

@@ -94,10 +94,10 @@ bool BlockReader::runLoop(std::uint32_t* stopEnd) {
   char* buffer = context_.lineBuffer;
   // Strict mode keeps the block's decoded bytes for inspection.
   BodyCapture* body = context_.strict != nullptr ? &context_.strict->uuencodedBody : nullptr;
-  std::size_t delivered = file.readLine(buffer, lineLimit);
+  std::uint32_t position = 0;
+  std::size_t delivered = file.readLineTo(buffer, lineLimit, &position);
   if (delivered == 0) return true;
   for (;;) {
-    const std::uint32_t position = positionOf(file);
     *stopEnd = position;
     if (position >= endOffset_) return true;
     if (atDelimiterLine(buffer, delivered)) return false;
@@ -110,7 +110,7 @@ bool BlockReader::runLoop(std::uint32_t* stopEnd) {
     // anything looks at it, so a line is taken and decoded only once it turns
     // out to be the last.
     const bool lastLine = lengthValueOf(buffer[0]) == 0;
-    if (lastLine || (delivered = file.readLine(buffer, lineLimit)) == 0) {
+    if (lastLine || (delivered = file.readLineTo(buffer, lineLimit, &position)) == 0) {
       takeLine(currentLine_, buffer);
       decodeUuLine(currentLine_, reinterpret_cast<unsigned char*>(buffer));
       return true;
