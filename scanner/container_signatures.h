@@ -7,7 +7,7 @@ namespace zentry {
 /// Decoded bytes at the start of a body that decide whether the rest of it
 /// is decoded for inspection: a first look, then the first sector for the
 /// bodies that the first look cannot rule out.
-constexpr std::size_t firstLookBytes = 64;
+constexpr std::size_t firstLookBytes = 48;
 constexpr std::size_t signatureProbeBytes = 512;
 
 /// Whether the first bytes of a body (up to firstLookBytes) leave it open
