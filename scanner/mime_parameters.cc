@@ -132,7 +132,8 @@ std::string withoutCharset(const std::string& value) {
 }
 
 std::string decodedPlainValue(std::string value) {
-  return value.find("=?") == std::string::npos ? value : decodeEncodedWords(value);
+  if (value.find("=?") == std::string::npos) return value;  // moved out, not copied
+  return decodeEncodedWords(value);
 }
 
 /// The parameters after the field's own value (its first ';'): a name given
