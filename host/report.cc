@@ -87,16 +87,29 @@ std::string csvReport(const std::vector<ReplayRow>& rows) {
   return out;
 }
 
-// Length of the valid UTF-8 sequence at `i`, or 0.
+// Length of the well-formed UTF-8 sequence at `i`, or 0. The second byte's
+// range depends on the lead byte: that is what shuts out overlong forms
+// (E0 80..9F, F0 80..8F), surrogates (ED A0..BF) and values above U+10FFFF
+// (F4 90..BF), which strict decoders reject.
 std::size_t utf8Sequence(const std::string& text, std::size_t i) {
   const auto lead = static_cast<unsigned char>(text[i]);
-  const std::size_t length = lead >= 0xF0 && lead <= 0xF4  ? 4
-                             : lead >= 0xE0                ? 3
-                             : lead >= 0xC2 && lead < 0xE0 ? 2
-                                                           : 0;
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  }
   if (length == 0 || i + length > text.size()) return 0;
   for (std::size_t k = 1; k < length; ++k) {
-    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return 0;
   }
   return length;
 }

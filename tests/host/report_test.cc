@@ -59,6 +59,26 @@ TEST(FormatReport, JsonEscapesControlAndStrayBytes) {
       formatReport(ReportFormat::json, rows, {"x\\y"}));
 }
 
+// Former faults: overlong forms, surrogates and values above U+10FFFF passed
+// as they were and made the report unreadable to a strict decoder.
+TEST(FormatReport, JsonHoldsOnlyWellFormedUtf8) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"\xc3\xa9\xe2\x82\xac\xef\xbf\xbf\xf4\x8f\xbf\xbf",
+       "\xc3\xa9\xe2\x82\xac\xef\xbf\xbf\xf4\x8f\xbf\xbf"},
+      {"\xc0\xaf", "\\u00c0\\u00af"},
+      {"\xe0\x9f\xbf", "\\u00e0\\u009f\\u00bf"},
+      {"\xed\xa0\x80", "\\u00ed\\u00a0\\u0080"},
+      {"\xf0\x8f\xbf\xbf", "\\u00f0\\u008f\\u00bf\\u00bf"},
+      {"\xf4\x90\x80\x80", "\\u00f4\\u0090\\u0080\\u0080"},
+      {"\xe2\x82", "\\u00e2\\u0082"},
+  };
+  for (const auto& [subject, shown] : cases) {
+    const std::string json =
+        formatReport(ReportFormat::json, {{"1", subject, Result::clean, "", {}, ""}}, {});
+    EXPECT_NE(std::string::npos, json.find("\"subject\":\"" + shown + "\",")) << json;
+  }
+}
+
 TEST(FormatReport, LongTextCellsAreCut) {
   const std::vector<ReplayRow> longRows = {
       {"1", std::string(50, 's'), Result::hit, std::string(30, 'r'), std::string("n"), ""}};
