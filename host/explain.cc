@@ -5,17 +5,18 @@
 #include "core/rule.h"
 #include "filter/rule_file.h"
 #include "filter/rule_matcher.h"
-#include "platform/workspace.h"
 #include "host/exit_codes.h"
 #include "host/host_inputs.h"
 #include "host/message_run.h"
 #include "host/message_text.h"
 #include "host/name_origins.h"
+#include "host/terminal_text.h"
+#include "platform/workspace.h"
 
 namespace zentry::host {
 namespace {
 
-std::string quoted(const char* text) { return std::string("\"") + text + "\""; }
+std::string quoted(const std::string& text) { return "\"" + terminalText(text) + "\""; }
 
 // Which rule hit, with its masks. The filter's own loader and matcher run
 // over the traced subject and names, so the rule number is the filter's; the
@@ -44,28 +45,34 @@ std::string describeHit(const WorkDir& dir, const FilterTrace& trace) {
     ++number;
   }
   std::string text = "Rule " + (chosen != nullptr ? std::to_string(number) + " " : std::string()) + "hits\n";
-  text += "  label:        " + quoted(trace.label.c_str()) + "\n";
+  text += "  label:        " + quoted(trace.label) + "\n";
   if (chosen != nullptr) {
     text += "  subject mask: " + quoted(chosen->subjectMask.cStr()) + "\n";
     text += "  file mask:    " + quoted(chosen->fileMask.cStr()) + "\n";
   }
-  text +=
-      "  matched:      " + (trace.matchedName ? *trace.matchedName : std::string("the subject alone")) + "\n";
+  text += "  matched:      " + (trace.matchedName ? terminalText(*trace.matchedName) : "the subject alone") +
+          "\n";
   return text;
 }
 
 }  // namespace
 
+// Everything shown comes from the mail or the rules, so it passes
+// terminalText: an escape sequence in a name must not rewrite the screen.
 std::string formatExplanation(const FilterTrace& trace, const std::vector<std::string>& origins,
                               const std::string& ruleLines) {
-  std::string text = "Subject as matched: " + trace.subjectText + "\n";
+  std::string text = "Subject as matched: " + terminalText(trace.subjectText) + "\n";
   text += "Names (" + std::to_string(trace.names.size()) + "):\n";
+  std::vector<std::string> names;
   std::size_t width = 0;
-  for (const std::string& name : trace.names) width = std::max(width, name.size());
-  for (std::size_t i = 0; i < trace.names.size(); ++i) {
-    std::string line = "  " + std::to_string(i + 1) + ". " + trace.names[i];
+  for (const std::string& name : trace.names) {
+    names.push_back(terminalText(name));
+    width = std::max(width, names.back().size());
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    std::string line = "  " + std::to_string(i + 1) + ". " + names[i];
     if (i < origins.size() && !origins[i].empty()) {
-      line += std::string(width - trace.names[i].size() + 2, ' ') + origins[i];
+      line += std::string(width - names[i].size() + 2, ' ') + terminalText(origins[i]);
     }
     text += line + "\n";
   }

@@ -10,10 +10,14 @@
 #include "host/filter_process.h"
 #include "host/input_file.h"
 #include "host/message_text.h"
+#include "host/terminal_text.h"
 
 namespace zentry::host {
 
-void complain(const std::string& text) { std::fprintf(stderr, "zentry-host: %s\n", text.c_str()); }
+// Complaints quote file names and mail, which must not reach a terminal raw.
+void complain(const std::string& text) {
+  std::fprintf(stderr, "zentry-host: %s\n", terminalText(text).c_str());
+}
 
 bool loadHostInputs(const Options& options, HostInputs* inputs, int* exitCode) {
   std::string error;

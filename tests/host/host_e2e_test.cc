@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/e2e.h"
 #include "host/host_runner.h"
+#include "support/e2e.h"
 
 namespace zentry::test {
 namespace {
@@ -304,7 +304,7 @@ TEST_F(HostReplay, NothingToReplay) {
   scratch.write("text.mbox", "Subject: not an mbox\n\n");
   std::filesystem::create_directory(file("plain"));
   for (const char* folder : {"md", "md/cur", "md/new"}) std::filesystem::create_directory(file(folder));
-  scratch.write("md/cur/junk",
+  scratch.write("md/cur/\x1b[2J\x9bjunk",
                 "\x7f"
                 "ELF");
   struct Case {
@@ -315,7 +315,7 @@ TEST_F(HostReplay, NothingToReplay) {
   const Case cases[] = {
       {file("empty.mbox"), 65, "empty mailbox"},  {file("text.mbox"), 65, "not an mbox file"},
       {file("plain"), 65, "not a maildir"},       {file("md"), 65, "no messages found"},
-      {file("missing.mbox"), 66, "No such file"},
+      {file("missing.mbox"), 66, "No such file"}, {file("md"), 65, "/cur/?[2J?junk: not a mail message"},
   };
   for (const Case& c : cases) {
     const HostRun run = host({"--replay", c.input, file("rules.dat")});
@@ -366,7 +366,12 @@ TEST_F(HostExplain, NamesWithOriginsAndTheHittingRule) {
       << bySubject.output;
   EXPECT_NE(std::string::npos, bySubject.output.find("  matched:      the subject alone\n"));
 
-  scratch.write("message.eml", "Subject: calm\n\nbody\n");
+  // Escape sequences from the mail are shown, not obeyed.
+  scratch.write("message.eml", "Subject: \x1b]0;pwned\x07 hi\nContent-Type: a/b; name=\"a\x1b[8mb\"\n\n");
+  EXPECT_NE(std::string::npos,
+            host({"--explain", file("message.eml"), file("rules.dat")})
+                .output.find("Subject as matched: ?]0;pwned? hi\nNames (1):\n  1. a?[8mb  "));
+
   EXPECT_NE(
       std::string::npos,
       host({"--explain", "-", file("rules.dat")}, "Subject: calm\n\nbody\n").output.find("No rule hits.\n"));
