@@ -95,7 +95,8 @@ int runExplain(const Options& options) {
         runMessage(*dir, inputs.filterPath, message, subject.value, {options.mailbox, "debug"}, 0);
     if (result.status != FilterResult::Status::exited || result.exitCode != 0) {
       complain(result.status == FilterResult::Status::notStarted ? result.error : "the filter failed");
-      return result.status == FilterResult::Status::notStarted ? exitTempFail : exitSoftware;
+      if (result.status != FilterResult::Status::notStarted) return exitSoftware;
+      return result.unusable ? exitConfig : exitTempFail;
     }
     const FilterTrace trace = parseFilterOutput(result.output, subject.value);
     if (!trace.traced) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -96,6 +97,8 @@ FilterResult runFilter(const FilterRequest& request, int slot) {
   close(output[1]);
   if (failure != 0) {
     result.error = "cannot run " + request.program + ": " + std::strerror(failure);
+    result.unusable = failure == ENOENT || failure == ENOTDIR || failure == EACCES || failure == ENOEXEC ||
+                      failure == EISDIR || failure == ELOOP || failure == ENAMETOOLONG;
     close(output[0]);
     return result;
   }
@@ -144,6 +147,27 @@ std::string defaultFilterPath() {
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failure);
   if (failure) return "zentry";
   return (self.parent_path() / "zentry").string();
+}
+
+std::string findFilterProgram(const std::string& given, std::string* error) {
+  std::error_code failure;
+  const std::filesystem::path program =
+      std::filesystem::absolute(given.empty() ? defaultFilterPath() : given, failure);
+  if (failure) {
+    *error = given + ": " + failure.message();
+    return "";
+  }
+  struct stat info {};
+  if (stat(program.c_str(), &info) != 0 || access(program.c_str(), X_OK) != 0) {
+    *error = program.string() + ": " + std::strerror(errno);
+    return "";
+  }
+  // access() grants root every directory, and exec refuses them all.
+  if (!S_ISREG(info.st_mode)) {
+    *error = program.string() + ": not a program file";
+    return "";
+  }
+  return program.string();
 }
 
 }  // namespace zentry::host

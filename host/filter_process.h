@@ -20,6 +20,9 @@ struct FilterResult {
   int signal = 0;      ///< when killed
   std::string output;  ///< standard output, byte for byte
   std::string error;   ///< when not started: why
+  /// When not started: the program itself cannot be run (missing, not a
+  /// program, no permission), which waiting will not mend.
+  bool unusable = false;
 };
 
 /// The environment the filter gets: ours without any variable whose name is
@@ -48,5 +51,11 @@ void reraiseIfInterrupted();
 
 /// The zentry binary next to this program.
 std::string defaultFilterPath();
+
+/// The filter program to run: `given` (empty: defaultFilterPath()) made
+/// absolute, since a relative path means the caller's directory and the filter
+/// starts in its working directory. Empty, with the reason in *error, unless
+/// it names an executable regular file.
+std::string findFilterProgram(const std::string& given, std::string* error);
 
 }  // namespace zentry::host

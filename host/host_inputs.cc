@@ -26,9 +26,9 @@ bool loadHostInputs(const Options& options, HostInputs* inputs, int* exitCode) {
     *exitCode = exitConfig;
     return false;
   }
-  inputs->filterPath = options.filterPath.empty() ? defaultFilterPath() : options.filterPath;
-  if (access(inputs->filterPath.c_str(), X_OK) != 0) {
-    complain("filter " + inputs->filterPath + ": " + std::strerror(errno) + " (use --zentry PATH)");
+  inputs->filterPath = findFilterProgram(options.filterPath, &error);
+  if (inputs->filterPath.empty()) {
+    complain("filter " + error + " (use --zentry PATH)");
     *exitCode = exitConfig;
     return false;
   }

@@ -36,7 +36,7 @@ int exitCodeFor(const FilterResult& result) {
       break;
   }
   complain(result.error);
-  return exitTempFail;
+  return result.unusable ? exitConfig : exitTempFail;
 }
 
 }  // namespace

@@ -159,7 +159,10 @@ TEST_F(HostRunMode, MatchesTheFilterRunByHand) {
     EXPECT_EQ(expected.exitCode, run.exitCode) << c.name;
     EXPECT_EQ("", run.errors) << c.name;
 
-    const HostRun piped = host({"-", file("rules.dat"), "box", c.switches[0]}, c.message);
+    // A relative --zentry names a file from the caller's directory.
+    const std::string relative = std::filesystem::relative(ZENTRY_BINARY).string();
+    const HostRun piped =
+        host({"-", file("rules.dat"), "box", c.switches[0], "--zentry", relative}, c.message);
     EXPECT_EQ(expected.output, piped.output) << c.name << " (standard input)";
     EXPECT_EQ(expected.exitCode, piped.exitCode) << c.name << " (standard input)";
   }
@@ -169,6 +172,7 @@ TEST_F(HostRunMode, MatchesTheFilterRunByHand) {
 TEST_F(HostRunMode, BadInputGetsItsOwnExitCode) {
   scratch.write("empty.eml", "");
   scratch.write("message.eml", "Subject: x\n\n");
+  chmod(file("message.eml").c_str(), 0755);
   std::filesystem::create_directory(file("folder"));
   struct Case {
     std::vector<std::string> arguments;
@@ -183,6 +187,11 @@ TEST_F(HostRunMode, BadInputGetsItsOwnExitCode) {
       {{"-", file("rules.dat"), "box"}, "", 65, "on standard input is empty"},
       {{file("message.eml"), file("missing.dat"), "box"}, "", 78, "rules file"},
       {{file("message.eml"), file("rules.dat"), "box", "--zentry", file("none")}, "", 78, "--zentry"},
+      {{file("message.eml"), file("rules.dat"), "box", "--zentry", file("folder")}, "", 78, "not a program"},
+      {{file("message.eml"), file("rules.dat"), "box", "--zentry", file("message.eml")},
+       "",
+       78,
+       "format error"},
       {{file("message.eml"), file("rules.dat")}, "", 64, "expected MESSAGE RULES MAILBOX"},
       {{"--bogus", file("message.eml"), file("rules.dat"), "box"}, "", 64, "unknown option --bogus"},
       {{"--explain", file("missing.eml"), file("rules.dat")}, "", 66, "missing.eml"},
