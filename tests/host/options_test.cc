@@ -55,6 +55,8 @@ TEST(ParseOptions, Table) {
       {{"--replay", "--format", "xml", "x", "r"}, false, Mode::replay, "", "", "", 0, ReportFormat::text},
       {{"--explain", "m", "r"}, true, Mode::explain, "m", "r", "infected", 0, ReportFormat::text},
       {{"--explain", "m", "-"}, false, Mode::explain, "", "", "", 0, ReportFormat::text},
+      {{"--explain", "--log", "z.log", "m", "r"}, false, Mode::explain, "", "", "", 0, ReportFormat::text},
+      {{"--replay", "--log=z.log", "x", "r"}, false, Mode::replay, "", "", "", 0, ReportFormat::text},
       // After "--" everything is an operand, so a mailbox may start with "-".
       {{"m", "r", "--", "-box"}, true, Mode::run, "m", "r", "-box", 0, ReportFormat::text},
       {{"m", "r", "-box"}, false, Mode::run, "", "", "", 0, ReportFormat::text},
