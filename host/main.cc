@@ -1,4 +1,6 @@
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,21 @@
 #define ZENTRY_VERSION "unknown"
 #endif
 
+namespace {
+
+// Help and version are output like any other: a full disk or a closed pipe
+// must not pass for success.
+int printText(const char* text) {
+  using namespace zentry::host;
+  if (std::fputs(text, stdout) == EOF || std::fflush(stdout) != 0) {
+    complain(std::string("cannot write standard output: ") + std::strerror(errno));
+    return exitIoError;
+  }
+  return exitClean;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace zentry::host;
   Options options;
@@ -24,11 +41,9 @@ int main(int argc, char** argv) {
   }
   switch (options.mode) {
     case Options::Mode::help:
-      std::fputs(usageText, stdout);
-      return exitClean;
+      return printText(usageText);
     case Options::Mode::version:
-      std::puts("zentry-host " ZENTRY_VERSION);
-      return exitClean;
+      return printText("zentry-host " ZENTRY_VERSION "\n");
     case Options::Mode::replay:
       return runReplay(options);
     case Options::Mode::explain:

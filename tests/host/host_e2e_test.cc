@@ -89,24 +89,15 @@ std::string mbox() {
   return bytes;
 }
 
-// A scratch directory with its own TMPDIR, so the test sees every working
-// directory zentry-host makes.
-struct HostFixture : ::testing::Test {
-  TempDir scratch;
-  std::string tmp = scratch.path() + "/tmp";
-  std::vector<std::string> environment{"TMPDIR=" + tmp};
+// The rules of every test here.
+struct HostE2e : HostFixture {
   void SetUp() override {
-    std::filesystem::create_directory(tmp);
+    HostFixture::SetUp();
     scratch.write("rules.dat", rules);
-  }
-  std::string file(const std::string& name) const { return scratch.path() + "/" + name; }
-  bool tmpIsEmpty() const { return std::filesystem::is_empty(tmp); }
-  HostRun host(const std::vector<std::string>& arguments, const std::string& input = "") {
-    return runHost(scratch, arguments, input, environment);
   }
 };
 
-using HostRunMode = HostFixture;
+using HostRunMode = HostE2e;
 
 // zentry-host must give the filter exactly what the server gives it: the same
 // bytes on standard output and the same exit code as zentry run by hand in a
@@ -246,7 +237,7 @@ TEST_F(HostRunMode, LogIsAppendedWhereAsked) {
   EXPECT_TRUE(tmpIsEmpty());
 }
 
-using HostReplay = HostFixture;
+using HostReplay = HostE2e;
 
 TEST_F(HostReplay, MboxRowsInOrderWhateverTheJobs) {
   scratch.write("mail.mbox", mbox());
@@ -346,7 +337,7 @@ TEST_F(HostReplay, FailedRunsAreReported) {
   EXPECT_TRUE(tmpIsEmpty());
 }
 
-using HostExplain = HostFixture;
+using HostExplain = HostE2e;
 
 TEST_F(HostExplain, NamesWithOriginsAndTheHittingRule) {
   scratch.write("rules.dat", "Text\nnever\n*.txt\n" + rules);
