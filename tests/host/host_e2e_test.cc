@@ -302,6 +302,7 @@ TEST_F(HostReplay, MaildirWithStrayFiles) {
 TEST_F(HostReplay, NothingToReplay) {
   scratch.write("empty.mbox", "");
   scratch.write("text.mbox", "Subject: not an mbox\n\n");
+  scratch.write("envelope.mbox", "From a@b Mon Jan  1 10:00:00 2024\n\n");
   std::filesystem::create_directory(file("plain"));
   for (const char* folder : {"md", "md/cur", "md/new"}) std::filesystem::create_directory(file(folder));
   scratch.write("md/cur/\x1b[2J\x9bjunk",
@@ -313,9 +314,13 @@ TEST_F(HostReplay, NothingToReplay) {
     const char* complaint;
   };
   const Case cases[] = {
-      {file("empty.mbox"), 65, "empty mailbox"},  {file("text.mbox"), 65, "not an mbox file"},
-      {file("plain"), 65, "not a maildir"},       {file("md"), 65, "no messages found"},
-      {file("missing.mbox"), 66, "No such file"}, {file("md"), 65, "/cur/?[2J?junk: not a mail message"},
+      {file("empty.mbox"), 65, "empty mailbox"},
+      {file("text.mbox"), 65, "not an mbox file"},
+      {file("plain"), 65, "not a maildir"},
+      {file("md"), 65, "no messages found"},
+      {file("missing.mbox"), 66, "No such file"},
+      {file("envelope.mbox"), 65, "message 1 is empty"},
+      {file("md"), 65, "/cur/?[2J?junk: not a mail message"},
   };
   for (const Case& c : cases) {
     const HostRun run = host({"--replay", c.input, file("rules.dat")});
