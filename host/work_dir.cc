@@ -11,9 +11,13 @@
 
 namespace zentry::host {
 
-std::unique_ptr<WorkDir> WorkDir::create(std::string* error) {
+std::string tmpDirectory() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/zentry-host.XXXXXX";
+  return base != nullptr && *base != '\0' ? base : "/tmp";
+}
+
+std::unique_ptr<WorkDir> WorkDir::create(std::string* error) {
+  std::string pattern = tmpDirectory() + "/zentry-host.XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) == nullptr) {

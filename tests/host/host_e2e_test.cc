@@ -234,6 +234,15 @@ TEST_F(HostRunMode, LogIsAppendedWhereAsked) {
   const std::string found = "Found suspect file - report3.exe (Exe)\r\n";
   ASSERT_NE(std::string::npos, log.find(found));
   EXPECT_NE(std::string::npos, log.find(found, log.find(found) + 1)) << "second run appended";
+  // A filter that could not write its whole log (a full $TMPDIR) is noticed.
+  scratch.write(
+      "cut.sh",
+      "#!/bin/sh\nprintf 'B\\r\\nN\\r\\n\\r\\nSubject - x\\r\\n'\nprintf '\\r\\nSub' >zentry.log\n");
+  chmod(file("cut.sh").c_str(), 0755);
+  const HostRun cut = host(
+      {"--log", file("z.log"), "--zentry", file("cut.sh"), file("message.eml"), file("rules.dat"), "box"});
+  EXPECT_EQ(74, cut.exitCode) << cut.errors;
+  EXPECT_EQ(log, scratch.read("z.log"));
   EXPECT_TRUE(tmpIsEmpty());
 }
 
