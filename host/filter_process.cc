@@ -27,6 +27,28 @@ void passSignalOn(int signalNumber) {
   }
 }
 
+void ignoreSignal(int) {}
+
+// Every signal whose default action ends the process, but those that only a
+// fault of our own raises (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS,
+// SIGABRT) and SIGKILL, which no handler sees. SIGPIPE and SIGXFSZ are left
+// to installSignalHandlers.
+std::vector<int> endingSignals() {
+  std::vector<int> signals{SIGHUP,  SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,
+                           SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGIO};
+#ifdef SIGPWR
+  signals.push_back(SIGPWR);
+#endif
+#ifdef SIGSTKFLT
+  signals.push_back(SIGSTKFLT);
+#endif
+  for (int number = SIGRTMIN; number <= SIGRTMAX; ++number) signals.push_back(number);
+  return signals;
+}
+
+// Set before any thread starts and read after they end.
+std::vector<int> handledSignals;
+
 bool isSubjectName(const std::string& entry) {
   static const char name[] = "subject=";
   if (entry.size() < sizeof name - 1) return false;
@@ -69,6 +91,10 @@ std::vector<std::string> filterEnvironment(const std::vector<std::string>& inher
 
 FilterResult runFilter(const FilterRequest& request, int slot) {
   FilterResult result;
+  if (interrupted()) {
+    result.error = "interrupted";
+    return result;
+  }
   std::vector<std::string> argv{request.program};
   argv.insert(argv.end(), request.arguments.begin(), request.arguments.end());
   std::vector<std::string> inherited;
@@ -125,21 +151,39 @@ FilterResult runFilter(const FilterRequest& request, int slot) {
 }
 
 void installSignalHandlers() {
-  struct sigaction action {};
-  action.sa_handler = passSignalOn;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  struct sigaction passOn {};
+  passOn.sa_handler = passSignalOn;
+  sigemptyset(&passOn.sa_mask);
+  passOn.sa_flags = SA_RESTART;
+  struct sigaction ignore = passOn;
+  ignore.sa_handler = ignoreSignal;
+  for (const int signalNumber : endingSignals()) {
+    struct sigaction given {};
+    // Ignored by whoever started us (nohup ignores SIGHUP): it stays ignored,
+    // here and in the filter, which inherits it.
+    if (sigaction(signalNumber, nullptr, &given) != 0 || given.sa_handler == SIG_IGN) continue;
+    sigaction(signalNumber, &passOn, nullptr);
+    handledSignals.push_back(signalNumber);
+  }
+  // A write to a closed pipe or past the file size limit must fail with
+  // EPIPE or EFBIG, an error we report, instead of killing us with the
+  // directories left behind. A handler, unlike SIG_IGN, is not inherited:
+  // the filter gets these signals as we were given them.
+  for (const int signalNumber : {SIGPIPE, SIGXFSZ}) {
+    struct sigaction given {};
+    if (sigaction(signalNumber, nullptr, &given) == 0 && given.sa_handler != SIG_IGN)
+      sigaction(signalNumber, &ignore, nullptr);
+  }
 }
 
 bool interrupted() { return receivedSignal.load() != 0; }
 
 void reraiseIfInterrupted() {
-  const int signalNumber = receivedSignal.load();
-  if (signalNumber == 0) return;
-  std::signal(signalNumber, SIG_DFL);
-  raise(signalNumber);
+  // Nothing is left to clean up now: from here on a signal ends the process
+  // at once, even while it is blocked writing to a reader that does not read.
+  for (const int signalNumber : handledSignals) std::signal(signalNumber, SIG_DFL);
+  handledSignals.clear();
+  if (const int signalNumber = receivedSignal.load()) raise(signalNumber);
 }
 
 std::string defaultFilterPath() {

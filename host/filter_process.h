@@ -39,14 +39,16 @@ FilterResult runFilter(const FilterRequest& request, int slot);
 
 constexpr int maxSlots = 256;
 
-/// Installs handlers for SIGINT, SIGTERM and SIGHUP that pass the signal on
-/// to the running filters and remember it, so callers can clean up and then
-/// call reraiseIfInterrupted. SIGPIPE is ignored: a closed output is an error
-/// we report, not a reason to die with directories left behind.
+/// Installs handlers for every signal that would end the process (SIGINT,
+/// SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM ...; not those already ignored)
+/// that pass the signal on to the running filters and remember it, so callers
+/// can clean up and then call reraiseIfInterrupted. A write that SIGPIPE or
+/// SIGXFSZ would stop fails instead, as an error we report.
 void installSignalHandlers();
 /// True once one of those signals has arrived.
 bool interrupted();
-/// Dies by the remembered signal, if any, with its default action.
+/// For when nothing is left to clean up: gives those signals their default
+/// action again, and dies by the remembered signal, if any.
 void reraiseIfInterrupted();
 
 /// The zentry binary next to this program.

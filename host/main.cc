@@ -6,6 +6,7 @@
 
 #include "host/exit_codes.h"
 #include "host/explain.h"
+#include "host/filter_process.h"
 #include "host/host_inputs.h"
 #include "host/options.h"
 #include "host/replay.h"
@@ -39,17 +40,13 @@ int main(int argc, char** argv) {
     std::fputs(usageText, stderr);
     return exitUsage;
   }
-  switch (options.mode) {
-    case Options::Mode::help:
-      return printText(usageText);
-    case Options::Mode::version:
-      return printText("zentry-host " ZENTRY_VERSION "\n");
-    case Options::Mode::replay:
-      return runReplay(options);
-    case Options::Mode::explain:
-      return runExplain(options);
-    case Options::Mode::run:
-      break;
-  }
-  return runSingle(options);
+  if (options.mode == Options::Mode::help) return printText(usageText);
+  if (options.mode == Options::Mode::version) return printText("zentry-host " ZENTRY_VERSION "\n");
+  const int exitCode = options.mode == Options::Mode::replay    ? runReplay(options)
+                       : options.mode == Options::Mode::explain ? runExplain(options)
+                                                                : runSingle(options);
+  // Whatever way a run ended, a signal that came meanwhile ends us by that
+  // signal, as the caller that sent it expects.
+  reraiseIfInterrupted();
+  return exitCode;
 }
