@@ -77,6 +77,13 @@ void readAll(int fd, std::string* bytes) {
   }
 }
 
+pid_t waitFor(pid_t child, int* status = nullptr) {
+  pid_t waited;
+  do waited = waitpid(child, status, 0);
+  while (waited < 0 && errno == EINTR);
+  return waited;
+}
+
 }  // namespace
 
 std::vector<std::string> filterEnvironment(const std::vector<std::string>& inherited,
@@ -131,12 +138,19 @@ FilterResult runFilter(const FilterRequest& request, int slot) {
   runningChildren[slot].store(child);
   // A signal that came just before the store would otherwise miss this child.
   if (const int pending = receivedSignal.load()) kill(child, pending);
-  readAll(output[0], &result.output);
+  try {
+    readAll(output[0], &result.output);
+  } catch (...) {
+    // Out of memory for its output: the filter must not outlive this run.
+    kill(child, SIGKILL);
+    close(output[0]);
+    waitFor(child);
+    runningChildren[slot].store(0);
+    throw;
+  }
   close(output[0]);
   int status = 0;
-  pid_t waited;
-  do waited = waitpid(child, &status, 0);
-  while (waited < 0 && errno == EINTR);
+  const pid_t waited = waitFor(child, &status);
   runningChildren[slot].store(0);
   if (waited == child && WIFEXITED(status)) {
     result.status = FilterResult::Status::exited;

@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -42,9 +43,16 @@ int main(int argc, char** argv) {
   }
   if (options.mode == Options::Mode::help) return printText(usageText);
   if (options.mode == Options::Mode::version) return printText("zentry-host " ZENTRY_VERSION "\n");
-  const int exitCode = options.mode == Options::Mode::replay    ? runReplay(options)
-                       : options.mode == Options::Mode::explain ? runExplain(options)
-                                                                : runSingle(options);
+  int exitCode = exitTempFail;
+  try {
+    exitCode = options.mode == Options::Mode::replay    ? runReplay(options)
+               : options.mode == Options::Mode::explain ? runExplain(options)
+                                                        : runSingle(options);
+  } catch (const std::exception& failure) {
+    // Out of memory, no thread to be had: a shortage that may pass. The
+    // working directories went as the exception left their scopes.
+    complain(std::string("out of resources: ") + failure.what());
+  }
   // Whatever way a run ended, a signal that came meanwhile ends us by that
   // signal, as the caller that sent it expects.
   reraiseIfInterrupted();

@@ -1,5 +1,6 @@
 #include "host/work_dir.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -29,7 +30,17 @@ std::unique_ptr<WorkDir> WorkDir::create(std::string* error) {
 
 WorkDir::~WorkDir() {
   std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  try {
+    std::filesystem::remove_all(path_, ignored);
+  } catch (...) {
+    // Out of memory for the walk. The filter makes files only, and these
+    // calls allocate nothing that could throw.
+    if (DIR* dir = opendir(path_.c_str())) {
+      while (const dirent* entry = readdir(dir)) unlinkat(dirfd(dir), entry->d_name, 0);
+      closedir(dir);
+    }
+    rmdir(path_.c_str());
+  }
 }
 
 bool WorkDir::writeFile(const std::string& name, const std::string& bytes, std::string* error) const {

@@ -20,6 +20,16 @@ namespace {
 
 using HostProcess = HostFixture;
 
+#ifndef __has_feature
+#define __has_feature(feature) 0
+#endif
+// AddressSanitizer reserves terabytes of address space: no limit on it can work.
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
+constexpr bool addressSanitizer = true;
+#else
+constexpr bool addressSanitizer = false;
+#endif
+
 TEST_F(HostProcess, OutputErrorsAreReported) {
   scratch.write("message.eml", "Subject: x\n\n");
   scratch.write("rules.dat", "");
@@ -119,6 +129,12 @@ TEST_F(HostProcess, SignalsEndItAfterCleaningUp) {
 TEST_F(HostProcess, ShortOfResourcesItAsksToTryAgain) {
   scratch.write("message.eml", "Subject: x\n\n" + std::string(100000, 'x'));
   scratch.write("rules.dat", "");
+  scratch.write("endless.sh", "#!/bin/sh\nexec yes\n");
+  chmod(file("endless.sh").c_str(), 0755);
+  std::string mbox;
+  for (int i = 0; i < 64; ++i) mbox += "From a@b Mon Jan  1 10:00:00 2024\nSubject: x\n\n";
+  scratch.write("mail.mbox", mbox);
+  constexpr rlim_t addressSpace = 256 << 20;
   struct Case {
     std::vector<std::string> arguments;
     int resource;
@@ -127,8 +143,18 @@ TEST_F(HostProcess, ShortOfResourcesItAsksToTryAgain) {
   };
   const Case cases[] = {
       {{file("message.eml"), file("rules.dat"), "box"}, RLIMIT_FSIZE, 50000, "File too large"},
+      // A filter whose output fills the memory; 64 threads of 8 MB stacks.
+      {{"--zentry", file("endless.sh"), file("message.eml"), file("rules.dat"), "box"},
+       RLIMIT_AS,
+       addressSpace,
+       "std::bad_alloc"},
+      {{"--replay", "-j64", file("mail.mbox"), file("rules.dat")},
+       RLIMIT_AS,
+       addressSpace,
+       "Resource temporarily unavailable"},
   };
   for (const Case& c : cases) {
+    if (c.resource == RLIMIT_AS && addressSanitizer) continue;
     const HostRun run = runHostWith(
         scratch, c.arguments, "", environment, [](pid_t) {},
         [&c] {

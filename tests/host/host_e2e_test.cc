@@ -164,31 +164,30 @@ TEST_F(HostRunMode, BadInputGetsItsOwnExitCode) {
   scratch.write("empty.eml", "");
   scratch.write("message.eml", "Subject: x\n\n");
   chmod(file("message.eml").c_str(), 0755);
+  scratch.write("one.mbox", "From a@b Mon Jan  1 10:00:00 2024\nSubject: x\n\n");
   std::filesystem::create_directory(file("folder"));
+  const std::string m = file("message.eml"), r = file("rules.dat");
   struct Case {
     std::vector<std::string> arguments;
-    std::string input;
     int exitCode;
     const char* complaint;
   };
   const Case cases[] = {
-      {{file("missing.eml"), file("rules.dat"), "box"}, "", 66, "missing.eml: No such file or directory"},
-      {{file("folder"), file("rules.dat"), "box"}, "", 66, "is a directory"},
-      {{file("empty.eml"), file("rules.dat"), "box"}, "", 65, "is empty"},
-      {{"-", file("rules.dat"), "box"}, "", 65, "on standard input is empty"},
-      {{file("message.eml"), file("missing.dat"), "box"}, "", 78, "rules file"},
-      {{file("message.eml"), file("rules.dat"), "box", "--zentry", file("none")}, "", 78, "--zentry"},
-      {{file("message.eml"), file("rules.dat"), "box", "--zentry", file("folder")}, "", 78, "not a program"},
-      {{file("message.eml"), file("rules.dat"), "box", "--zentry", file("message.eml")},
-       "",
-       78,
-       "format error"},
-      {{file("message.eml"), file("rules.dat")}, "", 64, "expected MESSAGE RULES MAILBOX"},
-      {{"--bogus", file("message.eml"), file("rules.dat"), "box"}, "", 64, "unknown option --bogus"},
-      {{"--explain", file("missing.eml"), file("rules.dat")}, "", 66, "missing.eml"},
+      {{file("missing.eml"), r, "box"}, 66, "missing.eml: No such file or directory"},
+      {{file("folder"), r, "box"}, 66, "is a directory"},
+      {{file("empty.eml"), r, "box"}, 65, "is empty"},
+      {{"-", r, "box"}, 65, "on standard input is empty"},
+      {{m, file("missing.dat"), "box"}, 78, "rules file"},
+      {{m, r, "box", "--zentry", file("none")}, 78, "--zentry"},
+      {{m, r, "box", "--zentry", file("folder")}, 78, "not a program"},
+      {{m, r, "box", "--zentry", m}, 78, "format error"},
+      {{"--replay", file("one.mbox"), r, "--zentry", m}, 78, "format error"},
+      {{m, r}, 64, "expected MESSAGE RULES MAILBOX"},
+      {{"--bogus", m, r, "box"}, 64, "unknown option --bogus"},
+      {{"--explain", file("missing.eml"), r}, 66, "missing.eml"},
   };
   for (const Case& c : cases) {
-    const HostRun run = host(c.arguments, c.input);
+    const HostRun run = host(c.arguments);
     EXPECT_EQ(c.exitCode, run.exitCode) << c.complaint;
     EXPECT_NE(std::string::npos, run.errors.find(c.complaint)) << run.errors;
     EXPECT_EQ("", run.output) << c.complaint;
