@@ -1,5 +1,6 @@
 #include "host/explain.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/rule.h"
@@ -18,6 +19,15 @@ namespace {
 
 std::string quoted(const std::string& text) { return "\"" + terminalText(text) + "\""; }
 
+// The trace prints labels cut at 200 bytes.
+constexpr std::size_t tracedLabelLimit = 200;
+// The filter reads a rules line in pieces of at most 999 bytes.
+constexpr std::size_t ruleLineLimit = 999;
+
+bool labelShows(const Rule& rule, const std::string& tracedLabel) {
+  return std::string(rule.label.cStr()).substr(0, tracedLabelLimit) == tracedLabel;
+}
+
 // Which rule hit, with its masks. The filter's own loader and matcher run
 // over the traced subject and names, so the rule number is the filter's; the
 // trace cuts names at 200 bytes, so when that leads elsewhere than the
@@ -30,10 +40,10 @@ std::string describeHit(const WorkDir& dir, const FilterTrace& trace) {
   for (const std::string& name : trace.names) names.pushBack(String(name.c_str()));
   const String subject(trace.subjectText.c_str());
   const Rule* chosen = findHit(rules, names, subject).rule;
-  if (chosen == nullptr || trace.label != chosen->label.cStr()) {
+  if (chosen == nullptr || !labelShows(*chosen, trace.label)) {
     chosen = nullptr;
     for (const Rule& rule : rules) {
-      if (trace.label == rule.label.cStr()) {
+      if (labelShows(rule, trace.label)) {
         chosen = &rule;
         break;
       }
@@ -45,7 +55,7 @@ std::string describeHit(const WorkDir& dir, const FilterTrace& trace) {
     ++number;
   }
   std::string text = "Rule " + (chosen != nullptr ? std::to_string(number) + " " : std::string()) + "hits\n";
-  text += "  label:        " + quoted(trace.label) + "\n";
+  text += "  label:        " + quoted(chosen != nullptr ? chosen->label.cStr() : trace.label) + "\n";
   if (chosen != nullptr) {
     text += "  subject mask: " + quoted(chosen->subjectMask.cStr()) + "\n";
     text += "  file mask:    " + quoted(chosen->fileMask.cStr()) + "\n";
@@ -53,6 +63,24 @@ std::string describeHit(const WorkDir& dir, const FilterTrace& trace) {
   text += "  matched:      " + (trace.matchedName ? terminalText(*trace.matchedName) : "the subject alone") +
           "\n";
   return text;
+}
+
+// A line longer than the filter reads at once becomes two or more lines of
+// the rules, which shifts every rule after it: worth a word when it happens.
+std::string longLineNote(const std::string& rules) {
+  std::size_t number = 1;
+  for (std::size_t start = 0; start < rules.size(); ++number) {
+    std::size_t end = std::min(rules.find('\n', start), rules.size());
+    const std::size_t next = end + 1;
+    if (end > start && rules[end - 1] == '\r') --end;
+    if (end - start > ruleLineLimit) {
+      return "Note: line " + std::to_string(number) + " of the rules file is longer than " +
+             std::to_string(ruleLineLimit) +
+             " bytes; the filter reads each piece of it as a line of its own.\n";
+    }
+    start = next;
+  }
+  return "";
 }
 
 }  // namespace
@@ -104,7 +132,8 @@ int runExplain(const Options& options) {
       return exitSoftware;
     }
     text = formatExplanation(trace, inferNameOrigins(trace.scannerLines, trace.names, message),
-                             trace.hit ? describeHit(*dir, trace) : std::string());
+                             trace.hit ? describeHit(*dir, trace) : std::string()) +
+           longLineNote(inputs.rules);
   }
   reraiseIfInterrupted();
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {

@@ -379,6 +379,15 @@ TEST_F(HostExplain, NamesWithOriginsAndTheHittingRule) {
       << bySubject.output;
   EXPECT_NE(std::string::npos, bySubject.output.find("  matched:      the subject alone\n"));
 
+  // A line past 999 bytes is read in pieces: the label is the first, the
+  // subject mask the second (former fault: a rule shown without number and masks).
+  scratch.write("long.dat", std::string(999, 'L') + "*\n*.exe\n");
+  const HostRun split = host({"--explain", "-", file("long.dat")}, "Content-Type: a/b; name=a.exe\n\n");
+  EXPECT_NE(std::string::npos, split.output.find("Rule 1 hits\n  label:        \"" + std::string(999, 'L') +
+                                                 "\"\n  subject mask: \"*\"\n  file mask:    \"*.exe\"\n"))
+      << split.output;
+  EXPECT_NE(std::string::npos, split.output.find("Note: line 1 of the rules file is longer than 999 bytes;"));
+
   // Escape sequences from the mail are shown, not obeyed.
   scratch.write("message.eml", "Subject: \x1b]0;pwned\x07 hi\nContent-Type: a/b; name=\"a\x1b[8mb\"\n\n");
   EXPECT_NE(std::string::npos,
