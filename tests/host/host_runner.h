@@ -27,10 +27,10 @@ struct HostRun {
 /// `environment` entries ("NAME=value") are added to PATH and the sanitizer
 /// options; `onStarted` runs in the parent once the child exists, `inChild`
 /// in the child just before the exec (limits, signals, other output files).
-template <typename Started>
-HostRun runHostWith(const TempDir& scratch, const std::vector<std::string>& arguments,
-                    const std::string& input, const std::vector<std::string>& environment, Started onStarted,
-                    const std::function<void()>& inChild = {}) {
+inline HostRun runHostWith(const TempDir& scratch, const std::vector<std::string>& arguments,
+                           const std::string& input, const std::vector<std::string>& environment,
+                           const std::function<void(pid_t)>& onStarted = {},
+                           const std::function<void()>& inChild = {}) {
   scratch.write(".stdin", input);
   const std::string outPath = scratch.path() + "/.stdout";
   const std::string errPath = scratch.path() + "/.stderr";
@@ -44,8 +44,7 @@ HostRun runHostWith(const TempDir& scratch, const std::vector<std::string>& argu
   std::vector<char*> argvPointers, envPointers;
   for (std::string& a : argv) argvPointers.push_back(a.data());
   for (std::string& e : env) envPointers.push_back(e.data());
-  argvPointers.push_back(nullptr);
-  envPointers.push_back(nullptr);
+  argvPointers.push_back(nullptr), envPointers.push_back(nullptr);
   const pid_t child = fork();
   if (child == 0) {
     const int in = open(inPath.c_str(), O_RDONLY);
@@ -56,7 +55,7 @@ HostRun runHostWith(const TempDir& scratch, const std::vector<std::string>& argu
     execve(argvPointers[0], argvPointers.data(), envPointers.data());
     _exit(127);
   }
-  onStarted(child);
+  if (onStarted) onStarted(child);
   HostRun run;
   int status = 0;
   if (child > 0 && waitpid(child, &status, 0) == child) {
@@ -66,11 +65,6 @@ HostRun runHostWith(const TempDir& scratch, const std::vector<std::string>& argu
   run.output = scratch.read(".stdout");
   run.errors = scratch.read(".stderr");
   return run;
-}
-
-inline HostRun runHost(const TempDir& scratch, const std::vector<std::string>& arguments,
-                       const std::string& input = "", const std::vector<std::string>& environment = {}) {
-  return runHostWith(scratch, arguments, input, environment, [](pid_t) {});
 }
 
 // A scratch directory with its own TMPDIR, so the test sees every working
@@ -83,7 +77,7 @@ struct HostFixture : ::testing::Test {
   std::string file(const std::string& name) const { return scratch.path() + "/" + name; }
   bool tmpIsEmpty() const { return std::filesystem::is_empty(tmp); }
   HostRun host(const std::vector<std::string>& arguments, const std::string& input = "") {
-    return runHost(scratch, arguments, input, environment);
+    return runHostWith(scratch, arguments, input, environment);
   }
 };
 
