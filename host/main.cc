@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   } catch (const std::exception& failure) {
     // Out of memory, no thread to be had: a shortage that may pass. The
     // working directories went as the exception left their scopes.
-    complain(std::string("out of resources: ") + failure.what());
+    std::fprintf(stderr, "zentry-host: out of resources: %s\n", failure.what());
   }
   // Whatever way a run ended, a signal that came meanwhile ends us by that
   // signal, as the caller that sent it expects.
