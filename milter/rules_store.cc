@@ -44,7 +44,8 @@ RulesStore::Reload RulesStore::reload(bool force, std::string* error) {
   if (stat(path_.c_str(), &status) == 0) {
     stamp = Stamp{status.st_dev, status.st_ino, status.st_size, status.st_mtim, status.st_ctim};
   }
-  if (!force && stamp == stamp_) return Reload::unchanged;
+  if (!force && attempted_ && stamp == stamp_) return Reload::unchanged;
+  attempted_ = true;
   // Remembered even when the read fails, so a broken file is reported once,
   // not on every poll, and read again once it changes.
   stamp_ = stamp;

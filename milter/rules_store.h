@@ -39,6 +39,7 @@ class RulesStore {
   mutable std::mutex mutex_;
   std::shared_ptr<const std::string> rules_;  // guarded by mutex_
   Stamp stamp_;                               // of the last read attempt; reload() only
+  bool attempted_ = false;                    // reload() only
 };
 
 }  // namespace zentry::milter

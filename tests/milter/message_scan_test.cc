@@ -1,0 +1,72 @@
+#include "milter/message_scan.h"
+
+#include <gtest/gtest.h>
+
+#include "support/e2e.h"
+
+namespace zentry::milter {
+namespace {
+
+const char* const rules =
+    "Executable\n\n*.exe\n"
+    "Love letter\nILOVEYOU*\n\n"
+    "Screen saver\n\n*.scr\n";
+
+std::string mime(const std::string& attachmentHeader) {
+  return "Subject: x\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n" + attachmentHeader +
+         "\r\n\r\ndata\r\n--b--\r\n";
+}
+
+struct ScanCase {
+  std::string message;
+  std::optional<std::string> subject;
+  bool hit;
+  const char* label;
+  const char* name;
+};
+
+// The milter's in-process scan against the real program in a directory: the
+// verdict lines must be the program's, byte for byte.
+TEST(ScanHeldMessage, SameVerdictAsTheProgram) {
+  const ScanCase cases[] = {
+      {mime("Content-Type: application/x; name=\"a.exe\""), "x", true, "Executable", "a.exe"},
+      {mime("Content-Disposition: attachment; filename=\"=?utf-8?B?ZmlzaC5zY3I=?=\""), "x", true,
+       "Screen saver", "fish.scr"},
+      {mime("Content-Type: text/plain"), std::string("  ILOVEYOU today "), true, "Love letter", ""},
+      {mime("Content-Type: text/plain"), std::nullopt, false, "", ""},
+      {"Subject: x\n\nbegin 644 tool.exe\n#86)C\n`\nend\n", "x", true, "Executable", "tool.exe"},
+      // A label-long subject is cut to 100 bytes in the verdict, as the program cuts it.
+      {mime("Content-Type: a/b; name=x.exe"), std::string(150, 's'), true, "Executable", "x.exe"},
+  };
+  for (const ScanCase& c : cases) {
+    const ScanVerdict verdict = scanHeldMessage(test::routingFile(c.message), rules, c.subject, "quarantine", false);
+    test::TempDir dir;
+    dir.write("routing.dat", test::routingFile(c.message));
+    dir.write("zentry.dat", rules);
+    std::vector<std::string> environment;
+    if (c.subject) environment.push_back("subject=" + *c.subject);
+    const test::RunResult program = test::runBinary(dir, {"quarantine"}, environment);
+    const std::string expected =
+        c.hit ? "To: " + verdict.interceptMailbox + "\r\nSubject: " + verdict.subject + "\r\n" : "";
+    EXPECT_EQ(test::bannerText() + expected, program.output) << c.message;
+    EXPECT_EQ(c.hit, verdict.hit) << c.message;
+    EXPECT_EQ(c.label, verdict.ruleLabel) << c.message;
+    EXPECT_EQ(c.name, verdict.name) << c.message;
+  }
+}
+
+// The server stores what it received with CR LF; the filter reads text, so
+// the line ends must not change what it finds.
+TEST(ScanHeldMessage, LineEndsDoNotMatter) {
+  const std::string message = mime("Content-Type: a/b; name=\"b.scr\"");
+  std::string bare = message;
+  for (std::size_t at; (at = bare.find("\r\n")) != std::string::npos;) bare.erase(at, 1);
+  const ScanVerdict withCrlf = scanHeldMessage(test::routingFile(message), rules, "x", "q", false);
+  const ScanVerdict withLf = scanHeldMessage(test::routingFile(bare), rules, "x", "q", false);
+  EXPECT_TRUE(withCrlf.hit);
+  EXPECT_EQ(withLf.name, withCrlf.name);
+  EXPECT_EQ(withLf.subject, withCrlf.subject);
+}
+
+}  // namespace
+}  // namespace zentry::milter
