@@ -25,6 +25,14 @@ constexpr int exitUsage = 64;
 constexpr int exitUnavailable = 69;
 constexpr int exitConfig = 78;
 
+// daemon() moves to "/": a relative path given on the command line is taken
+// from the directory the milter was started in.
+std::string absolute(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char directory[4096];
+  return getcwd(directory, sizeof directory) != nullptr ? std::string(directory) + "/" + path : path;
+}
+
 int startError(const std::string& text, int code) {
   std::fprintf(stderr, "zentry-milter: %s\n", text.c_str());
   return code;
@@ -68,6 +76,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zentry-milter: %s\n%s", error.c_str(), usageText);
     return exitUsage;
   }
+  options.rules = absolute(options.rules);
+  options.pidFile = absolute(options.pidFile);
   RulesStore rules(options.rules);
   if (rules.reload(true, &error) != RulesStore::Reload::loaded) return startError(error, exitConfig);
 
