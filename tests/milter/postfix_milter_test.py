@@ -276,6 +276,20 @@ class Checks:
         self.expect("alice")
         self.assert_nothing_more()
 
+    def local_submission_waits_for_milter(self):
+        for user in ("alice", "intercept"):
+            self.sent.setdefault(user, len(self.postfix.delivered(user)))
+        self.milter.stop()
+        subprocess.run(["sendmail", "-C", self.postfix.config, "-f", SENDER, f"alice@{DOMAIN}"],
+                       input=message("submitted locally", "a.pif"), check=True, timeout=60)
+        time.sleep(3)
+        self.assert_nothing_more()
+        self.milter.start()
+        subprocess.run(["postkick", "-c", self.postfix.config, "public", "pickup", "W"], check=True, timeout=30)
+        delivered = self.expect("intercept")[-1]
+        assert header(delivered, "X-Zentry-Hit") is not None
+        self.assert_nothing_more()
+
     def milter_killed_mid_message_defers(self):
         data = message("killed midway", "a.txt")
         with smtplib.SMTP("127.0.0.1", self.postfix.port, timeout=60) as client:
@@ -324,6 +338,7 @@ CHECKS = [
     Checks.reload_under_load_loses_nothing,
     Checks.unreadable_rules_keep_the_old,
     Checks.milter_down_defers,
+    Checks.local_submission_waits_for_milter,
     Checks.milter_killed_mid_message_defers,
     Checks.oversized_message_defers,
     Checks.unix_socket_not_world_writable,
