@@ -20,13 +20,24 @@ constexpr unsigned long wantedActions =
     SMFIF_ADDHDRS | SMFIF_CHGHDRS | SMFIF_ADDRCPT | SMFIF_DELRCPT | SMFIF_QUARANTINE;
 // Steps the milter has no use for; the server skips them when it can.
 constexpr unsigned long skippedSteps = SMFIP_NOCONNECT | SMFIP_NOHELO | SMFIP_NOUNKNOWN | SMFIP_NODATA;
+// Steps the milter only records: the server need not wait for an answer to
+// each header field and body chunk, which saves a round trip apiece. A
+// failure while recording is answered at the end of the message instead.
+constexpr unsigned long unansweredSteps = SMFIP_NR_MAIL | SMFIP_NR_RCPT | SMFIP_NR_HDR | SMFIP_NR_EOH | SMFIP_NR_BODY;
 
 // One SMTP connection: several messages may pass through it, one at a time.
 struct Connection {
   explicit Connection(std::size_t limit) : message(limit) {}
   HeldMessage message;
   bool leadingSpaceKept = false;  // header values come, and must go, with their blank
+  unsigned long unanswered = 0;   // the steps the server does not wait on
+  bool failed = false;            // a step failed unanswered; the message ends in a temporary failure
 };
+
+// What a recording step answers: nothing when the server does not wait.
+sfsistat recorded(const Connection& connection, unsigned long step) {
+  return (connection.unanswered & step) != 0 ? SMFIS_NOREPLY : SMFIS_CONTINUE;
+}
 
 Connection* connectionOf(SMFICTX* context) {
   auto* connection = static_cast<Connection*>(smfi_getpriv(context));
@@ -41,15 +52,19 @@ Connection* connectionOf(SMFICTX* context) {
 }
 
 // Every callback answers "try again later" rather than pass a message on
-// unscanned when something goes wrong inside it.
-template <typename Step>
-sfsistat guarded(SMFICTX* context, Step step) {
+// unscanned when something goes wrong inside it; a step the server does not
+// wait on (`step`) keeps the failure for the end of the message.
+template <typename Work>
+sfsistat guarded(SMFICTX* context, unsigned long step, Work work) {
+  Connection* connection = nullptr;
   try {
-    Connection* connection = connectionOf(context);
-    return connection == nullptr ? SMFIS_TEMPFAIL : step(*connection);
+    connection = connectionOf(context);
+    return connection == nullptr ? SMFIS_TEMPFAIL : work(*connection);
   } catch (const std::exception& failure) {
     service->log->error(std::string("message failed: ") + failure.what());
-    return SMFIS_TEMPFAIL;
+    if (connection == nullptr || (connection->unanswered & step) == 0) return SMFIS_TEMPFAIL;
+    connection->failed = true;
+    return SMFIS_NOREPLY;
   }
 }
 
@@ -107,7 +122,10 @@ sfsistat finishMessage(SMFICTX* context, Connection& connection) {
   ScanVerdict verdict;
   Outcome outcome = Outcome::clean;
   sfsistat status = SMFIS_CONTINUE;
-  if (message.oversized()) {
+  if (connection.failed) {
+    outcome = Outcome::failed;
+    status = SMFIS_TEMPFAIL;
+  } else if (message.oversized()) {
     outcome = Outcome::oversized;
     smfi_setreply(context, const_cast<char*>("452"), const_cast<char*>("4.3.4"),
                   const_cast<char*>("Message larger than the attachment filter holds"));
@@ -132,64 +150,68 @@ sfsistat finishMessage(SMFICTX* context, Connection& connection) {
   service->log->info(messageLogLine(queueId, outcome, actionName(options.action), verdict, taken.count(),
                                     message.size()));
   message.clear();
+  connection.failed = false;
   return status;
 }
 
 sfsistat onNegotiate(SMFICTX* context, unsigned long actions, unsigned long steps, unsigned long, unsigned long,
                      unsigned long* wanted, unsigned long* stepsWanted, unsigned long* spare2,
                      unsigned long* spare3) {
-  return guarded(context, [&](Connection& connection) {
+  return guarded(context, 0, [&](Connection& connection) {
     *wanted = actions & wantedActions;
-    *stepsWanted = steps & (skippedSteps | SMFIP_HDR_LEADSPC);
+    *stepsWanted = steps & (skippedSteps | unansweredSteps | SMFIP_HDR_LEADSPC);
     *spare2 = 0;
     *spare3 = 0;
     connection.leadingSpaceKept = (steps & SMFIP_HDR_LEADSPC) != 0;
+    connection.unanswered = steps & unansweredSteps;
     return SMFIS_CONTINUE;
   });
 }
 
 sfsistat onEnvelopeFrom(SMFICTX* context, char**) {
-  return guarded(context, [](Connection& connection) {
+  return guarded(context, SMFIP_NR_MAIL, [](Connection& connection) {
     connection.message.clear();
-    return SMFIS_CONTINUE;
+    connection.failed = false;
+    return recorded(connection, SMFIP_NR_MAIL);
   });
 }
 
 sfsistat onRecipient(SMFICTX* context, char** arguments) {
-  return guarded(context, [&](Connection& connection) {
+  return guarded(context, SMFIP_NR_RCPT, [&](Connection& connection) {
     if (arguments != nullptr && arguments[0] != nullptr) connection.message.addRecipient(arguments[0]);
-    return SMFIS_CONTINUE;
+    return recorded(connection, SMFIP_NR_RCPT);
   });
 }
 
 sfsistat onHeader(SMFICTX* context, char* name, char* value) {
-  return guarded(context, [&](Connection& connection) {
+  return guarded(context, SMFIP_NR_HDR, [&](Connection& connection) {
     connection.message.addHeaderField(name, value, connection.leadingSpaceKept);
-    return SMFIS_CONTINUE;
+    return recorded(connection, SMFIP_NR_HDR);
   });
 }
 
 sfsistat onEndOfHeader(SMFICTX* context) {
-  return guarded(context, [](Connection& connection) {
+  return guarded(context, SMFIP_NR_EOH, [](Connection& connection) {
     connection.message.endHeader();
-    return SMFIS_CONTINUE;
+    return recorded(connection, SMFIP_NR_EOH);
   });
 }
 
 sfsistat onBody(SMFICTX* context, unsigned char* chunk, size_t size) {
-  return guarded(context, [&](Connection& connection) {
+  return guarded(context, SMFIP_NR_BODY, [&](Connection& connection) {
     connection.message.addBody(std::string_view(reinterpret_cast<const char*>(chunk), size));
-    return SMFIS_CONTINUE;
+    return recorded(connection, SMFIP_NR_BODY);
   });
 }
 
 sfsistat onEndOfMessage(SMFICTX* context) {
-  return guarded(context, [&](Connection& connection) { return finishMessage(context, connection); });
+  return guarded(context, 0, [&](Connection& connection) { return finishMessage(context, connection); });
 }
 
 sfsistat onAbort(SMFICTX* context) {
-  return guarded(context, [](Connection& connection) {
+  return guarded(context, 0, [](Connection& connection) {
     connection.message.clear();
+    connection.failed = false;
     return SMFIS_CONTINUE;
   });
 }
