@@ -1,5 +1,7 @@
 #include "milter/held_message.h"
 
+#include <algorithm>
+
 namespace zentry::milter {
 
 void HeldMessage::clear() {
@@ -9,6 +11,14 @@ void HeldMessage::clear() {
   received_ = 0;
   oversized_ = false;
   recipients_.clear();
+}
+
+void HeldMessage::expectSize(std::size_t declared) {
+  // The server adds a few header fields of its own (Received:) to what the
+  // client declared.
+  constexpr std::size_t serverFields = 4096;
+  const std::size_t expected = declared < limit_ - std::min(limit_, serverFields) ? declared + serverFields : limit_;
+  bytes_.reserve(prefixSize + expected);
 }
 
 void HeldMessage::addHeaderField(std::string_view name, std::string_view value, bool leadingSpaceKept) {

@@ -20,6 +20,9 @@ class HeldMessage {
 
   /// Forgets the message and its recipients (a new transaction).
   void clear();
+  /// The size the client declared (SIZE=): room for it is made at once, up to
+  /// the limit, so a large message is not copied as it grows.
+  void expectSize(std::size_t declared);
   void addRecipient(std::string recipient) { recipients_.push_back(std::move(recipient)); }
   /// `value` as the server passes it: with its leading blank when
   /// `leadingSpaceKept`, else without it (one space is put back then).

@@ -2,7 +2,10 @@
 
 #include <libmilter/mfdef.h>
 
+#include <strings.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 
@@ -168,10 +171,19 @@ sfsistat onNegotiate(SMFICTX* context, unsigned long actions, unsigned long step
   });
 }
 
-sfsistat onEnvelopeFrom(SMFICTX* context, char**) {
-  return guarded(context, SMFIP_NR_MAIL, [](Connection& connection) {
+// The SIZE= parameter of MAIL FROM, if the client gave one; 0 otherwise.
+std::size_t declaredSize(char** arguments) {
+  for (char** argument = arguments + 1; *argument != nullptr; ++argument) {
+    if (strncasecmp(*argument, "SIZE=", 5) == 0) return std::strtoull(*argument + 5, nullptr, 10);
+  }
+  return 0;
+}
+
+sfsistat onEnvelopeFrom(SMFICTX* context, char** arguments) {
+  return guarded(context, SMFIP_NR_MAIL, [&](Connection& connection) {
     connection.message.clear();
     connection.failed = false;
+    if (arguments != nullptr && arguments[0] != nullptr) connection.message.expectSize(declaredSize(arguments));
     return recorded(connection, SMFIP_NR_MAIL);
   });
 }

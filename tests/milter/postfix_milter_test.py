@@ -20,7 +20,7 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from private_postfix import DOMAIN, PrivatePostfix, free_port, wait_for_port  # noqa: E402
 
 MILTER, HOST, SOURCE = sys.argv[1:4] if len(sys.argv) >= 4 else (None, None, None)

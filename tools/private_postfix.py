@@ -1,4 +1,4 @@
-"""A private Postfix instance for tests and benchmarks.
+"""A private Postfix instance, for the milter tests and benchmarks.
 
 Everything lives under one temporary directory: configuration, queue, data,
 log file and the delivered mailboxes (one maildir per user of USERS
