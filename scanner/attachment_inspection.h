@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zentry {
+
+// Strict mode looks inside the decoded bytes of every attachment: it lists the
+// members of archives (archives inside archives too) and recognises
+// executables and other risky kinds by their first bytes, whatever the name.
+// Everything it finds reaches the rules as one more attachment name.
+//
+// Names it adds use '|' as a marker, a byte no Windows file name can hold, so
+// no real name is mistaken for one:
+//   "<name>|content.<ext>"      the content is of the kind whose usual
+//                               extension is <ext> and the name disagrees
+//                               ("photo.jpg|content.exe" is caught by *.exe);
+//   "<name>|incomplete-archive" the archive could not be listed completely
+//                               (damaged, encrypted headers, a bound reached).
+// A member is recorded by its base name, so a mask written for a file name
+// catches it at any depth; the route to it is shown in the trace.
+
+/// Bounds on what one message may cost strict mode, shared by all its
+/// attachments (a message-wide budget, not one per attachment).
+struct InspectionBudget {
+  std::uint64_t decompressedBytesLeft;  ///< bytes decompressed to look inside nested members
+  std::uint32_t membersLeft;            ///< archive members listed
+};
+
+/// Receives what inspection finds, in order.
+class InspectionSink {
+ public:
+  virtual ~InspectionSink() = default;
+  /// A name to record for the rules, and the route that led to it for the
+  /// trace ("invoice.zip > inner.zip > docs/invoice.exe").
+  virtual void foundName(const std::string& name, const std::string& route) = 0;
+};
+
+/// Inspects one attachment: `name` as it was recorded, `data` its decoded
+/// bytes (possibly only the first part of them when `truncated`). Never
+/// fails: damage, encryption and exhausted budgets end in a marker name.
+void inspectAttachment(const std::string& name, const unsigned char* data, std::size_t size,
+                       bool truncated, InspectionBudget& budget, InspectionSink& sink);
+
+}  // namespace zentry
