@@ -62,6 +62,15 @@ def wait_for_port(port, seconds):
     return False
 
 
+def running(pid):
+    """True while the process lives (a zombie left for a reaper counts as gone)."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
 class PrivatePostfix:
     def __init__(self, milter_socket=None):
         self.root = tempfile.mkdtemp(prefix="zentry-postfix-")
@@ -85,7 +94,11 @@ class PrivatePostfix:
             milter = (f"smtpd_milters = {self.milter_socket}\n"
                       "non_smtpd_milters = $smtpd_milters\n"
                       "milter_default_action = tempfail\n"
-                      "milter_protocol = 6\n")
+                      "milter_protocol = 6\n"
+                      # zentry-milter reads only the queue id: no other macros to send.
+                      "milter_connect_macros =\nmilter_helo_macros =\nmilter_mail_macros =\n"
+                      "milter_rcpt_macros =\nmilter_data_macros =\nmilter_end_of_header_macros =\n"
+                      "milter_unknown_command_macros =\nmilter_end_of_data_macros = i\n")
         with open(os.path.join(self.config, "main.cf"), "w") as main_cf:
             main_cf.write(f"""\
 compatibility_level = 3.6
@@ -141,13 +154,20 @@ maximal_backoff_time = 2s
 
     def stop(self):
         if self.started:
+            master = self._master_pid()
             self.postfix("stop", check=False)
-            # master waits for its children; give it a bounded while.
-            pid_file = os.path.join(self.root, "queue", "pid", "master.pid")
+            # master lets its children finish; wait for it, a bounded while.
             deadline = time.monotonic() + 20
-            while os.path.exists(pid_file) and time.monotonic() < deadline:
-                time.sleep(0.1)
+            while master and running(master) and time.monotonic() < deadline:
+                time.sleep(0.05)
             self.started = False
+
+    def _master_pid(self):
+        try:
+            with open(os.path.join(self.root, "queue", "pid", "master.pid")) as pid_file:
+                return int(pid_file.read().strip())
+        except (OSError, ValueError):
+            return None
 
     def remove(self):
         self.stop()
