@@ -61,7 +61,8 @@ ActionPlan planFor(Action action, const ScanVerdict& verdict, const std::vector<
                        printableText(verdict.ruleLabel, reportedTextLimit) + "\"";
       break;
     case Action::quarantine:
-      plan.quarantineReason = "attachment rule \"" + printableText(verdict.ruleLabel, reportedTextLimit) + "\"";
+      plan.quarantineReason =
+          "attachment rule \"" + printableText(verdict.ruleLabel, reportedTextLimit) + "\"";
       break;
     case Action::tag:
       break;

@@ -16,12 +16,12 @@ enum class Action { redirect, reject, quarantine, tag };
 /// milter library so they can be checked on their own.
 struct ActionPlan {
   std::vector<std::pair<std::string, std::string>> addedHeaders;  ///< name, value
-  std::optional<std::string> subject;  ///< the Subject field's new value
+  std::optional<std::string> subject;                             ///< the Subject field's new value
   std::vector<std::string> removedRecipients;
-  std::string addedRecipient;          ///< empty: none
+  std::string addedRecipient;  ///< empty: none
   bool reject = false;
-  std::string replyText;               ///< with reject: the text after "550 5.7.1 "
-  std::string quarantineReason;        ///< not empty: hold the message
+  std::string replyText;         ///< with reject: the text after "550 5.7.1 "
+  std::string quarantineReason;  ///< not empty: hold the message
 };
 
 /// Names of the fields the milter adds.

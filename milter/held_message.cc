@@ -17,7 +17,8 @@ void HeldMessage::expectSize(std::size_t declared) {
   // The server adds a few header fields of its own (Received:) to what the
   // client declared.
   constexpr std::size_t serverFields = 4096;
-  const std::size_t expected = declared < limit_ - std::min(limit_, serverFields) ? declared + serverFields : limit_;
+  const std::size_t expected =
+      declared < limit_ - std::min(limit_, serverFields) ? declared + serverFields : limit_;
   bytes_.reserve(prefixSize + expected);
 }
 

@@ -84,9 +84,11 @@ int main(int argc, char** argv) {
   const MessageLog log(options.foreground);
   const Service service{&options, &rules, &log};
   smfiDesc description = milterDescription(service);
-  if (smfi_register(description) != MI_SUCCESS) return startError("cannot register with libmilter", exitUnavailable);
+  if (smfi_register(description) != MI_SUCCESS)
+    return startError("cannot register with libmilter", exitUnavailable);
   if (!openSocket(options)) return startError("cannot listen on " + options.socket, exitUnavailable);
-  if (!options.foreground && daemon(0, 0) != 0) return startError("cannot start in the background", exitUnavailable);
+  if (!options.foreground && daemon(0, 0) != 0)
+    return startError("cannot start in the background", exitUnavailable);
   if (!options.pidFile.empty()) std::ofstream(options.pidFile) << getpid() << "\n";
 
   signal(SIGPIPE, SIG_IGN);

@@ -31,8 +31,8 @@ std::string messageLogLine(const std::string& queueId, Outcome outcome, const ch
   std::snprintf(figures, sizeof figures, " time=%.3fms size=%zu", milliseconds, bytes);
   std::string line = "queue=" + printableText(queueId, 64) + " verdict=" + outcomeName(outcome);
   if (outcome == Outcome::hit) {
-    line += std::string(" action=") + action + " rule=\"" + printableText(verdict.ruleLabel, 200) + "\" name=\"" +
-            printableText(verdict.name, 200) + "\"";
+    line += std::string(" action=") + action + " rule=\"" + printableText(verdict.ruleLabel, 200) +
+            "\" name=\"" + printableText(verdict.name, 200) + "\"";
   }
   return line + figures;
 }
@@ -43,13 +43,17 @@ MessageLog::MessageLog(bool toStandardError) : toStandardError_(toStandardError)
 
 void MessageLog::info(const std::string& line) const {
   // One call per line: stdio locks the stream, so lines never interleave.
-  if (toStandardError_) std::fprintf(stderr, "zentry-milter: %s\n", line.c_str());
-  else syslog(LOG_INFO, "%s", line.c_str());
+  if (toStandardError_)
+    std::fprintf(stderr, "zentry-milter: %s\n", line.c_str());
+  else
+    syslog(LOG_INFO, "%s", line.c_str());
 }
 
 void MessageLog::error(const std::string& line) const {
-  if (toStandardError_) std::fprintf(stderr, "zentry-milter: %s\n", line.c_str());
-  else syslog(LOG_ERR, "%s", line.c_str());
+  if (toStandardError_)
+    std::fprintf(stderr, "zentry-milter: %s\n", line.c_str());
+  else
+    syslog(LOG_ERR, "%s", line.c_str());
 }
 
 }  // namespace zentry::milter

@@ -36,7 +36,8 @@ String matchedSubject(const std::optional<std::string>& subject) {
 }  // namespace
 
 ScanVerdict scanHeldMessage(std::string_view routingBytes, std::string_view rules,
-                            const std::optional<std::string>& subject, const std::string& mailbox, bool strict) {
+                            const std::optional<std::string>& subject, const std::string& mailbox,
+                            bool strict) {
   HeldWorkspace workspace;
   workspace.hold("routing.dat", routingBytes);
   workspace.hold("zentry.dat", rules);

@@ -23,6 +23,7 @@ struct ScanVerdict {
 /// program's byte for byte; the rule and name are those the filter matched.
 /// Safe to call on several threads at once.
 ScanVerdict scanHeldMessage(std::string_view routingBytes, std::string_view rules,
-                            const std::optional<std::string>& subject, const std::string& mailbox, bool strict);
+                            const std::optional<std::string>& subject, const std::string& mailbox,
+                            bool strict);
 
 }  // namespace zentry::milter

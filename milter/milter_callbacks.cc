@@ -1,7 +1,6 @@
 #include "milter/milter_callbacks.h"
 
 #include <libmilter/mfdef.h>
-
 #include <strings.h>
 
 #include <chrono>
@@ -26,7 +25,8 @@ constexpr unsigned long skippedSteps = SMFIP_NOCONNECT | SMFIP_NOHELO | SMFIP_NO
 // Steps the milter only records: the server need not wait for an answer to
 // each header field and body chunk, which saves a round trip apiece. A
 // failure while recording is answered at the end of the message instead.
-constexpr unsigned long unansweredSteps = SMFIP_NR_MAIL | SMFIP_NR_RCPT | SMFIP_NR_HDR | SMFIP_NR_EOH | SMFIP_NR_BODY;
+constexpr unsigned long unansweredSteps =
+    SMFIP_NR_MAIL | SMFIP_NR_RCPT | SMFIP_NR_HDR | SMFIP_NR_EOH | SMFIP_NR_BODY;
 
 // One SMTP connection: several messages may pass through it, one at a time.
 struct Connection {
@@ -101,8 +101,9 @@ bool carryOut(SMFICTX* context, const Connection& connection, const ActionPlan& 
   }
   if (plan.subject) {
     std::string value = headerValue(connection, *plan.subject);
-    ok = ok && (hadSubject ? smfi_chgheader(context, const_cast<char*>("Subject"), 1, value.data())
-                           : smfi_addheader(context, const_cast<char*>("Subject"), value.data())) == MI_SUCCESS;
+    ok = ok &&
+         (hadSubject ? smfi_chgheader(context, const_cast<char*>("Subject"), 1, value.data())
+                     : smfi_addheader(context, const_cast<char*>("Subject"), value.data())) == MI_SUCCESS;
   }
   for (const std::string& recipient : plan.removedRecipients) {
     ok = ok && smfi_delrcpt(context, const_cast<char*>(recipient.c_str())) == MI_SUCCESS;
@@ -150,15 +151,15 @@ sfsistat finishMessage(SMFICTX* context, Connection& connection) {
     }
   }
   const std::chrono::duration<double, std::milli> taken = std::chrono::steady_clock::now() - started;
-  service->log->info(messageLogLine(queueId, outcome, actionName(options.action), verdict, taken.count(),
-                                    message.size()));
+  service->log->info(
+      messageLogLine(queueId, outcome, actionName(options.action), verdict, taken.count(), message.size()));
   message.clear();
   connection.failed = false;
   return status;
 }
 
-sfsistat onNegotiate(SMFICTX* context, unsigned long actions, unsigned long steps, unsigned long, unsigned long,
-                     unsigned long* wanted, unsigned long* stepsWanted, unsigned long* spare2,
+sfsistat onNegotiate(SMFICTX* context, unsigned long actions, unsigned long steps, unsigned long,
+                     unsigned long, unsigned long* wanted, unsigned long* stepsWanted, unsigned long* spare2,
                      unsigned long* spare3) {
   return guarded(context, 0, [&](Connection& connection) {
     *wanted = actions & wantedActions;
@@ -183,7 +184,8 @@ sfsistat onEnvelopeFrom(SMFICTX* context, char** arguments) {
   return guarded(context, SMFIP_NR_MAIL, [&](Connection& connection) {
     connection.message.clear();
     connection.failed = false;
-    if (arguments != nullptr && arguments[0] != nullptr) connection.message.expectSize(declaredSize(arguments));
+    if (arguments != nullptr && arguments[0] != nullptr)
+      connection.message.expectSize(declaredSize(arguments));
     return recorded(connection, SMFIP_NR_MAIL);
   });
 }

@@ -8,8 +8,9 @@ namespace zentry::milter {
 namespace {
 
 const std::set<std::string> switches = {"--strict", "--foreground"};
-const std::set<std::string> valued = {"--socket", "--rules", "--mailbox", "--action", "--max-message-size",
-                                      "--rules-check-seconds", "--pid-file", "--config"};
+const std::set<std::string> valued = {
+    "--socket",   "--rules", "--mailbox", "--action", "--max-message-size", "--rules-check-seconds",
+    "--pid-file", "--config"};
 
 // "inet:PORT" binds every address in the milter library; a filter that names
 // no host is meant for the mail server on this machine.
@@ -20,21 +21,30 @@ std::string withLoopbackHost(const std::string& socket) {
 }
 
 bool parseCount(const std::string& text, unsigned long long maximum, unsigned long long* value) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 15) return false;
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 15)
+    return false;
   *value = std::stoull(text);
   return *value > 0 && *value <= maximum;
 }
 
 bool apply(const std::string& name, const std::string& value, Options* options, std::string* error) {
   unsigned long long count = 0;
-  if (name == "--strict") options->strict = true;
-  else if (name == "--foreground") options->foreground = true;
-  else if (name == "--socket") options->socket = withLoopbackHost(value);
-  else if (name == "--rules") options->rules = value;
-  else if (name == "--mailbox") options->mailbox = value;
-  else if (name == "--pid-file") options->pidFile = value;
-  else if (name == "--config") options->configFile = value;
-  else if (name == "--action" && !parseAction(value, &options->action)) *error = "unknown action: " + value;
+  if (name == "--strict")
+    options->strict = true;
+  else if (name == "--foreground")
+    options->foreground = true;
+  else if (name == "--socket")
+    options->socket = withLoopbackHost(value);
+  else if (name == "--rules")
+    options->rules = value;
+  else if (name == "--mailbox")
+    options->mailbox = value;
+  else if (name == "--pid-file")
+    options->pidFile = value;
+  else if (name == "--config")
+    options->configFile = value;
+  else if (name == "--action" && !parseAction(value, &options->action))
+    *error = "unknown action: " + value;
   else if (name == "--max-message-size") {
     if (!parseCount(value, 1ull << 31, &count)) *error = "--max-message-size wants 1 to 2147483648 bytes";
     options->maxMessageBytes = static_cast<std::size_t>(count);
@@ -87,7 +97,8 @@ std::vector<std::string> configWords(const std::string& text) {
     words.push_back("--" + name);
     std::string value;
     std::getline(fields >> std::ws, value);
-    while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r')) value.pop_back();
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r'))
+      value.pop_back();
     if (!value.empty()) words.push_back(value);
   }
   return words;

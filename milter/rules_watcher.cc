@@ -27,7 +27,8 @@ void RulesWatcher::requestReload() {
 void RulesWatcher::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {
-    wake_.wait_for(lock, std::chrono::seconds(intervalSeconds_), [this] { return stopping_ || reloadRequested_; });
+    wake_.wait_for(lock, std::chrono::seconds(intervalSeconds_),
+                   [this] { return stopping_ || reloadRequested_; });
     if (stopping_) break;
     const bool force = reloadRequested_;
     reloadRequested_ = false;

@@ -17,7 +17,8 @@ ScanVerdict hitVerdict() {
 
 const std::vector<std::string> recipients{"<a@example.org>", "<b@example.org>"};
 using Fields = std::vector<std::pair<std::string, std::string>>;
-const std::pair<std::string, std::string> hitField{"X-Zentry-Hit", "rule=\"Executable\"; name=\"invoice.exe\""};
+const std::pair<std::string, std::string> hitField{"X-Zentry-Hit",
+                                                   "rule=\"Executable\"; name=\"invoice.exe\""};
 
 TEST(ActionPlan, EachAction) {
   const ActionPlan redirect = planFor(Action::redirect, hitVerdict(), recipients);

@@ -39,7 +39,8 @@ TEST(ScanHeldMessage, SameVerdictAsTheProgram) {
       {mime("Content-Type: a/b; name=x.exe"), std::string(150, 's'), true, "Executable", "x.exe"},
   };
   for (const ScanCase& c : cases) {
-    const ScanVerdict verdict = scanHeldMessage(test::routingFile(c.message), rules, c.subject, "quarantine", false);
+    const ScanVerdict verdict =
+        scanHeldMessage(test::routingFile(c.message), rules, c.subject, "quarantine", false);
     test::TempDir dir;
     dir.write("routing.dat", test::routingFile(c.message));
     dir.write("zentry.dat", rules);

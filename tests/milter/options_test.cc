@@ -51,13 +51,14 @@ TEST(MilterOptions, Mistakes) {
 
 TEST(MilterOptions, ConfigFileUnderCommandLine) {
   test::TempDir dir;
-  dir.write("milter.conf",
-            "# comment\n\nsocket inet:9000\nrules /etc/zentry/zentry.dat  \r\nmailbox quarantine@example.org\n"
-            "action tag\nstrict\nmax-message-size 1000\n");
+  dir.write(
+      "milter.conf",
+      "# comment\n\nsocket inet:9000\nrules /etc/zentry/zentry.dat  \r\nmailbox quarantine@example.org\n"
+      "action tag\nstrict\nmax-message-size 1000\n");
   Options options;
   std::string error;
-  ASSERT_TRUE(parse({"--config", dir.path() + "/milter.conf", "--action", "reject", "--rules", "mine"}, &options,
-                    &error))
+  ASSERT_TRUE(parse({"--config", dir.path() + "/milter.conf", "--action", "reject", "--rules", "mine"},
+                    &options, &error))
       << error;
   EXPECT_EQ("inet:9000@127.0.0.1", options.socket);
   EXPECT_EQ("mine", options.rules);

@@ -19,8 +19,8 @@
 namespace {
 
 using zentry::milter::RulesStore;
-using zentry::milter::ScanVerdict;
 using zentry::milter::scanHeldMessage;
+using zentry::milter::ScanVerdict;
 
 constexpr int threadCount = 8;
 constexpr int roundsPerThread = 40;
@@ -38,8 +38,10 @@ std::vector<std::string> messages(const std::string& source) {
     list.push_back(readFile(source + "/examples/" + example + "/routing.dat"));
   }
   const std::string multipart = "XXXXContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n";
-  list.push_back(multipart + "Content-Type: a/b; name=\"=?utf-8?Q?r=C3=A9sum=C3=A9.scr?=\"\r\n\r\nx\r\n--b--\r\n");
-  list.push_back(multipart + "Content-Type: text/plain\r\n\r\nbegin 644 a.pif\r\n#86)C\r\n`\r\nend\r\n--b--\r\n");
+  list.push_back(multipart +
+                 "Content-Type: a/b; name=\"=?utf-8?Q?r=C3=A9sum=C3=A9.scr?=\"\r\n\r\nx\r\n--b--\r\n");
+  list.push_back(multipart +
+                 "Content-Type: text/plain\r\n\r\nbegin 644 a.pif\r\n#86)C\r\n`\r\nend\r\n--b--\r\n");
   list.push_back("XXXXSubject: plain\r\n\r\nnothing here\r\n");
   return list;
 }
@@ -68,7 +70,8 @@ int main(int argc, char** argv) {
   store.reload(true, &error);
 
   std::vector<ScanVerdict> expected;
-  for (const std::string& message : list) expected.push_back(scanHeldMessage(message, rules, "s", "q", false));
+  for (const std::string& message : list)
+    expected.push_back(scanHeldMessage(message, rules, "s", "q", false));
 
   std::vector<int> mismatches(threadCount, 0);
   std::vector<std::thread> threads;
@@ -97,7 +100,7 @@ int main(int argc, char** argv) {
 
   int total = 0;
   for (const int count : mismatches) total += count;
-  std::printf("%d threads x %d rounds x %zu messages: %d mismatches\n", threadCount, roundsPerThread, list.size(),
-              total);
+  std::printf("%d threads x %d rounds x %zu messages: %d mismatches\n", threadCount, roundsPerThread,
+              list.size(), total);
   return total == 0 ? 0 : 1;
 }
