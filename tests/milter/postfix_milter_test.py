@@ -78,13 +78,15 @@ class Milter:
         with open(self.log_path, errors="replace") as log:
             return log.read()
 
-    def set_rules(self, text):
-        """Writes new rules and waits until the milter has read them."""
+    def set_rules(self, text, hup=True):
+        """Writes new rules and waits until the milter has read them: at once
+        on SIGHUP, or when its check finds the file changed."""
         before = self.log().count("rules read from")
         with open(self.rules + ".new", "wb") as rules:
             rules.write(text)
         os.replace(self.rules + ".new", self.rules)
-        self.process.send_signal(signal.SIGHUP)
+        if hup:
+            self.process.send_signal(signal.SIGHUP)
         deadline = time.monotonic() + 10
         while self.log().count("rules read from") <= before:
             if time.monotonic() > deadline:
@@ -184,9 +186,9 @@ class Checks:
         with open(os.path.join(SOURCE, "examples", "mail", "sample.mbox"), "rb") as mbox:
             cases += [(entry.split(b"\n", 1)[1], RULES) for entry in re.split(rb"^(?=From )", mbox.read(), flags=re.M)
                       if entry.strip()]
-        for path, rules in cases:
+        for number, (path, rules) in enumerate(cases):
             with open(rules, "rb") as rule_file:
-                self.milter.set_rules(rule_file.read())
+                self.milter.set_rules(rule_file.read(), hup=number % 4 != 0)
             if isinstance(path, bytes):
                 data, path = path, "sample.mbox"
             else:
