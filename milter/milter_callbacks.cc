@@ -197,6 +197,8 @@ sfsistat onRecipient(SMFICTX* context, char** arguments) {
   });
 }
 
+// The milter library fixes this signature, const or not.
+// NOLINTNEXTLINE(readability-non-const-parameter)
 sfsistat onHeader(SMFICTX* context, char* name, char* value) {
   return guarded(context, SMFIP_NR_HDR, [&](Connection& connection) {
     connection.message.addHeaderField(name, value, connection.leadingSpaceKept);

@@ -16,8 +16,8 @@ struct Service {
   const MessageLog* log = nullptr;
 };
 
-/// The milter description with every callback, serving `service` (which must
-/// outlive the milter library's main loop).
-smfiDesc milterDescription(const Service& service);
+/// The milter description with every callback. The callbacks read `serving`,
+/// which must outlive the milter library's main loop.
+smfiDesc milterDescription(const Service& serving);
 
 }  // namespace zentry::milter

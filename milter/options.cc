@@ -1,6 +1,7 @@
 #include "milter/options.h"
 
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 
@@ -105,7 +106,8 @@ std::vector<std::string> configWords(const std::string& text) {
 }
 
 bool parseOptions(const std::vector<std::string>& arguments, Options* options, std::string* error) {
-  const std::vector<std::string> words(arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end());
+  std::vector<std::string> words;  // without the program's name
+  if (!arguments.empty()) words.assign(std::next(arguments.begin()), arguments.end());
   std::set<std::string> fromCommandLine;
   if (!applyWords(words, options, &fromCommandLine, {}, error)) return false;
   if (!options->configFile.empty()) {
