@@ -4,7 +4,8 @@
 #   every fuzz target for a short while (ZENTRY_FUZZ_SECONDS, default 20),
 #   the examples and the fuzz corpora under valgrind,
 #   the test suite plain, then under AddressSanitizer with
-#   UndefinedBehaviorSanitizer.
+#   UndefinedBehaviorSanitizer (both run zentry-milter behind a real Postfix),
+#   the parallel scan test under ThreadSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
