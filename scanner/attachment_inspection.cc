@@ -1,9 +1,35 @@
 #include "scanner/attachment_inspection.h"
 
+#include <algorithm>
+#include <new>
+
+#include "scanner/archive_listing.h"
+#include "scanner/content_kind.h"
+
 namespace zentry {
 
-// Placeholder until archive listing and content kinds land: finds nothing.
-void inspectAttachment(const std::string&, const unsigned char*, std::size_t, bool,
-                       InspectionBudget&, InspectionSink&) {}
+void inspectAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
+                       InspectionBudget& budget, InspectionSink& sink) {
+  // libarchive's memory and ours come from the standard allocator, not the
+  // program's own; running out of it ends the inspection with the marker
+  // instead of the run.
+  try {
+    // Only the first bytes decide the kind, as for an archive member.
+    std::size_t window = std::min(size, contentSniffBytes);
+    window = std::min(size, bytesToClassify(data, window));
+    ContentKind kind = classifyContent(data, window);
+    if (isArchiveKind(kind)) {
+      const ArchiveOrigin origin{name, name, 1};
+      kind = listArchive(origin, data, size, truncated, kind, budget, sink);
+    }
+    reportContentKind(name, name, kind, sink);
+  } catch (const std::bad_alloc&) {
+    try {
+      sink.foundName(name + "|incomplete-archive", name);
+    } catch (const std::bad_alloc&) {
+      // Nothing more can be recorded; the names found so far stand.
+    }
+  }
+}
 
 }  // namespace zentry

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "scanner/archive_limits.h"
+
 namespace zentry {
 
 // Strict mode looks inside the decoded bytes of every attachment: it lists the
@@ -22,10 +24,12 @@ namespace zentry {
 // catches it at any depth; the route to it is shown in the trace.
 
 /// Bounds on what one message may cost strict mode, shared by all its
-/// attachments (a message-wide budget, not one per attachment).
+/// attachments (a message-wide budget, not one per attachment). A default
+/// one holds the whole allowance of a message.
 struct InspectionBudget {
-  std::uint64_t decompressedBytesLeft;  ///< bytes decompressed to look inside nested members
-  std::uint32_t membersLeft;            ///< archive members listed
+  std::uint64_t decompressedBytesLeft =
+      maxDecompressedBytesPerMessage;                ///< bytes decompressed to look inside members
+  std::uint32_t membersLeft = maxMembersPerMessage;  ///< archive members listed
 };
 
 /// Receives what inspection finds, in order.
@@ -40,7 +44,7 @@ class InspectionSink {
 /// Inspects one attachment: `name` as it was recorded, `data` its decoded
 /// bytes (possibly only the first part of them when `truncated`). Never
 /// fails: damage, encryption and exhausted budgets end in a marker name.
-void inspectAttachment(const std::string& name, const unsigned char* data, std::size_t size,
-                       bool truncated, InspectionBudget& budget, InspectionSink& sink);
+void inspectAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
+                       InspectionBudget& budget, InspectionSink& sink);
 
 }  // namespace zentry

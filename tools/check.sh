@@ -22,7 +22,7 @@ run_suite() {
 echo "== static checks"
 "$root/tools/lint.sh"
 echo "== fuzz targets, ${ZENTRY_FUZZ_SECONDS:-20} s each"
-"$root/fuzz/run.sh" "${ZENTRY_FUZZ_SECONDS:-20}"
+"$root/tools/fuzz.sh" "${ZENTRY_FUZZ_SECONDS:-20}"
 echo "== valgrind"
 "$root/tools/valgrind.sh"
 echo "== plain build"

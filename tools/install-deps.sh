@@ -2,7 +2,8 @@
 # Installs what building and testing need on a fresh Debian machine; packages
 # already present are left alone, so a second run costs nothing.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libmilter-dev)
+packages=(cmake ninja-build g++ clang pkg-config libgtest-dev libgmock-dev libbenchmark-dev libarchive-dev
+  libarchive-tools libmilter-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

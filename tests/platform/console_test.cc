@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 namespace zentry {
@@ -22,28 +21,6 @@ TEST(FormatFields, LineBreaksInsideFieldsBecomeSpacesAfterTheCut) {
   // The cut comes first, so the width is the same as without the mend.
   EXPECT_EQ("ab \n", formatFieldsOf("%.3s\n", "ab\ncd"));
   EXPECT_EQ("\n\n", formatFieldsOf("\n%s\n", ""));
-}
-
-TEST(Console, EveryLineFeedGoesOutAsCrLf) {
-  StringSink out;
-  Console console(out);
-  console.print("one\ntwo\n\n");
-  EXPECT_EQ("one\r\ntwo\r\n\r\n", out.bytes);
-}
-
-TEST(Console, TraceReachesBothStreamsOnlyWhileTheLogIsOpen) {
-  StringSink out;
-  Console console(out);
-  console.trace("before\n");
-  auto log = std::make_unique<StringSink>();
-  StringSink* logView = log.get();
-  console.openLog(std::move(log));
-  console.trace("during %d\n", 1);
-  console.print("verdict\n");
-  EXPECT_EQ("during 1\r\n", logView->bytes);
-  console.closeLog();
-  console.trace("after\n");
-  EXPECT_EQ("during 1\r\nverdict\r\n", out.bytes);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "platform/memory_line_source.h"
 #include "support/e2e.h"
+#include "support/table.h"
 
 namespace zentry {
 namespace {
@@ -36,45 +37,17 @@ std::string readAll(LineSource& source, std::size_t limit) {
   }
 }
 
-struct ReadCase {
-  const char* what;
-  std::string bytes;
-  std::size_t limit;
-};
-
 std::string padded(std::size_t size, const std::string& tail) { return std::string(size, 'p') + tail; }
-
-const ReadCase readCases[] = {
-    {"empty", "", 10000},
-    {"one byte", "x", 10000},
-    {"CR LF, lone CR, LF", "a\r\nb\rc\nd\r\r\ne\r", 10000},
-    {"no final LF", "abc\ndef", 10000},
-    {"0x1A ends the content", "ab\ncd\x1a\nef\n", 10000},
-    {"CR before 0x1A is lone", "ab\r\x1a\n", 10000},
-    {"NUL bytes are characters", std::string("a\0b\n\0\n", 6), 10000},
-    {"lines around the limit", "123\n1234\n12345\n123\r\n1234\r\n12345\r\n", 5},
-    {"CR LF straddling the limit", "abc\r\nabcd\r\n", 4},
-    {"limit 2", "ab\r\nc\n\r\r\n", 2},
-    {"LF at a refill", padded(block - 1, "\nnext\n"), 10000},
-    {"CR LF across a refill", padded(block - 1, "\r\nnext\n"), 10000},
-    {"lone CR at a refill", padded(block - 1, "\rnext\n"), 10000},
-    {"0x1A at a refill",
-     padded(block,
-            "\x1a"
-            "after\n"),
-     10000},
-    {"long lines across refills", padded(3 * block + 17, "\r\n") + padded(20000, "\n"), 10000},
-    {"lines of 9998 to 10000", padded(9998, "\n") + padded(9999, "\n") + padded(10000, "\r\n"), 10000},
-};
 
 TEST(FileLineSource, ReadsLikeTheMemoryReader) {
   test::TempDir dir;
-  for (const ReadCase& c : readCases) {
-    dir.write("f", c.bytes);
+  for (const test::Row& row : test::readTable("file_reads.txt")) {
+    dir.write("f", row[0]);
     auto file = FileLineSource::open((dir.path() + "/f").c_str());
     ASSERT_NE(nullptr, file);
-    MemoryLineSource memory(c.bytes);
-    EXPECT_EQ(readAll(memory, c.limit), readAll(*file, c.limit)) << c.what;
+    MemoryLineSource memory(row[0]);
+    const std::size_t limit = std::stoul(row[1]);
+    EXPECT_EQ(readAll(memory, limit), readAll(*file, limit)) << row.where;
   }
 }
 

@@ -14,41 +14,18 @@
 
 #include "platform/memory_line_source.h"
 #include "platform/text_sink.h"
+#include "support/table.h"
 
 namespace zentry {
 namespace {
 
-struct DecodeCase {
-  const char* line;
-  int count;
-  std::vector<unsigned char> written;
-};
-
 TEST(DecodeUuLine, SignedBytesGraveAndLeftovers) {
-  const DecodeCase cases[] = {
-      {"", -32, {}},
-      {"M", 45, {}},
-      {"`", 0, {}},
-      {" ", 0, {}},
-      {"\x80", -160, {}},  // a length byte of 0x80 and above counts as negative
-      {"\xff", -33, {}},
-      {"M96YD", 45, {'e', 'n', 'd'}},
-      {"M96YD!!!", 45, {'e', 'n', 'd'}},  // a partial group writes nothing
-      {"M!!!!!!!!", 45, {0x04, 0x10, 0x41, 0x04, 0x10, 0x41}},
-      {"M````", 45, {0, 0, 0}},     // 64 becomes 0 in data bytes too
-      {"M   a", 45, {0, 0, 0x41}},  // not masked to six bits
-      // A negative value sign-extends and wipes the group's earlier bits.
-      {"M!!!\x1f", 45, {0xFF, 0xFF, 0xFF}},
-      {"M!!!\xa0", 45, {0xFF, 0xFF, 0xC0}},
-      {"M\x1f!!!", 45, {0xFC, 0x10, 0x41}},
-  };
-  for (const DecodeCase& c : cases) {
+  for (const test::Row& row : test::readTable("uu_lines.txt")) {
     unsigned char output[16];
     std::memset(output, 0xEE, sizeof output);
-    EXPECT_EQ(c.count, decodeUuLine(String(c.line), output)) << c.line;
-    const std::vector<unsigned char> got(output, output + c.written.size());
-    EXPECT_EQ(c.written, got) << c.line;
-    EXPECT_EQ(0xEE, output[c.written.size()]) << c.line << ": wrote past its groups";
+    EXPECT_EQ(std::stoi(row[1]), decodeUuLine(String(row[0].c_str()), output)) << row.where;
+    EXPECT_EQ(row[2], std::string(reinterpret_cast<const char*>(output), row[2].size())) << row.where;
+    EXPECT_EQ(0xEE, output[row[2].size()]) << row.where << ": wrote past its groups";
   }
 }
 
@@ -144,28 +121,13 @@ WalkTrace walk(const std::string& body, const std::vector<LeafSettings>& leaves,
 
 constexpr std::uint32_t noLimit = 0xFFFFFFFEu;
 
-struct BlockCase {
-  const char* label;
-  std::string body;
-  std::vector<std::string> names;
-  std::uint32_t endOffset = noLimit;
-  const char* delimiter = "";
-};
-
 TEST(ScanUuencodeBlock, Endings) {
-  const BlockCase cases[] = {
-      {"name that reads end, a line follows", "begin 644 end\nM!!!!\n", {}},
-      {"decoded end, a line follows", "begin 644 a\nM96YD````\nM!!!!\n", {}},
-      // The line after the stop lies beyond the limit.
-      {"end beyond the limit", "begin 644 a\n`\nend\n", {}, 16},
-      {"delimiter ends the block", "begin 644 a\nM!!!!\n--A\n \nend\n", {}, noLimit, "--A"},
-      {"close delimiter too", "begin 644 a\n--A--\n \nend\n", {}, noLimit, "--A"},
-      {"other boundaries are data", "begin 644 a\n--B\n \nend\n", {"a"}, noLimit, "--A"},
-      {"block inside the part", "begin 644 a\nM!!!!\nend\n--A\n", {"a"}, noLimit, "--A"},
-  };
-  for (const BlockCase& c : cases) {
-    const WalkTrace trace = walk(c.body, {{c.endOffset, c.delimiter}}, scanUuencodeBlock);
-    EXPECT_EQ(c.names, trace.names) << c.label;
+  for (const test::Row& row : test::readTable("uu_block_endings.txt")) {
+    const std::uint32_t endOffset = row[2] == "-" ? noLimit : static_cast<std::uint32_t>(std::stoul(row[2]));
+    const WalkTrace trace = walk(row[0], {{endOffset, row[3].c_str()}}, scanUuencodeBlock);
+    std::string names;
+    for (const std::string& name : trace.names) names += (names.empty() ? "" : "|") + name;
+    EXPECT_EQ(row[1], names) << row.where;
   }
 }
 

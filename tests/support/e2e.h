@@ -25,9 +25,14 @@ class TempDir {
 };
 
 struct RunResult {
-  std::string output;  ///< standard output, byte for byte
-  int exitCode = -1;   ///< -1 when the process did not exit normally
+  std::string output;     ///< standard output, byte for byte
+  int exitCode = -1;      ///< -1 when the process did not exit normally
+  bool timedOut = false;  ///< killed after runTimeLimitSeconds
 };
+
+/// Every run of a binary is killed after this long: even under the sanitizers
+/// the largest message takes well under a second.
+constexpr int runTimeLimitSeconds = 5;
 
 /// Runs the built zentry binary in `directory` with the given arguments
 /// (argument 0 is supplied) and an environment that holds only the given
@@ -40,8 +45,5 @@ inline std::string routingFile(const std::string& message) { return "XXXX" + mes
 
 /// Converts every LF to CR LF: expected output is written with LF for reading.
 std::string crlf(const std::string& text);
-
-/// The two lines every run's standard output begins with.
-const std::string& bannerText();
 
 }  // namespace zentry::test

@@ -1,0 +1,73 @@
+// Attachment inspection (archive listing and content kinds) over any bytes.
+// The input is an attachment name, a newline, then the attachment's decoded
+// bytes; a name starting with '!' stands for a body cut short. The promises:
+// no crash, every name found is non-empty and bounded, and the message's
+// budget is never overdrawn.
+// The seed corpus is the inspection test table, one file per row:
+//   ZENTRY_WRITE_INSPECTION_SEEDS=fuzz/corpus/inspection_fuzzer
+//     build/dev/tests/zentry_tests --gtest_filter=InspectAttachment.Table
+// (one command line).
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fuzz_check.h"
+#include "scanner/archive_limits.h"
+#include "scanner/attachment_inspection.h"
+
+namespace {
+
+using zentry::fuzz::require;
+
+class CheckingSink : public zentry::InspectionSink {
+ public:
+  explicit CheckingSink(std::size_t attachmentNameSize)
+      : longest_(attachmentNameSize + 32), nameless_(attachmentNameSize == 0) {
+    if (longest_ < zentry::maxMemberNameBytes + 32) longest_ = zentry::maxMemberNameBytes + 32;
+  }
+  // Member names may hold '|' themselves (a Unix tar can), so only the
+  // length is checked: a name plus the longest marker.
+  void foundName(const std::string& name, const std::string& route) override {
+    ++count;
+    require(!name.empty(), "a found name is never empty", route);
+    require(!route.empty() || nameless_, "every name has a route", name);
+    require(name.size() <= longest_, "names are bounded", route);
+  }
+  std::size_t count = 0;
+
+ private:
+  std::size_t longest_;
+  bool nameless_;  // the route starts with the attachment's name, which may be empty
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > 1024 * 1024) return 0;  // larger archives add time, not paths
+  const void* newline = std::memchr(data, '\n', size < 256 ? size : 256);
+  std::string name = "attachment";
+  std::size_t start = 0;
+  if (newline != nullptr) {
+    start = static_cast<std::size_t>(static_cast<const std::uint8_t*>(newline) - data) + 1;
+    name.assign(reinterpret_cast<const char*>(data), start - 1);
+  }
+  const bool truncated = !name.empty() && name[0] == '!';
+  // An exact-size copy, so a read past the end trips AddressSanitizer.
+  std::vector<unsigned char> body(data + start, data + size);
+  zentry::InspectionBudget budget;
+  // A sixteenth of the real allowance: mutated streams often inflate to the
+  // limit, and 64 MiB per input would leave the fuzzer a few runs a second.
+  budget.decompressedBytesLeft /= 16;
+  CheckingSink sink(name.size());
+  zentry::inspectAttachment(name, body.data(), body.size(), truncated, budget, sink);
+  require(budget.decompressedBytesLeft <= zentry::maxDecompressedBytesPerMessage,
+          "decompression budget kept");
+  require(budget.membersLeft <= zentry::maxMembersPerMessage, "member budget kept");
+  // A member adds at most itself, a content name and a marker; so does each
+  // archive (a compressed stream's file name, its marker, its content name),
+  // and there is at most one archive more than there are members.
+  const std::size_t members = zentry::maxMembersPerMessage - budget.membersLeft;
+  require(sink.count <= 6u * members + 3u, "names bounded by members");
+  return 0;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "scanner/attachment_inspection.h"
+#include "scanner/content_kind.h"
+
+namespace zentry {
+
+/// Where an archive being listed came from.
+struct ArchiveOrigin {
+  std::string name;   ///< its own base name (an attachment's or a member's)
+  std::string route;  ///< the trace route to it, its own name last
+  int depth;          ///< 1 for an attachment, 1 more per enclosing archive
+};
+
+/// Lists the archive in [data, data + size), whose first bytes were
+/// classified as `kind` (an archive kind), and everything nested in it:
+/// every member's base name reaches the sink, and members whose content
+/// disagrees with their names add "|content.<ext>" names. Returns the kind
+/// the listing found the archive to be: JavaArchive for a zip with a
+/// manifest, else `kind`. Adds "<name>|incomplete-archive" once when the
+/// listing is not complete. Never fails.
+ContentKind listArchive(const ArchiveOrigin& origin, const unsigned char* data, std::size_t size,
+                        bool truncated, ContentKind kind, InspectionBudget& budget, InspectionSink& sink);
+
+/// Reports what the content of a file (attachment or member) adds: the
+/// "|content.<ext>" name when its kind disagrees with its name.
+void reportContentKind(const std::string& name, const std::string& route, ContentKind kind,
+                       InspectionSink& sink);
+
+/// The name of the one file inside a compressed stream: the original name a
+/// gzip header stores (its base name), else `streamName` less its last
+/// suffix ("invoice.exe.gz" gives "invoice.exe"), else `streamName` itself.
+std::string compressedMemberName(const std::string& streamName, const unsigned char* data, std::size_t size);
+
+}  // namespace zentry
