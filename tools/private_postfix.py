@@ -7,6 +7,7 @@ smtpd listens on 127.0.0.1 on a free port; the system's /etc/postfix is never
 read or written. Needs root (the master process starts as root).
 """
 
+import json
 import os
 import pwd
 import shutil
@@ -192,10 +193,11 @@ maximal_backoff_time = 2s
                 result.append(message.read())
         return result
 
-    def queue_size(self):
+    def queue(self):
+        """The queued messages, as postqueue -j describes them."""
         listing = subprocess.run(["postqueue", "-c", self.config, "-j"], stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL, timeout=30).stdout
-        return len([line for line in listing.splitlines() if line.strip()])
+        return [json.loads(line) for line in listing.splitlines() if line.strip()]
 
     def wait_until(self, condition, seconds):
         deadline = time.monotonic() + seconds

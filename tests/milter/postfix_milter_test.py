@@ -273,6 +273,21 @@ class Checks:
         self.milter.restart()
         self.assert_nothing_more()
 
+    def quarantine_holds_and_tag_delivers(self):
+        self.milter.restart("--action", "quarantine")
+        assert send(self.postfix, message("held", "held.pif", "held")) is None
+        held = lambda: [entry for entry in self.postfix.queue() if entry.get("queue_name") == "hold"]
+        assert self.postfix.wait_until(lambda: len(held()) == 1, 30), self.postfix.queue()
+        subprocess.run(["postsuper", "-c", self.postfix.config, "-d", held()[0]["queue_id"]], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        self.milter.restart("--action", "tag")
+        assert send(self.postfix, message("tagged", "tagged.pif")) is None
+        delivered = self.expect("alice")[-1]
+        assert header(delivered, "Subject") == b"tagged"
+        assert header(delivered, "X-Zentry-Hit") == b'rule="Program information file"; name="tagged.pif"'
+        self.milter.restart()
+        self.assert_nothing_more()
+
     def milter_down_defers(self):
         self.milter.stop()
         error = send(self.postfix, message("while down", "a.txt"))
@@ -340,6 +355,7 @@ CHECKS = [
     Checks.hit_goes_to_intercept_only,
     Checks.same_verdict_as_zentry,
     Checks.reject_answers_550,
+    Checks.quarantine_holds_and_tag_delivers,
     Checks.parallel_sessions_deliver_once,
     Checks.reload_under_load_loses_nothing,
     Checks.unreadable_rules_keep_the_old,
