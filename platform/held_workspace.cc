@@ -21,10 +21,10 @@ std::string HeldWorkspace::appended(const std::string& name) const {
   return file == appends_.end() ? std::string() : file->second;
 }
 
-std::unique_ptr<LineSource> HeldWorkspace::openText(const char* name) {
+std::unique_ptr<LineSource> HeldWorkspace::openText(const char* name, TextReading reading) {
   const auto file = files_.find(name);
   if (file == files_.end()) return nullptr;
-  return std::make_unique<MemoryLineSource>(MemoryLineSource::Borrowed{}, file->second);
+  return std::make_unique<MemoryLineSource>(MemoryLineSource::Borrowed{}, file->second, reading);
 }
 
 std::unique_ptr<TextSink> HeldWorkspace::openAppend(const char* name) {

@@ -21,7 +21,7 @@ class HeldWorkspace : public Workspace {
   /// What has been appended to `name` (empty when nothing).
   std::string appended(const std::string& name) const;
 
-  std::unique_ptr<LineSource> openText(const char* name) override;
+  std::unique_ptr<LineSource> openText(const char* name, TextReading reading) override;
   std::unique_ptr<TextSink> openAppend(const char* name) override;
 
  private:
