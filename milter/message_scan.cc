@@ -5,6 +5,7 @@
 #include "filter/driver.h"
 #include "filter/rule_matcher.h"
 #include "platform/held_workspace.h"
+#include "scanner/encoded_text.h"
 #include "scanner/encoded_word.h"
 
 namespace zentry::milter {
@@ -24,12 +25,18 @@ bool lineAfter(const std::string& output, const char* prefix, std::string* value
   return true;
 }
 
-// The subject as the filter matches it: trimmed, then its encoded word decoded.
-String matchedSubject(const std::optional<std::string>& subject) {
+// The subject as the filter's driver matches it: trimmed, then its encoded
+// word decoded (strict mode: every encoded word in it). Kept in step with
+// the driver by the scan test, which compares rule and name in both modes.
+String matchedSubject(const std::optional<std::string>& subject, bool strict) {
   String text(subject ? subject->c_str() : "");
   text.trimLeft();
   text.trimRight();
-  decodeEncodedWord(text);
+  if (strict) {
+    text.assign(decodeEncodedWords(text.cStr()).c_str());
+  } else {
+    decodeEncodedWord(text);
+  }
   return text;
 }
 
@@ -56,7 +63,7 @@ ScanVerdict scanHeldMessage(std::string_view routingBytes, std::string_view rule
   if (!verdict.hit) return verdict;
   // The run leaves its rules and names in `state`; asking the matcher again
   // over them names the rule and the name without touching the verdict.
-  const Hit hit = findHit(state.ruleList, state.attachmentNames, matchedSubject(subject));
+  const Hit hit = findHit(state.ruleList, state.attachmentNames, matchedSubject(subject, strict));
   verdict.ruleLabel = hit.rule != nullptr ? hit.rule->label.cStr() : "";
   if (hit.name != nullptr) verdict.name = hit.name->cStr();
   return verdict;

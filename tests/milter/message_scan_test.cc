@@ -18,6 +18,7 @@ std::string mime(const std::string& attachmentHeader) {
 }
 
 struct ScanCase {
+  bool strict;
   std::string message;
   std::optional<std::string> subject;
   bool hit;
@@ -29,24 +30,32 @@ struct ScanCase {
 // verdict lines must be the program's, byte for byte.
 TEST(ScanHeldMessage, SameVerdictAsTheProgram) {
   const ScanCase cases[] = {
-      {mime("Content-Type: application/x; name=\"a.exe\""), "x", true, "Executable", "a.exe"},
-      {mime("Content-Disposition: attachment; filename=\"=?utf-8?B?ZmlzaC5zY3I=?=\""), "x", true,
+      {false, mime("Content-Type: application/x; name=\"a.exe\""), "x", true, "Executable", "a.exe"},
+      {false, mime("Content-Disposition: attachment; filename=\"=?utf-8?B?ZmlzaC5zY3I=?=\""), "x", true,
        "Screen saver", "fish.scr"},
-      {mime("Content-Type: text/plain"), std::string("  ILOVEYOU today "), true, "Love letter", ""},
-      {mime("Content-Type: text/plain"), std::nullopt, false, "", ""},
-      {"Subject: x\n\nbegin 644 tool.exe\n#86)C\n`\nend\n", "x", true, "Executable", "tool.exe"},
+      {false, mime("Content-Type: text/plain"), std::string("  ILOVEYOU today "), true, "Love letter", ""},
+      {false, mime("Content-Type: text/plain"), std::nullopt, false, "", ""},
+      {false, "Subject: x\n\nbegin 644 tool.exe\n#86)C\n`\nend\n", "x", true, "Executable", "tool.exe"},
+      // Strict mode decodes every encoded word of the subject, exact mode only a lone one.
+      {true, mime("Content-Type: text/plain"), std::string("=?utf-8?Q?ILOVE?= =?utf-8?Q?YOU?="), true,
+       "Love letter", ""},
+      {false, mime("Content-Type: text/plain"), std::string("=?utf-8?Q?ILOVE?= =?utf-8?Q?YOU?="), false, "",
+       ""},
+      {true, mime("Content-Type: application/x; name=\"a.exe\""), "x", true, "Executable", "a.exe"},
       // A label-long subject is cut to 100 bytes in the verdict, as the program cuts it.
-      {mime("Content-Type: a/b; name=x.exe"), std::string(150, 's'), true, "Executable", "x.exe"},
+      {false, mime("Content-Type: a/b; name=x.exe"), std::string(150, 's'), true, "Executable", "x.exe"},
   };
   for (const ScanCase& c : cases) {
     const ScanVerdict verdict =
-        scanHeldMessage(test::routingFile(c.message), rules, c.subject, "quarantine", false);
+        scanHeldMessage(test::routingFile(c.message), rules, c.subject, "quarantine", c.strict);
     test::TempDir dir;
     dir.write("routing.dat", test::routingFile(c.message));
     dir.write("zentry.dat", rules);
     std::vector<std::string> environment;
     if (c.subject) environment.push_back("subject=" + *c.subject);
-    const test::RunResult program = test::runBinary(dir, {"quarantine"}, environment);
+    std::vector<std::string> arguments{"quarantine"};
+    if (c.strict) arguments.push_back("strict");
+    const test::RunResult program = test::runBinary(dir, arguments, environment);
     const std::string expected =
         c.hit ? "To: " + verdict.interceptMailbox + "\r\nSubject: " + verdict.subject + "\r\n" : "";
     // Past the two banner lines the program prints the verdict alone.
