@@ -43,6 +43,13 @@ std::vector<std::string> messages(const std::string& source) {
   list.push_back(multipart +
                  "Content-Type: text/plain\r\n\r\nbegin 644 a.pif\r\n#86)C\r\n`\r\nend\r\n--b--\r\n");
   list.push_back("XXXXSubject: plain\r\n\r\nnothing here\r\n");
+  // A zip holding setup.exe: strict mode lists archives on every thread at once.
+  list.push_back(
+      multipart +
+      "Content-Type: application/zip; name=\"tools.zip\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "UEsDBBQAAAAAADcZh10WDfUIKgAAACoAAAAPAAAAaW5uZXIvc2V0dXAuZXhlTVp4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4"
+      "eHh4eHh4eHh4eHh4UEsBAhQDFAAAAAAANxmHXRYN9QgqAAAAKgAAAA8AAAAAAAAAAAAAAIABAAAAAGlubmVyL3NldHVwLmV4ZVBL"
+      "BQYAAAAAAQABAD0AAABXAAAAAAA=\r\n--b--\r\n");
   return list;
 }
 
