@@ -35,4 +35,5 @@ echo "== ThreadSanitizer: the filter scanning on many threads, as zentry-milter 
 cmake -S "$root" -B "$root/build/check-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DZENTRY_THREAD_SANITIZE=ON -DZENTRY_BENCH=OFF
 cmake --build "$root/build/check-tsan" -j "$jobs" --target zentry_parallel_scan
-TSAN_OPTIONS=halt_on_error=1 "$root/build/check-tsan/milter/zentry_parallel_scan" "$root"
+TSAN_OPTIONS="halt_on_error=1 suppressions=$root/tests/milter/tsan.supp" \
+  "$root/build/check-tsan/milter/zentry_parallel_scan" "$root"
