@@ -47,8 +47,9 @@ bool openSocket(const Options& options) {
 
 // The milter library's own signal thread stops it on SIGHUP; SIGHUP here means
 // "read the rules again". Signals sent to the process go to the main thread
-// first when it waits for them, so main() takes them all.
-void serveSignals(RulesWatcher& watcher, const MessageLog& log) {
+// first when it waits for them, so main() takes them all. Returns true when
+// asked to stop, false when the library stopped by itself.
+bool serveSignals(RulesWatcher& watcher, const MessageLog& log) {
   sigset_t set;
   sigemptyset(&set);
   for (const int signal : {SIGHUP, SIGTERM, SIGINT, SIGUSR1}) sigaddset(&set, signal);
@@ -59,11 +60,10 @@ void serveSignals(RulesWatcher& watcher, const MessageLog& log) {
       watcher.requestReload();
       continue;
     }
-    if (received != SIGUSR1) {
-      log.info("stopping on signal " + std::to_string(received));
-      smfi_stop();
-    }
-    return;
+    if (received == SIGUSR1) return false;
+    log.info("stopping on signal " + std::to_string(received));
+    smfi_stop();
+    return true;
   }
 }
 
@@ -100,6 +100,7 @@ int main(int argc, char** argv) {
   log.info("listening on " + options.socket + ", rules " + options.rules + ", action " +
            actionName(options.action) + (options.strict ? ", strict" : ""));
   int result = 0;
+  bool asked = false;
   {
     RulesWatcher watcher(rules, log, options.rulesCheckSeconds);
     const pthread_t mainThread = pthread_self();
@@ -107,9 +108,11 @@ int main(int argc, char** argv) {
       result = smfi_main();
       pthread_kill(mainThread, SIGUSR1);  // wakes main() when the library stops by itself
     });
-    serveSignals(watcher, log);
+    asked = serveSignals(watcher, log);
     milterThread.join();
   }
   if (!options.pidFile.empty()) unlink(options.pidFile.c_str());
-  return result == MI_SUCCESS ? 0 : exitUnavailable;
+  // A stop nobody asked for is a failure, so the service manager starts it again.
+  if (!asked) log.error("the milter library stopped unasked");
+  return result == MI_SUCCESS && asked ? 0 : exitUnavailable;
 }
