@@ -35,9 +35,17 @@ struct SharedWork {
   std::vector<std::string> skipped;
   bool readerBroken = false;
   bool strict = false;
-  std::atomic<bool> setupFailed{false};
+  std::atomic<int> stopCode{0};  ///< set: the replay stops and exits with it
   std::atomic<std::size_t> workersLeft{0};
 };
+
+// The first failure that stops the replay gives its exit code and its one
+// message. Called where memory may have run out, so nothing is allocated.
+void stop(SharedWork& shared, int exitCode, const char* what, const char* why) {
+  int none = 0;
+  if (shared.stopCode.compare_exchange_strong(none, exitCode))
+    std::fprintf(stderr, "zentry-host: %s: %s\n", what, why);
+}
 
 // Stores the next message in this worker's routing.dat; null at the end. The
 // row is reserved here, so rows stay in mailbox order whoever finishes first.
@@ -66,25 +74,35 @@ ReplayRow* takeNext(SharedWork& shared, RoutingWriter& writer, const WorkDir& di
   }
 }
 
-void work(SharedWork& shared, int slot) {
+void replayMessages(SharedWork& shared, int slot) {
   std::string error;
   const std::unique_ptr<WorkDir> dir = WorkDir::create(&error);
   if (dir == nullptr || !dir->writeFile("zentry.dat", shared.inputs->rules, &error)) {
-    if (!shared.setupFailed.exchange(true)) complain(error);
-    shared.workersLeft.fetch_sub(1);
+    stop(shared, exitTempFail, "no working directory", error.c_str());
     return;
   }
   std::vector<std::string> arguments{shared.interceptMailbox, "debug"};
   if (shared.strict) arguments.emplace_back("strict");
   const auto writer = std::make_unique<RoutingWriter>();
-  while (!interrupted()) {
+  while (!interrupted() && shared.stopCode.load() == 0) {
     ReplayRow* row = takeNext(shared, *writer, *dir);
     if (row == nullptr) break;
     const SubjectField subject = writer->subject();
     reportSubjectCuts(subject, "message " + row->id + ": ");
     const FilterResult result =
         runStoredMessage(*dir, shared.inputs->filterPath, subject.value, arguments, slot);
+    if (result.unusable) stop(shared, exitConfig, "the filter cannot run", result.error.c_str());
     *row = rowFor(row->id, subject.value, result);
+  }
+}
+
+void work(SharedWork& shared, int slot) {
+  try {
+    replayMessages(shared, slot);
+  } catch (const std::exception& failure) {
+    // Out of memory: the working directory is gone by now, and the replay
+    // asks to be tried again.
+    stop(shared, exitTempFail, "out of resources", failure.what());
   }
   shared.workersLeft.fetch_sub(1);
 }
@@ -94,7 +112,7 @@ void showProgress(const SharedWork& shared, bool enabled) {
   for (;;) {
     std::fprintf(stderr, "\r%s",
                  progressBar(shared.reader->done(), shared.reader->total(), progressWidth).c_str());
-    if (shared.workersLeft.load() == 0 || interrupted() || shared.setupFailed.load()) break;
+    if (shared.workersLeft.load() == 0 || interrupted() || shared.stopCode.load() != 0) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   std::fprintf(stderr, "\r\033[K");
@@ -209,14 +227,21 @@ int runReplay(const Options& options) {
   const auto start = std::chrono::steady_clock::now();
   std::vector<std::thread> workers;
   shared.workersLeft.store(jobs);
-  for (std::size_t slot = 0; slot < jobs; ++slot) {
-    workers.emplace_back(work, std::ref(shared), static_cast<int>(slot));
+  // Every started worker is joined whatever fails here: a thread object
+  // destroyed unjoined would abort the process with directories left behind.
+  try {
+    for (std::size_t slot = 0; slot < jobs; ++slot) {
+      workers.emplace_back(work, std::ref(shared), static_cast<int>(slot));
+    }
+    showProgress(shared, options.progress && isatty(STDERR_FILENO));
+  } catch (const std::exception& failure) {
+    shared.workersLeft.fetch_sub(jobs - workers.size());  // those never started
+    stop(shared, exitTempFail, "cannot run the jobs", failure.what());
   }
-  showProgress(shared, options.progress && isatty(STDERR_FILENO));
   for (std::thread& worker : workers) worker.join();
   const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
   reraiseIfInterrupted();
-  if (shared.setupFailed.load()) return exitTempFail;
+  if (const int stopCode = shared.stopCode.load()) return stopCode;
 
   for (const std::string& reason : shared.skipped) complain("skipped " + reason);
   const std::vector<ReplayRow> rows(shared.rows.begin(), shared.rows.end());

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "host/exit_codes.h"
+#include "host/filter_trace.h"
 #include "host/host_inputs.h"
 #include "host/input_file.h"
 #include "host/message_run.h"
@@ -37,7 +38,7 @@ int exitCodeFor(const FilterResult& result) {
       break;
   }
   complain(result.error);
-  return exitTempFail;
+  return result.unusable ? exitConfig : exitTempFail;
 }
 
 // Streams the message into dir's routing.dat; 0 when stored, else the exit code.
@@ -112,6 +113,14 @@ int runSingle(const Options& options) {
   if (exitCode != 0) return exitCode;
   if (!writeStandardOutput(result.output)) {
     complain(std::string("cannot write standard output: ") + std::strerror(errno));
+    return exitIoError;
+  }
+  // The filter writes its log blind: in a full $TMPDIR it goes on with a cut
+  // log and says nothing, so the log is checked against the trace it printed.
+  if (!options.logFile.empty() && result.status == FilterResult::Status::exited &&
+      log != expectedLog(result.output)) {
+    complain("the filter could not write its whole log (is " + tmpDirectory() + " full?); " +
+             options.logFile + " is left as it was");
     return exitIoError;
   }
   if (!options.logFile.empty() && !appendToFile(options.logFile, log, &error)) {

@@ -33,6 +33,8 @@ install(DIRECTORY DESTINATION ${ZENTRY_LOG_DIR})
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME zentry)
 
+include(${CMAKE_CURRENT_LIST_DIR}/milter.cmake)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zentry)
 set(CPACK_PACKAGE_VERSION ${ZENTRY_VERSION})
