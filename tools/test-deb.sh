@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 
 fail() { echo "test-deb: $*" >&2; exit 1; }
 
-cmake --build "$build" --target zentry zentry-host zentry-milter -- -j2 >"$work/build.log" 2>&1 ||
+cmake --build "$build" --target zentry zentry-host zentry-milter zentry_gzipped_docs zentry_milter_man -- -j2 >"$work/build.log" 2>&1 ||
   { tail -20 "$work/build.log" >&2; fail "the build failed"; }
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1) ||
   { cat "$work/cpack.log" >&2; fail "cpack failed"; }
@@ -28,8 +28,10 @@ for path in ./usr/bin/zentry ./usr/bin/zentry-host ./usr/share/man/man1/zentry.1
             ./etc/zentry/zentry.dat ./var/log/zentry/; do
   grep -q " $path\$" <<<"$contents" || fail "$path is not in the package"
 done
-[ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = /etc/zentry/zentry.dat ] ||
-  fail "/etc/zentry/zentry.dat is not a configuration file"
+conffiles=$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)
+for conffile in /etc/zentry/zentry.dat /etc/zentry/zentry-milter.conf; do
+  grep -qx "$conffile" <<<"$conffiles" || fail "$conffile is not a configuration file"
+done
 
 # Debian's own checks: no error and no warning (tools/ensure-packages.sh
 # installs lintian when it is missing).
