@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "host/host_runner.h"
 #include "support/e2e.h"
+#include "support/table.h"
 
 namespace zentry::test {
 namespace {
@@ -101,37 +103,14 @@ TEST_F(HostRunMode, BadInputGetsItsOwnExitCode) {
   scratch.write("md/cur/\x1b[2J\x9bjunk",
                 "\x7f"
                 "ELF");
-  const std::string m = file("message.eml"), r = file("rules.dat");
-  const struct {
+  for (const Row& row : readTable("../../host/testdata/bad_input.txt")) {
     std::vector<std::string> arguments;
-    int exitCode;
-    const char* complaint;
-  } cases[] = {
-      {{file("missing.eml"), r, "box"}, 66, "missing.eml: No such file or directory"},
-      {{file("folder"), r, "box"}, 66, "is a directory"},
-      {{file("empty.mbox"), r, "box"}, 65, "is empty"},
-      {{"-", r, "box"}, 65, "on standard input is empty"},
-      {{m, file("missing.dat"), "box"}, 78, "rules file"},
-      {{m, r, "box", "--zentry", file("none")}, 78, "--zentry"},
-      {{m, r, "box", "--zentry", file("folder")}, 78, "not a program"},
-      {{m, r, "box", "--zentry", m}, 78, "format error"},
-      {{"--replay", file("mail.mbox"), r, "--zentry", m}, 78, "format error"},
-      {{m, r}, 64, "expected MESSAGE RULES MAILBOX"},
-      {{"--bogus", m, r, "box"}, 64, "unknown option --bogus"},
-      {{"--explain", file("missing.eml"), r}, 66, "missing.eml"},
-      {{"--replay", file("empty.mbox"), r}, 65, "empty mailbox"},
-      {{"--replay", file("text.mbox"), r}, 65, "not an mbox file"},
-      {{"--replay", file("envelope.mbox"), r}, 65, "message 1: empty"},
-      {{"--replay", file("folder"), r}, 65, "not a maildir"},
-      {{"--replay", file("missing.mbox"), r}, 66, "No such file"},
-      // Control characters in a file name are shown, not sent to the terminal.
-      {{"--replay", file("md"), r}, 65, "/cur/?[2J?junk: not a mail message"},
-  };
-  for (const auto& c : cases) {
-    const HostRun run = host(c.arguments);
-    EXPECT_EQ(c.exitCode, run.exitCode) << c.complaint;
-    EXPECT_NE(std::string::npos, run.errors.find(c.complaint)) << run.errors;
-    EXPECT_EQ("", run.output) << c.complaint;
+    std::istringstream words(row[0]);
+    for (std::string word; words >> word;) arguments.push_back(word[0] == '@' ? file(word.substr(1)) : word);
+    const HostRun run = host(arguments);
+    EXPECT_EQ(std::stoi(row[1]), run.exitCode) << row.where;
+    EXPECT_NE(std::string::npos, run.errors.find(row[2])) << row.where << run.errors;
+    EXPECT_EQ("", run.output) << row.where;
   }
   EXPECT_TRUE(tmpIsEmpty());
 }
@@ -207,44 +186,11 @@ TEST_F(HostReplay, CrashingFiltersAreReported) {
 using HostExplain = HostE2e;
 
 TEST_F(HostExplain, NamesWithOriginsAndTheHittingRule) {
-  scratch.write("rules.dat", "Text\nnever\n*.txt\n" + rules);
-  const HostRun run = host({"--explain", "-", file("rules.dat")}, mails[0]);
-  EXPECT_EQ(
-      "Subject as matched: Item number 1\n"
-      "Names (3):\n"
-      "  1. tool.exe   uuencoded file in part 1 (text/plain)\n"
-      "  2. File1.tmp  part 1 (text/plain), no name given\n"
-      "  3. notes.txt  part 2 (text/plain)\n"
-      "Rule 2 hits\n"
-      "  label:        \"Exe\"\n"
-      "  subject mask: \"\"\n"
-      "  file mask:    \"*.exe\"\n"
-      "  matched:      tool.exe\n",
-      run.output);
-  EXPECT_EQ(0, run.exitCode);
-  const struct {
-    std::string message, rules, shown;
-  } cases[] = {
-      {"Subject: =?x?Q?URGENT_now?=\n\nbody\n", rules,
-       "Subject as matched: URGENT_now\nNames (1):\n  1. File0.tmp  part 0 (text/plain), no name given\n"
-       "Rule 2 hits\n  label:        \"Urgent\"\n  subject mask: \"URGENT*\"\n  file mask:    \"\"\n"
-       "  matched:      the subject alone\n"},
-      {mails[3], rules, "  1. notes.txt  part 0 (text/plain)\nNo rule hits.\n"},
-      // Escape sequences from the mail are shown, not obeyed.
-      {"Subject: \x1b]0;pwned\x07 hi\nContent-Type: a/b; name=\"a\x1b[8mb\"\n\n", rules,
-       "Subject as matched: ?]0;pwned? hi\nNames (1):\n  1. a?[8mb  part 0 (a/b)\n"},
-      // A line past 999 bytes is read in pieces: the label is the first, the
-      // subject mask the second (former fault: a rule shown without number and masks).
-      {"Content-Type: a/b; name=a.exe\n\n", std::string(999, 'L') + "*\n*.exe\n",
-       "Rule 1 hits\n  label:        \"" + std::string(999, 'L') +
-           "\"\n  subject mask: \"*\"\n  file mask:    \"*.exe\"\n  matched:      a.exe\n"
-           "Note: line 1 of the rules file is longer than 999 bytes;"},
-  };
-  for (const auto& c : cases) {
-    scratch.write("case.dat", c.rules);
-    const HostRun shown = host({"--explain", "-", file("case.dat")}, c.message);
-    EXPECT_NE(std::string::npos, shown.output.find(c.shown)) << shown.output;
-    EXPECT_EQ(0, shown.exitCode);
+  for (const Row& row : readTable("../../host/testdata/explain.txt")) {
+    scratch.write("case.dat", row[1]);
+    const HostRun shown = host({"--explain", "-", file("case.dat")}, row[0]);
+    EXPECT_NE(std::string::npos, shown.output.find(row[2])) << row.where << "\n" << shown.output;
+    EXPECT_EQ(0, shown.exitCode) << row.where;
   }
   EXPECT_TRUE(tmpIsEmpty());
 }

@@ -16,10 +16,8 @@ fail() { echo "FAIL $*" >&2; failures=$((failures + 1)); }
 
 # The docs show each recipe whole.
 for recipe in zentry.procmailrc zentry.mailfilter; do
-  python3 - "$root/docs/deploy.md" "$root/examples/recipes/$recipe" <<'PY' || fail "docs/deploy.md lacks $recipe"
-import sys
-sys.exit(0 if open(sys.argv[2]).read() in open(sys.argv[1]).read() else 1)
-PY
+  python3 -c 'import sys; sys.exit(open(sys.argv[2]).read() not in open(sys.argv[1]).read())' \
+    "$root/docs/deploy.md" "$root/examples/recipes/$recipe" || fail "docs/deploy.md lacks $recipe"
 done
 
 cp "$root/examples/rules/zentry.dat" "$work/rules.dat"
@@ -27,32 +25,28 @@ printf 'From: a@example.com\nSubject: Hello\n\nNothing attached.\n' >"$work/clea
 cp "$root/examples/mail/invoice.eml" "$work/hit.eml"
 good_path="$build:/usr/bin:/bin"
 
-# count DIR: the number of messages delivered below DIR.
-count() { { find "$1" -path '*/new/*' -type f 2>/dev/null || true; } | wc -l; }
-
 # check NAME MDA MESSAGE PATH RULES EXPECTED_EXIT INBOX QUARANTINE
 check() {
   local name=$1 mda=$2 message=$3 path=$4 rules=$5 expected=$6 inbox=$7 quarantine=$8
   local case_dir="$work/$mda-$name"
   mkdir -p "$case_dir/Maildir/cur" "$case_dir/Maildir/new" "$case_dir/Maildir/tmp"
   sed "s#/etc/zentry/zentry.dat#$rules#" "$root/examples/recipes/zentry.$mda" >"$case_dir/recipe"
-  local code=0
+  local code=0 quarantine_dir=$case_dir/quarantine
+  [ "$mda" = procmailrc ] || quarantine_dir=$case_dir/Maildir/.Quarantine
   if [ "$mda" = procmailrc ]; then
     printf 'PATH=%s\nMAILDIR=%s\nDEFAULT=%s/Maildir/\nLOGFILE=%s/log\nINCLUDERC=%s/recipe\n' \
       "$path" "$case_dir" "$case_dir" "$case_dir" "$case_dir" >"$case_dir/rc"
     { echo "From a@example.com Mon Jan  1 10:00:00 2024"; cat "$message"; } |
       (cd "$case_dir" && env -i procmail "$case_dir/rc") || code=$?
-    quarantine_dir=$case_dir/quarantine
   else
     printf 'DEFAULT="%s/Maildir"\nQUARANTINE="%s/Maildir/.Quarantine"\nPATH="%s"\ninclude "%s/recipe"\n' \
       "$case_dir" "$case_dir" "$path" "$case_dir" >"$case_dir/rc"
     chmod 600 "$case_dir/rc" "$case_dir/recipe"
     (cd "$case_dir" && env -i maildrop "$case_dir/rc" <"$message") 2>"$case_dir/log" || code=$?
-    quarantine_dir=$case_dir/Maildir/.Quarantine
   fi
   local got_inbox got_quarantine
-  got_inbox=$(find "$case_dir/Maildir" -path "$case_dir/Maildir/new/*" -type f | wc -l)
-  got_quarantine=$(count "$quarantine_dir")
+  got_inbox=$(find "$case_dir/Maildir/new" -type f | wc -l)
+  got_quarantine=$({ find "$quarantine_dir" -path '*/new/*' -type f 2>/dev/null || true; } | wc -l)
   if [ "$code" != "$expected" ] || [ "$got_inbox" != "$inbox" ] || [ "$got_quarantine" != "$quarantine" ]; then
     fail "$mda $name: exit $code (want $expected), inbox $got_inbox (want $inbox)," \
       "quarantine $got_quarantine (want $quarantine); log: $(cat "$case_dir/log" 2>/dev/null)"
