@@ -18,19 +18,7 @@ namespace {
 
 const std::string rules = "Exe\n\n*.exe\nUrgent\nURGENT*\n\n";
 
-// Names from a uuencoded block, an encoded word and a filename; a folded
-// subject, none, one that the subject rule catches.
-const std::string mails[] = {
-    "Subject: Item\n number 1\nContent-Type: multipart/mixed; boundary=b\n\npreamble\n--b\n"
-    "Content-Type: text/plain\n\nHello.\nbegin 644 tool.exe\n#86)C\n`\nend\n--b\n"
-    "Content-Type: text/plain; name=\"notes.txt\"\n\nx\n--b--\n",
-    "From: a@b\nContent-Type: application/octet-stream; name=\"=?iso-8859-1?Q?doc.exe?=\"\n\nAAAA\n",
-    "Subject: URGENT: now\n\nbody\n",
-    "Subject: calm\nContent-Disposition: attachment; filename=\"notes.txt\"\n\nx\n",
-};
-const char* const csvRows[] = {",Item number 1,hit,Exe,tool.exe,,Item number 1\r\n",
-                               ",,hit,Exe,doc.exe,,\r\n", ",URGENT: now,hit,Urgent,,,URGENT: now\r\n",
-                               ",calm,clean,,,,calm\r\n"};
+std::vector<std::string> mails, csvRows;
 const std::string csvHeader = "message,subject,result,rule,name,error,decoded_subject\r\n";
 
 struct HostE2e : HostFixture {
@@ -39,7 +27,11 @@ struct HostE2e : HostFixture {
     environment.push_back("SUBJECT=stray");  // never to reach the filter in the place of a Subject field
     scratch.write("rules.dat", rules);
     std::string mbox;
-    for (const std::string& mail : mails) mbox += "From a@b Mon Jan  1 10:00:00 2024\n" + mail + "\n";
+    mails.clear(), csvRows.clear();
+    for (const Row& row : readTable("../../host/testdata/mails.txt")) {
+      mails.push_back(row[0]), csvRows.push_back(row[1]);
+      mbox += "From a@b Mon Jan  1 10:00:00 2024\n" + row[0] + "\n";
+    }
     scratch.write("mail.mbox", mbox);
   }
   void makeExecutable(const std::string& name, const std::string& script) {
@@ -54,41 +46,24 @@ using HostRunMode = HostE2e;
 // bytes on standard output and the same exit code as zentry run by hand in a
 // directory set up by the contract.
 TEST_F(HostRunMode, MatchesTheFilterRunByHand) {
-  const struct {
-    std::string message;
-    const char* option;
-    std::vector<std::string> filterArguments, subjectVariable;
-    std::string stored;  // what routing.dat holds after the prefix, when not the message
-  } cases[] = {
-      {mails[0], "--debug", {"box", "debug"}, {"subject=Item number 1"}, ""},
-      {mails[1], "--errorlevel", {"box", "errorlevel"}, {}, ""},
-      {mails[0], "--strict", {"box", "strict"}, {"subject=Item number 1"}, ""},
-      {"Subject: caf\xe9 =?x?Q?a?=\n\nbody\n",
-       "--debug",
-       {"box", "debug"},
-       {"subject=caf\xe9 =?x?Q?a?="},
-       ""},
-      {"From a@b Mon Jan  1 10:00:00 2024\nSubject: URGENT\n\n",
-       "--errorlevel",
-       {"box", "errorlevel"},
-       {"subject=URGENT"},
-       "Subject: URGENT\n\n"},
-  };
-  for (const auto& c : cases) {
+  for (const Row& row : readTable("../../host/testdata/by_hand.txt")) {
+    const std::string &option = row[0], &message = row[1];
     TempDir byHand;
     byHand.write("zentry.dat", rules);
-    byHand.write("routing.dat", routingFile(c.stored.empty() ? c.message : c.stored));
-    const RunResult expected = runBinary(byHand, c.filterArguments, c.subjectVariable);
-    scratch.write("message.eml", c.message);
-    const HostRun run = host({c.option, file("message.eml"), file("rules.dat"), "box"});
-    EXPECT_EQ(expected.output, run.output) << c.message;
-    EXPECT_EQ(expected.exitCode, run.exitCode) << c.message;
-    EXPECT_EQ("", run.errors) << c.message;
+    byHand.write("routing.dat", routingFile(row.fields.size() > 3 ? row[3] : message));
+    std::vector<std::string> subject;
+    if (row[2] != "-") subject.push_back("subject=" + row[2]);
+    const RunResult expected = runBinary(byHand, {"box", option.substr(2)}, subject);
+    scratch.write("message.eml", message);
+    const HostRun run = host({option, file("message.eml"), file("rules.dat"), "box"});
+    EXPECT_EQ(expected.output, run.output) << row.where;
+    EXPECT_EQ(expected.exitCode, run.exitCode) << row.where;
+    EXPECT_EQ("", run.errors) << row.where;
     // A relative --zentry names a file from the caller's directory.
     const std::string relative = std::filesystem::relative(ZENTRY_BINARY).string();
-    const HostRun piped = host({"-", file("rules.dat"), "box", c.option, "--zentry", relative}, c.message);
-    EXPECT_EQ(expected.output, piped.output) << c.message << " (standard input)";
-    EXPECT_EQ(expected.exitCode, piped.exitCode) << c.message << " (standard input)";
+    const HostRun piped = host({"-", file("rules.dat"), "box", option, "--zentry", relative}, message);
+    EXPECT_EQ(expected.output, piped.output) << row.where << " (standard input)";
+    EXPECT_EQ(expected.exitCode, piped.exitCode) << row.where << " (standard input)";
   }
   EXPECT_TRUE(tmpIsEmpty());
 }
