@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,17 +44,7 @@ struct HostProcess : HostFixture {
     std::string mbox;
     for (int i = 0; i < 64; ++i) mbox += "From a@b Mon Jan  1 10:00:00 2024\nSubject: x\n\n";
     scratch.write("mail.mbox", mbox);
-    const std::string started = "#!/bin/sh\necho $$ >" + file("pid") + "\n";
-    // Waits for "go", then signals itself: it survives only if SIGHUP is ignored.
-    scratch.write("hup.sh",
-                  started + "i=0; while [ ! -e " + file("go") +
-                      " ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i+1)); done\nkill -HUP $$\necho ok\n");
-    scratch.write("slow.sh", started + "exec sleep 60\n");
-    // Ends on its own after 1 MB of output, which zentry-host then relays.
-    scratch.write("loud.sh", "#!/bin/sh\nhead -c 1000000 /dev/zero\necho $$ >" + file("pid") + "\n");
-    scratch.write("endless.sh", "#!/bin/sh\nexec yes\n");
-    for (const char* script : {"hup.sh", "slow.sh", "loud.sh", "endless.sh"})
-      chmod(file(script).c_str(), 0755);
+    environment.insert(environment.end(), {"PIDFILE=" + file("pid"), "GOFILE=" + file("go")});
     run = {file("message.eml"), file("rules.dat"), "box"};
   }
 };
@@ -63,7 +52,7 @@ struct HostProcess : HostFixture {
 // Short of resources zentry-host asks to be tried again later (75), and an
 // output it cannot write is an output error (74); nothing is left behind.
 TEST_F(HostProcess, FailuresGetTheirExitCode) {
-  const std::vector<std::string> endless{"--zentry", file("endless.sh"), file("message.eml"),
+  const std::vector<std::string> endless{"--zentry", testFilter("endless.sh"), file("message.eml"),
                                          file("rules.dat"), "b"};
   const struct {
     std::vector<std::string> arguments;
@@ -119,7 +108,7 @@ TEST_F(HostProcess, SignalsEndItAfterCleaningUp) {
   for (const auto& c : cases) {
     const bool ignored = c.signal == SIGHUP, loud = c.filter == std::string("loud.sh");
     std::vector<std::string> arguments = c.arguments;
-    arguments.insert(arguments.begin(), {"--zentry", file(c.filter)});
+    arguments.insert(arguments.begin(), {"--zentry", testFilter(c.filter)});
     const HostRun result = runHostWith(
         scratch, arguments, "", environment,
         [&](pid_t child) {

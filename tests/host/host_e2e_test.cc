@@ -34,10 +34,6 @@ struct HostE2e : HostFixture {
     }
     scratch.write("mail.mbox", mbox);
   }
-  void makeExecutable(const std::string& name, const std::string& script) {
-    scratch.write(name, script);
-    chmod(file(name).c_str(), 0755);
-  }
 };
 
 using HostRunMode = HostE2e;
@@ -72,7 +68,8 @@ TEST_F(HostRunMode, BadInputGetsItsOwnExitCode) {
   scratch.write("empty.mbox", "");
   scratch.write("text.mbox", "Subject: not an mbox\n\n");
   scratch.write("envelope.mbox", "From a@b Mon Jan  1 10:00:00 2024\n\n");
-  makeExecutable("message.eml", "Subject: x\n\n");
+  scratch.write("message.eml", "Subject: x\n\n");
+  chmod(file("message.eml").c_str(), 0755);
   for (const char* folder : {"folder", "md", "md/cur", "md/new"})
     std::filesystem::create_directory(file(folder));
   scratch.write("md/cur/\x1b[2J\x9bjunk",
@@ -100,11 +97,8 @@ TEST_F(HostRunMode, LogIsAppendedWhereAsked) {
   ASSERT_NE(std::string::npos, log.find(found));
   EXPECT_NE(std::string::npos, log.find(found, log.find(found) + 1)) << "second run appended";
   // A filter that could not write its whole log (a full $TMPDIR) is noticed.
-  makeExecutable(
-      "cut.sh",
-      "#!/bin/sh\nprintf 'B\\r\\nN\\r\\n\\r\\nSubject - x\\r\\n'\nprintf '\\r\\nSub' >zentry.log\n");
   const HostRun cut = host(
-      {"--log", file("z.log"), "--zentry", file("cut.sh"), file("message.eml"), file("rules.dat"), "box"});
+      {"--log", file("z.log"), "--zentry", testFilter("cut.sh"), file("message.eml"), file("rules.dat"), "box"});
   EXPECT_EQ(74, cut.exitCode) << cut.errors;
   EXPECT_EQ(log, scratch.read("z.log"));
   EXPECT_TRUE(tmpIsEmpty());
@@ -143,12 +137,11 @@ TEST_F(HostReplay, MboxAndMaildirRowsInOrderWhateverTheJobs) {
 }
 
 TEST_F(HostReplay, CrashingFiltersAreReported) {
-  makeExecutable("crash.sh", "#!/bin/sh\nkill -SEGV $$\n");
-  const HostRun single = host({"--zentry", file("crash.sh"), "-", file("rules.dat"), "box"}, mails[2]);
+  const HostRun single = host({"--zentry", testFilter("crash.sh"), "-", file("rules.dat"), "box"}, mails[2]);
   EXPECT_EQ(70, single.exitCode);
   EXPECT_NE(std::string::npos, single.errors.find("killed by signal 11")) << single.errors;
   const HostRun replay =
-      host({"--replay", "--format=json", "--zentry", file("crash.sh"), file("mail.mbox"), file("rules.dat")});
+      host({"--replay", "--format=json", "--zentry", testFilter("crash.sh"), file("mail.mbox"), file("rules.dat")});
   EXPECT_EQ(70, replay.exitCode);
   EXPECT_NE(
       std::string::npos,

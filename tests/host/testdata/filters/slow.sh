@@ -1,0 +1,3 @@
+#!/bin/sh
+echo $$ >"$PIDFILE"
+exec sleep 60
