@@ -52,7 +52,7 @@ struct HostProcess : HostFixture {
 // Short of resources zentry-host asks to be tried again later (75), and an
 // output it cannot write is an output error (74); nothing is left behind.
 TEST_F(HostProcess, FailuresGetTheirExitCode) {
-  const std::vector<std::string> endless{"--zentry", testFilter("endless.sh"), file("message.eml"),
+  const std::vector<std::string> endless{"--zentry", hostTestdata("filters/endless.sh"), file("message.eml"),
                                          file("rules.dat"), "b"};
   const struct {
     std::vector<std::string> arguments;
@@ -108,7 +108,7 @@ TEST_F(HostProcess, SignalsEndItAfterCleaningUp) {
   for (const auto& c : cases) {
     const bool ignored = c.signal == SIGHUP, loud = c.filter == std::string("loud.sh");
     std::vector<std::string> arguments = c.arguments;
-    arguments.insert(arguments.begin(), {"--zentry", testFilter(c.filter)});
+    arguments.insert(arguments.begin(), {"--zentry", hostTestdata(std::string("filters/") + c.filter)});
     const HostRun result = runHostWith(
         scratch, arguments, "", environment,
         [&](pid_t child) {

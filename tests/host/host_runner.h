@@ -67,9 +67,9 @@ inline HostRun runHostWith(const TempDir& scratch, const std::vector<std::string
   return run;
 }
 
-/// A stand-in filter from tests/host/testdata/filters/.
-inline std::string testFilter(const std::string& name) {
-  return std::string(ZENTRY_TESTDATA) + "/../host/testdata/filters/" + name;
+/// A file of tests/host/testdata/ (stand-in filters, rules).
+inline std::string hostTestdata(const std::string& name) {
+  return std::string(ZENTRY_TESTDATA) + "/../host/testdata/" + name;
 }
 
 // A scratch directory with its own TMPDIR, so the test sees every working
