@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "host/host_runner.h"
+#include "support/table.h"
 
 namespace zentry::test {
 namespace {
@@ -36,7 +38,6 @@ bool waitFor(Condition done) {
 }
 
 struct HostProcess : HostFixture {
-  std::vector<std::string> run;
   void SetUp() override {
     HostFixture::SetUp();
     scratch.write("message.eml", "Subject: x\n\n" + std::string(100000, 'x'));
@@ -45,45 +46,23 @@ struct HostProcess : HostFixture {
     for (int i = 0; i < 64; ++i) mbox += "From a@b Mon Jan  1 10:00:00 2024\nSubject: x\n\n";
     scratch.write("mail.mbox", mbox);
     environment.insert(environment.end(), {"PIDFILE=" + file("pid"), "GOFILE=" + file("go")});
-    run = {file("message.eml"), file("rules.dat"), "box"};
   }
 };
 
-// Short of resources zentry-host asks to be tried again later (75), and an
-// output it cannot write is an output error (74); nothing is left behind.
 TEST_F(HostProcess, FailuresGetTheirExitCode) {
-  const std::vector<std::string> endless{"--zentry", hostTestdata("filters/endless.sh"), file("message.eml"),
-                                         file("rules.dat"), "b"};
-  const struct {
-    std::vector<std::string> arguments;
-    int resource;  // limited to 50 kB of file or 256 MB of memory; -1: output to /dev/full
-    int exitCode;
-    const char* complaint;
-  } cases[] = {
-      {{"--help"}, -1, 74, "No space left on device"},
-      {{"--version"}, -1, 74, "No space left on device"},
-      {run, -1, 74, "No space left on device"},
-      {run, RLIMIT_FSIZE, 75, "File too large"},
-      // A filter whose output fills the memory; 64 threads of 8 MB stacks.
-      {endless, RLIMIT_AS, 75, "std::bad_alloc"},
-      {{"--replay", "-j64", file("mail.mbox"), file("rules.dat")},
-       RLIMIT_AS,
-       75,
-       "Resource temporarily unavailable"},
-  };
-  for (const auto& c : cases) {
-    if (c.resource == RLIMIT_AS && addressSanitizer) continue;
+  for (const Row& row : readTable("../../host/testdata/process_failures.txt")) {
+    if (row[1] == "as" && addressSanitizer) continue;
     const HostRun result = runHostWith(
-        scratch, c.arguments, "", environment, [](pid_t) {},
-        [&c] {
-          const rlim_t size = c.resource == RLIMIT_AS ? 256 << 20 : 50000;
+        scratch, arguments(row[0]), "", environment, [](pid_t) {},
+        [&row] {
+          const rlim_t size = row[1] == "as" ? 256 << 20 : 50000;
           const rlimit limit{size, size};
-          if (c.resource < 0) dup2(open("/dev/full", O_WRONLY), 1);
-          if (c.resource >= 0) setrlimit(c.resource, &limit);
+          if (row[1] == "full") dup2(open("/dev/full", O_WRONLY), 1);
+          if (row[1] != "full") setrlimit(row[1] == "as" ? RLIMIT_AS : RLIMIT_FSIZE, &limit);
         });
-    EXPECT_EQ(c.exitCode, result.exitCode) << c.complaint;
-    EXPECT_NE(std::string::npos, result.errors.find(c.complaint)) << result.errors;
-    EXPECT_TRUE(tmpIsEmpty()) << c.complaint;
+    EXPECT_EQ(std::stoi(row[2]), result.exitCode) << row.where;
+    EXPECT_NE(std::string::npos, result.errors.find(row[3])) << row.where << "\n" << result.errors;
+    EXPECT_TRUE(tmpIsEmpty()) << row.where;
   }
 }
 
@@ -92,28 +71,16 @@ TEST_F(HostProcess, FailuresGetTheirExitCode) {
 // it is blocked writing to a reader that does not read; one that was ignored
 // when it started stays ignored, by it and by the filter.
 TEST_F(HostProcess, SignalsEndItAfterCleaningUp) {
-  const struct {
-    std::vector<std::string> arguments;
-    const char* filter;
-    int signal;
-  } cases[] = {
-      {run, "slow.sh", SIGUSR1},
-      {run, "slow.sh", SIGALRM},
-      {run, "slow.sh", SIGQUIT},
-      {{"--explain", file("message.eml"), file("rules.dat")}, "slow.sh", SIGTERM},
-      {{"--replay", "--no-progress", file("mail.mbox"), file("rules.dat")}, "slow.sh", SIGINT},
-      {run, "loud.sh", SIGTERM},
-      {run, "hup.sh", SIGHUP},
-  };
-  for (const auto& c : cases) {
-    const bool ignored = c.signal == SIGHUP, loud = c.filter == std::string("loud.sh");
-    std::vector<std::string> arguments = c.arguments;
-    arguments.insert(arguments.begin(), {"--zentry", hostTestdata(std::string("filters/") + c.filter)});
+  const std::map<std::string, int> signals{{"USR1", SIGUSR1}, {"ALRM", SIGALRM}, {"QUIT", SIGQUIT},
+                                           {"TERM", SIGTERM}, {"INT", SIGINT},   {"HUP", SIGHUP}};
+  for (const Row& row : readTable("../../host/testdata/signals.txt")) {
+    const int signalNumber = signals.at(row[1]);
+    const bool ignored = signalNumber == SIGHUP, loud = row[0].find("loud.sh") != std::string::npos;
     const HostRun result = runHostWith(
-        scratch, arguments, "", environment,
+        scratch, arguments(row[0]), "", environment,
         [&](pid_t child) {
           EXPECT_TRUE(waitFor([&] { return scratch.exists("pid") && (!loud || tmpIsEmpty()); }));
-          kill(child, c.signal);
+          kill(child, signalNumber);
           scratch.write("go", "");
           siginfo_t info{};
           const auto ended = [&] {
@@ -126,11 +93,11 @@ TEST_F(HostProcess, SignalsEndItAfterCleaningUp) {
           const rlimit noCore{0, 0};
           setrlimit(RLIMIT_CORE, &noCore);
           // A shell starts background jobs with SIGINT and SIGQUIT ignored.
-          signal(c.signal, ignored ? SIG_IGN : SIG_DFL);
+          signal(signalNumber, ignored ? SIG_IGN : SIG_DFL);
           int unread[2];  // the read end stays open in the child: writes block, never fail
           if (!ignored && pipe(unread) == 0) dup2(unread[1], 1);
         });
-    EXPECT_EQ(ignored ? 0 : c.signal, result.signal) << c.filter << " " << c.signal;
+    EXPECT_EQ(ignored ? 0 : signalNumber, result.signal) << row.where;
     EXPECT_EQ(ignored ? "ok\n" : "", result.output);
     EXPECT_NE(0, kill(std::stoi(scratch.read("pid")), 0)) << "the filter is left running";
     EXPECT_TRUE(tmpIsEmpty());

@@ -16,7 +16,8 @@ TEST(ParseFilterOutput, Table) {
     const std::optional<std::string> subject =
         row.fields.size() > 2 ? std::optional<std::string>(row[2]) : std::nullopt;
     const FilterTrace trace = parseFilterOutput(test::crlf("B\nN\n" + row[0]), subject);
-    std::string summary = trace.hit ? "hit " + trace.label + " / " + trace.matchedName.value_or("-") : "clean";
+    std::string summary =
+        trace.hit ? "hit " + trace.label + " / " + trace.matchedName.value_or("-") : "clean";
     for (const std::string& name : trace.names) summary += " [" + name + "]";
     EXPECT_EQ(row[1], summary + " " + std::to_string(trace.scannerLines.size())) << row.where;
   }

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -73,14 +72,11 @@ TEST_F(HostRunMode, RunsOfTheTable) {
   chmod(file("message.eml").c_str(), 0755);
   for (const char* folder : {"folder", "md", "md/cur", "md/new"})
     std::filesystem::create_directory(file(folder));
-  scratch.write("md/cur/\x1b[2J\x9bjunk", "\x7f" "ELF");
+  scratch.write("md/cur/\x1b[2J\x9bjunk",
+                "\x7f"
+                "ELF");
   for (const Row& row : readTable("../../host/testdata/host_runs.txt")) {
-    std::vector<std::string> arguments;
-    std::istringstream words(row[0]);
-    for (std::string word; words >> word;) {
-      arguments.push_back(word[0] == '@' ? file(word.substr(1)) : word[0] == '%' ? hostTestdata(word.substr(1)) : word);
-    }
-    const HostRun run = host(arguments, row[1]);
+    const HostRun run = host(arguments(row[0]), row[1]);
     EXPECT_EQ(std::stoi(row[2]), run.exitCode) << row.where;
     if (row[3].empty()) {
       EXPECT_EQ("", run.output) << row.where;
@@ -102,8 +98,8 @@ TEST_F(HostRunMode, LogIsAppendedWhereAsked) {
   ASSERT_NE(std::string::npos, log.find(found));
   EXPECT_NE(std::string::npos, log.find(found, log.find(found) + 1)) << "second run appended";
   // A filter that could not write its whole log (a full $TMPDIR) is noticed.
-  const HostRun cut = host(
-      {"--log", file("z.log"), "--zentry", hostTestdata("filters/cut.sh"), file("message.eml"), file("rules.dat"), "box"});
+  const HostRun cut = host({"--log", file("z.log"), "--zentry", hostTestdata("filters/cut.sh"),
+                            file("message.eml"), file("rules.dat"), "box"});
   EXPECT_EQ(74, cut.exitCode) << cut.errors;
   EXPECT_EQ(log, scratch.read("z.log"));
   EXPECT_TRUE(tmpIsEmpty());

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,14 @@ struct HostFixture : ::testing::Test {
   void SetUp() override { std::filesystem::create_directory(tmp); }
   std::string file(const std::string& name) const { return scratch.path() + "/" + name; }
   bool tmpIsEmpty() const { return std::filesystem::is_empty(tmp); }
+  /// Words split at blanks; @NAME is file(NAME), %PATH is hostTestdata(PATH).
+  std::vector<std::string> arguments(const std::string& line) const {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string w; in >> w;)
+      words.push_back(w[0] == '@' ? file(w.substr(1)) : w[0] == '%' ? hostTestdata(w.substr(1)) : w);
+    return words;
+  }
   HostRun host(const std::vector<std::string>& arguments, const std::string& input = "") {
     return runHostWith(scratch, arguments, input, environment);
   }

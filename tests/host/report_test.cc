@@ -25,7 +25,8 @@ const std::vector<ReplayRow> rows = {
 
 TEST(FormatReport, AllFormats) {
   std::map<std::string, std::string> expected;
-  for (const test::Row& row : test::readTable("../../host/testdata/report_formats.txt")) expected[row[0]] += row[1];
+  for (const test::Row& row : test::readTable("../../host/testdata/report_formats.txt"))
+    expected[row[0]] += row[1];
   EXPECT_EQ(expected["text"], formatReport(ReportFormat::text, rows, {"x: empty file"}));
   EXPECT_EQ(expected["csv"], formatReport(ReportFormat::csv, rows, {}));
   EXPECT_EQ(expected["json"], formatReport(ReportFormat::json, rows, {"x\\y"}));
@@ -36,7 +37,8 @@ TEST(FormatReport, AllFormats) {
 
 TEST(FormatReport, JsonHoldsOnlyWellFormedUtf8) {
   for (const test::Row& row : test::readTable("../../host/testdata/json_utf8.txt")) {
-    const std::string json = formatReport(ReportFormat::json, {{"1", row[0], Result::clean, "", {}, "", {}}}, {});
+    const std::string json =
+        formatReport(ReportFormat::json, {{"1", row[0], Result::clean, "", {}, "", {}}}, {});
     EXPECT_NE(std::string::npos, json.find("\"subject\":\"" + row[1] + "\",")) << row.where << json;
   }
 }
