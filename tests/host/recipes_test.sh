@@ -31,9 +31,9 @@ check() {
   local case_dir="$work/$mda-$name"
   mkdir -p "$case_dir/Maildir/cur" "$case_dir/Maildir/new" "$case_dir/Maildir/tmp"
   sed "s#/etc/zentry/zentry.dat#$rules#" "$root/examples/recipes/zentry.$mda" >"$case_dir/recipe"
-  local code=0 quarantine_dir=$case_dir/quarantine
-  [ "$mda" = procmailrc ] || quarantine_dir=$case_dir/Maildir/.Quarantine
+  local code=0 quarantine_dir=$case_dir/Maildir/.Quarantine
   if [ "$mda" = procmailrc ]; then
+    quarantine_dir=$case_dir/quarantine
     printf 'PATH=%s\nMAILDIR=%s\nDEFAULT=%s/Maildir/\nLOGFILE=%s/log\nINCLUDERC=%s/recipe\n' \
       "$path" "$case_dir" "$case_dir" "$case_dir" "$case_dir" >"$case_dir/rc"
     { echo "From a@example.com Mon Jan  1 10:00:00 2024"; cat "$message"; } |
@@ -44,15 +44,11 @@ check() {
     chmod 600 "$case_dir/rc" "$case_dir/recipe"
     (cd "$case_dir" && env -i maildrop "$case_dir/rc" <"$message") 2>"$case_dir/log" || code=$?
   fi
-  local got_inbox got_quarantine
-  got_inbox=$(find "$case_dir/Maildir/new" -type f | wc -l)
-  got_quarantine=$({ find "$quarantine_dir" -path '*/new/*' -type f 2>/dev/null || true; } | wc -l)
-  if [ "$code" != "$expected" ] || [ "$got_inbox" != "$inbox" ] || [ "$got_quarantine" != "$quarantine" ]; then
-    fail "$mda $name: exit $code (want $expected), inbox $got_inbox (want $inbox)," \
-      "quarantine $got_quarantine (want $quarantine); log: $(cat "$case_dir/log" 2>/dev/null)"
-  else
-    echo "ok   $mda $name"
-  fi
+  local got want="exit $expected, inbox $inbox, quarantine $quarantine"
+  got="exit $code, inbox $(find "$case_dir/Maildir/new" -type f | wc -l), quarantine $(
+    { find "$quarantine_dir" -path '*/new/*' -type f 2>/dev/null || true; } | wc -l)"
+  if [ "$got" = "$want" ]; then echo "ok   $mda $name"; else
+    fail "$mda $name: $got (want $want); log: $(cat "$case_dir/log" 2>/dev/null)"; fi
 }
 
 for mda in procmailrc mailfilter; do
