@@ -14,7 +14,7 @@
 
 #include "fuzz_check.h"
 #include "scanner/archive_limits.h"
-#include "scanner/attachment_inspection.h"
+#include "archive/attachment_listing.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // limit, and 64 MiB per input would leave the fuzzer a few runs a second.
   budget.decompressedBytesLeft /= 16;
   CheckingSink sink(name.size());
-  zentry::inspectAttachment(name, body.data(), body.size(), truncated, budget, sink);
+  zentry::listAttachment(name, body.data(), body.size(), truncated, budget, sink);
   require(budget.decompressedBytesLeft <= zentry::maxDecompressedBytesPerMessage,
           "decompression budget kept");
   require(budget.membersLeft <= zentry::maxMembersPerMessage, "member budget kept");
