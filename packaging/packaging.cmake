@@ -1,7 +1,8 @@
 # Where `cmake --install` puts things, and the .deb that CPack builds from it.
 include(GNUInstallDirs)
 
-install(TARGETS zentry zentry-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# zentry-archive sits beside zentry, where the filter looks for it.
+install(TARGETS zentry zentry-host zentry-archive RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/docs/man/zentry.1 ${CMAKE_SOURCE_DIR}/docs/man/zentry-host.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/man/zentry.dat.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
@@ -23,8 +24,8 @@ find_program(ZENTRY_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(ZENTRY_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  # zentry-host links libarchive dynamically (the filter has it built in).
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libarchive13")
+  # zentry-host links libstdc++ dynamically; zentry and zentry-archive are static.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
 endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)

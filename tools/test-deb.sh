@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 
 fail() { echo "test-deb: $*" >&2; exit 1; }
 
-cmake --build "$build" --target zentry zentry-host -- -j2 >"$work/build.log" 2>&1 ||
+cmake --build "$build" --target zentry zentry-host zentry-archive -- -j2 >"$work/build.log" 2>&1 ||
   { tail -20 "$work/build.log" >&2; fail "the build failed"; }
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1) ||
   { cat "$work/cpack.log" >&2; fail "cpack failed"; }
@@ -19,7 +19,7 @@ deb=$(ls "$work"/out/*.deb)
 echo "test-deb: built $(basename "$deb")"
 
 contents=$(dpkg-deb --contents "$deb")
-for path in ./usr/bin/zentry ./usr/bin/zentry-host ./usr/share/man/man1/zentry.1 \
+for path in ./usr/bin/zentry ./usr/bin/zentry-host ./usr/bin/zentry-archive ./usr/share/man/man1/zentry.1 \
             ./usr/share/man/man1/zentry-host.1 ./usr/share/man/man5/zentry.dat.5 \
             ./usr/share/doc/zentry/examples/zentry.dat ./usr/share/doc/zentry/rules.md \
             ./usr/share/doc/zentry/deploy.md; do
@@ -45,6 +45,10 @@ bin=$root/usr/bin
 examples=$root/usr/share/doc/zentry/examples
 "$bin/zentry" | head -1 | grep -q '^Zentry V1.3' || fail "installed zentry does not run"
 
+# Strict mode's archive lister, installed beside the filter that starts it.
+[ "$(printf '' | "$bin/zentry-archive" a.zip 0 10 100)" = "left 10 100" ] ||
+  fail "installed zentry-archive does not answer"
+
 # zentry-host finds the installed zentry next to itself.
 set +e
 verdict=$("$bin/zentry-host" --errorlevel "$source_dir/examples/mail/invoice.eml" "$examples/zentry.dat" infected)
@@ -63,5 +67,5 @@ done
 
 dpkg --root="$root" --force-not-root --force-script-chrootless --log=/dev/null --instdir="$root" \
   --admindir="$root/var/lib/dpkg" --purge zentry >/dev/null
-[ ! -e "$bin/zentry-host" ] || fail "purge left zentry-host behind"
+[ ! -e "$bin/zentry-host" ] && [ ! -e "$bin/zentry-archive" ] || fail "purge left programs behind"
 echo "test-deb: installed, ran and removed cleanly"
