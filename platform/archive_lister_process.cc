@@ -67,7 +67,7 @@ void placeInChild(int fd, int target) {
   const rlimit addressSpace{limits.addressSpaceBytes, limits.addressSpaceBytes};
   const rlimit noCore{0, 0};
   setrlimit(RLIMIT_CPU, &cpu);
-  setrlimit(RLIMIT_AS, &addressSpace);
+  if (listerAddressSpaceLimited) setrlimit(RLIMIT_AS, &addressSpace);
   setrlimit(RLIMIT_CORE, &noCore);
   sigset_t none;
   sigemptyset(&none);

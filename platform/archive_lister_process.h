@@ -7,6 +7,21 @@
 
 namespace zentry {
 
+// AddressSanitizer reserves terabytes of address space at start-up, so a
+// sanitized lister cannot run under an address-space limit; such builds set
+// none (they are for tests, not for mail).
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool listerAddressSpaceLimited = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool listerAddressSpaceLimited = false;
+#else
+constexpr bool listerAddressSpaceLimited = true;
+#endif
+#else
+constexpr bool listerAddressSpaceLimited = true;
+#endif
+
 /// Limits on one run of the archive lister. The defaults hold every hostile
 /// archive the listing bounds are made for with room to spare: the worst
 /// known takes under half a second of CPU and 40 MB.
