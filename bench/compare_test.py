@@ -118,6 +118,55 @@ class Report(unittest.TestCase):
         self.assertIn("| Zentry | 1/1 | 15/16 |", rows)
 
 
+@unittest.skipUnless(shutil.which("git"), "needs git")
+class Publishing(unittest.TestCase):
+    """Published figures come only from committed code, and say which commit."""
+
+    def test_refusals(self):
+        repo = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, repo)
+
+        def git(*arguments):
+            subprocess.run(["git", "-C", repo, "-c", "user.name=t", "-c", "user.email=t@example.org"] +
+                           list(arguments), check=True, capture_output=True)
+
+        def write(path, text):
+            os.makedirs(os.path.dirname(os.path.join(repo, path)), exist_ok=True)
+            with open(os.path.join(repo, path), "w") as out:
+                out.write(text)
+
+        def refusal(docs="docs", zentry=None, report_only=False):
+            args = type("Args", (), {"docs": os.path.join(repo, docs), "zentry": zentry,
+                                     "report_only": report_only})
+            return compare.publishing_refusal(args, repo)
+
+        self.assertIsNotNone(refusal())  # not a git checkout yet
+        git("init", "-q")
+        write("core/a.cc", "1")
+        write("docs/benchmarks.md", "old")
+        git("add", ".")
+        git("commit", "-qm", "c")
+        self.assertIsNone(refusal())
+        write("docs/benchmarks.md", "new")  # the run's own output
+        self.assertIsNone(refusal())
+        self.assertIsNotNone(refusal(zentry="/bin/zentry"))
+        write("core/a.cc", "2")
+        self.assertIn("core/a.cc", refusal())
+        self.assertIsNone(refusal(docs="elsewhere"))
+        self.assertIsNone(refusal(report_only=True))
+        git("checkout", "-q", "core/a.cc")
+        write("core/new.cc", "")  # untracked sources are built too
+        self.assertIn("core/new.cc", refusal())
+        self.assertRegex(compare.tree_commit(repo), "^[0-9a-f]{12}$")
+
+    def test_tables_name_the_commit(self):
+        results = {"uuencode-16m": {"zentry": {"median_us": 1, "median_cpu_us": 1, "peak_rss_kb": 1}}}
+        table = compare.markdown(results, {"uuencode-16m": {}}, list(results), Report.TOOLS, [], "bench/compare",
+                                 Report.PATHS, "0123456789ab")
+        headings = [line for line in table.splitlines() if line.startswith("## ")]
+        self.assertTrue(all("(commit 0123456789ab)" in line for line in headings[:-1]), headings)
+
+
 @unittest.skipUnless(shutil.which("g++") and shutil.which("perl"), "needs g++ and perl")
 class Runner(unittest.TestCase):
     """The measuring program, built as bench/compare builds it."""

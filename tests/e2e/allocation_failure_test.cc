@@ -36,6 +36,7 @@ struct SweepCase {
   std::string rules;
   std::string subject;
   std::string message;
+  bool strict = false;
 };
 
 struct Outcome {
@@ -53,6 +54,7 @@ Outcome runWithFailure(const SweepCase& c, bool debug, std::uint64_t failing) {
   workspace.write("routing.dat", routingFile(crlf(c.message)));
   std::vector<std::string> arguments{"zentry", "quarantine", "errorlevel"};
   if (debug) arguments.emplace_back("debug");
+  if (c.strict) arguments.emplace_back("strict");
   const EnvironmentBlock environment{"subject=" + c.subject};
   StringSink output;
   Outcome outcome;
@@ -113,6 +115,13 @@ const SweepCase sweepCases[] = {
      "Subject: uu\n\nbody\nbegin 644 =?x?Q?a.exe?=\nM86)C9&5F\n`\nend\nbegin 644\n#86)C\n`\nend\n"
      "begin 0644 open.exe\nM86)C\n"},
     {"no rule hits", "", rules, "plain", "From: a@b\n\njust text\n"},
+    {"strict mode: continued, encoded and uuencoded names, decoded bodies", "Screen saver", rules,
+     "=?x?q?a?= =?x?B?Yg==?=",
+     "Content-Type: multipart/mixed; boundary=A\n\n--A\nContent-Type: text/plain\n\nhi\x1a\n"
+     "begin 644 t.zip.\n#86)C\n`\nend\n--A\nContent-Type: a/b; name*1=\"ice.scr\";\n name*0*=''inv%6F\n"
+     "Content-Transfer-Encoding: quoted-printable\n\nab=3D=\ncd\n--A\nContent-Transfer-Encoding: base64\n"
+     "Content-Disposition: attachment; filename=\"=?x?Q?a?= =?x?Q?b.txt?=\"\n\nTVqQAAMA\n--A--\n",
+     true},
 };
 
 TEST(AllocationFailure, EveryIndexOfWholeRuns) {

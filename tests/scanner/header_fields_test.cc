@@ -15,7 +15,7 @@ std::string interpretAll(std::initializer_list<const char*> fields) {
   PartHeader header;
   BoundaryStack boundaries;
   for (const char* text : fields) interpretHeaderField(String(text), header, boundaries);
-  std::string out = std::string(header.contentType.cStr()) + "|" + header.transferEncoding.cStr() + "|" +
+  std::string out = std::string(header.contentTypeText()) + "|" + header.transferEncodingText() + "|" +
                     header.partName.cStr() + "|";
   for (const String& boundary : boundaries) out += std::string(boundary.cStr()) + ",";
   return out;
