@@ -6,13 +6,14 @@
 // writes the decoded attachment to its standard input and reads the answer
 // from its standard output (the format is in scanner/archive_lister.h).
 // Exit status 0 with a whole answer; 2 for arguments it cannot read.
-#include <algorithm>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "archive/attachment_listing.h"
 #include "scanner/archive_limits.h"
@@ -39,21 +40,20 @@ bool parseNumber(const char* text, std::uint64_t limit, std::uint64_t* value) {
 }
 
 // Reads standard input up to the bound; more input than that makes the
-// attachment a truncated one, listed as far as the bound.
-std::vector<unsigned char> readAttachment(bool* truncated) {
-  std::vector<unsigned char> bytes;
-  std::size_t size = 0;
-  for (;;) {
-    if (size == zentry::maxListedAttachmentBytes) {
-      if (std::fgetc(stdin) != EOF) *truncated = true;
-      break;
-    }
-    if (bytes.size() == size) bytes.resize(std::min(zentry::maxListedAttachmentBytes, size + (size / 2) + 65536));
-    const std::size_t got = std::fread(bytes.data() + size, 1, bytes.size() - size, stdin);
-    if (got == 0) break;
-    size += got;
+// attachment a truncated one, listed as far as the bound. The buffer is
+// reserved at the bound but not initialised, so only the pages the input
+// fills are ever touched, and each byte is copied once.
+std::unique_ptr<unsigned char[]> readAttachment(std::size_t* size, bool* truncated) {
+  std::unique_ptr<unsigned char[]> bytes(new unsigned char[zentry::maxListedAttachmentBytes]);
+  *size = 0;
+  while (*size < zentry::maxListedAttachmentBytes) {
+    const ssize_t got = read(STDIN_FILENO, bytes.get() + *size, zentry::maxListedAttachmentBytes - *size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return bytes;
+    *size += static_cast<std::size_t>(got);
   }
-  bytes.resize(size);
+  unsigned char probe = 0;
+  if (read(STDIN_FILENO, &probe, 1) > 0) *truncated = true;
   return bytes;
 }
 
@@ -72,12 +72,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   bool truncated = truncatedArgument == "1";
-  const std::vector<unsigned char> attachment = readAttachment(&truncated);
+  std::size_t size = 0;
+  const std::unique_ptr<unsigned char[]> attachment = readAttachment(&size, &truncated);
   zentry::InspectionBudget budget;
   budget.membersLeft = static_cast<std::uint32_t>(members);
   budget.decompressedBytesLeft = bytesLeft;
   AnswerSink sink;
-  zentry::listAttachment(name, attachment.data(), attachment.size(), truncated, budget, sink);
+  zentry::listAttachment(name, attachment.get(), size, truncated, budget, sink);
   const std::string left = zentry::listerLeftLine(budget);
   std::fwrite(left.data(), 1, left.size(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;
