@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "scanner/archive_limits.h"
 #include "archive/archive_member_reader.h"
+#include "scanner/archive_limits.h"
 
 namespace zentry {
 namespace {

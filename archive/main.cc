@@ -65,9 +65,8 @@ int main(int argc, char** argv) {
   std::uint64_t bytesLeft = 0;
   const std::string truncatedArgument = argc == 5 ? argv[2] : "";
   if (argc != 5 || !zentry::unescapeListerField(argv[1], &name) ||
-      (truncatedArgument != "0" && truncatedArgument != "1") ||
-      !parseNumber(argv[3], zentry::maxMembersPerMessage, &members) ||
-      !parseNumber(argv[4], zentry::maxDecompressedBytesPerMessage, &bytesLeft)) {
+      (truncatedArgument != "0" && truncatedArgument != "1") || !parseNumber(argv[3], UINT32_MAX, &members) ||
+      !parseNumber(argv[4], UINT64_MAX, &bytesLeft)) {
     std::fprintf(stderr, "usage: zentry-archive NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT < attachment\n");
     return 2;
   }
@@ -78,6 +77,7 @@ int main(int argc, char** argv) {
   budget.membersLeft = static_cast<std::uint32_t>(members);
   budget.decompressedBytesLeft = bytesLeft;
   AnswerSink sink;
+  // The budget is the caller's to set: the filter may allow more than the defaults.
   zentry::listAttachment(name, attachment.get(), size, truncated, budget, sink);
   const std::string left = zentry::listerLeftLine(budget);
   std::fwrite(left.data(), 1, left.size(), stdout);

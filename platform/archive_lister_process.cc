@@ -186,7 +186,8 @@ bool ProcessArchiveLister::list(const std::string& name, const unsigned char* da
   input.close();
   output.close();
   const int status = reap(child, ended ? deadline : 0);
-  if (!ended || status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !reader.complete()) return false;
+  if (!ended || status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !reader.complete())
+    return false;
   // The lister can only spend the budget; an answer claiming more is not believed.
   budget.membersLeft = std::min(budget.membersLeft, reader.left().membersLeft);
   budget.decompressedBytesLeft = std::min(budget.decompressedBytesLeft, reader.left().decompressedBytesLeft);

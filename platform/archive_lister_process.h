@@ -24,10 +24,11 @@ constexpr bool listerAddressSpaceLimited = true;
 
 /// Limits on one run of the archive lister. The defaults hold every hostile
 /// archive the listing bounds are made for with room to spare: the worst
-/// known takes under half a second of CPU and 40 MB.
+/// known takes under half a second of CPU, and memory stays below the
+/// attachment plus the message's decompression allowance plus a few MB.
 struct ListerLimits {
-  unsigned cpuSeconds = 2;                              ///< CPU time (RLIMIT_CPU): killed past it
-  std::size_t addressSpaceBytes = std::size_t{512} << 20;  ///< RLIMIT_AS: allocations fail past it
+  unsigned cpuSeconds = 2;                               ///< CPU time (RLIMIT_CPU): killed past it
+  std::size_t addressSpaceBytes = std::size_t{1} << 30;  ///< RLIMIT_AS: allocations fail past it
   int wallMilliseconds = 5000;                           ///< killed by the filter past it (a stall)
 };
 

@@ -127,7 +127,8 @@ bool ListerReplyReader::takeLine(const std::string& line) {
   if (fields[0] != "left") return false;
   std::uint64_t members = 0;
   std::uint64_t bytes = 0;
-  if (!parseNumber(fields[1], UINT32_MAX, &members) || !parseNumber(fields[2], UINT64_MAX, &bytes)) return false;
+  if (!parseNumber(fields[1], UINT32_MAX, &members) || !parseNumber(fields[2], UINT64_MAX, &bytes))
+    return false;
   budget_.membersLeft = static_cast<std::uint32_t>(members);
   budget_.decompressedBytesLeft = bytes;
   left_ = true;

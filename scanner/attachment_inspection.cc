@@ -30,8 +30,8 @@ class MarkerWatch : public InspectionSink {
 // marker, and the rest of the message's budget is spent: a lister that
 // failed once (most often by running out of time) is not started again for
 // the same message, so one message costs at most one time limit.
-void listArchiveAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
-                           InspectionBudget& budget, InspectionSink& sink) {
+void listArchiveAttachment(const std::string& name, const unsigned char* data, std::size_t size,
+                           bool truncated, InspectionBudget& budget, InspectionSink& sink) {
   const std::string marker = name + incompleteMarker;
   ArchiveLister* lister = archiveLister();
   if (lister == nullptr || budget.membersLeft == 0 || budget.decompressedBytesLeft == 0) {

@@ -4,10 +4,9 @@
 #include "platform/archive_lister_process.h"
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
@@ -65,8 +64,8 @@ const std::vector<Row> rows = {
 TEST(ProcessArchiveLister, FailuresEndInTheMarker) {
   test::TempDir directory;
   // Larger than the socket buffers, so a lister that stops reading is noticed.
-  const std::string zip = test::makeArchive(test::ArchiveFormat::Zip, {{"big.bin", std::string(4 << 20, 'x')}},
-                                            test::ArchiveFilter::None);
+  const std::string zip = test::makeArchive(
+      test::ArchiveFormat::Zip, {{"big.bin", std::string(4 << 20, 'x')}}, test::ArchiveFilter::None);
   const int descriptorsBefore = openDescriptors();
   for (const Row& row : rows) {
     const std::string program = directory.path() + "/" + row.label;

@@ -45,8 +45,8 @@ Found inspect(const std::string& name, const std::string& bytes, bool truncated 
   useArchiveLister(&lister);
   InspectionBudget budget;
   RecordingSink sink;
-  inspectAttachment(name, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), truncated, budget,
-                    sink);
+  inspectAttachment(name, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), truncated,
+                    budget, sink);
   return sink.found;
 }
 
