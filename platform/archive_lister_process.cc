@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -57,7 +58,10 @@ void placeInChild(int fd, int target) {
 
 // After fork, before exec: only async-signal-safe calls.
 [[noreturn]] void becomeLister(const std::vector<char*>& argv, int input, int output, int errors,
-                               const ListerLimits& limits) {
+                               const ListerLimits& limits, pid_t parent) {
+  // A filter killed while it waits takes its lister with it.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(127);
   placeInChild(input, 0);
   placeInChild(output, 1);
   placeInChild(errors, 2);
@@ -174,9 +178,10 @@ bool ProcessArchiveLister::list(const std::string& name, const unsigned char* da
   if (devNull.get() < 0) return false;
 
   const std::int64_t deadline = nowMilliseconds() + limits_.wallMilliseconds;
+  const pid_t parent = getpid();
   const pid_t child = fork();
   if (child < 0) return false;
-  if (child == 0) becomeLister(argv, childInput.get(), childOutput.get(), devNull.get(), limits_);
+  if (child == 0) becomeLister(argv, childInput.get(), childOutput.get(), devNull.get(), limits_, parent);
   childInput.close();
   childOutput.close();
   devNull.close();
