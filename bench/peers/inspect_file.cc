@@ -1,5 +1,5 @@
 // Inspects one file as strict mode inspects a decoded attachment, for the
-// archive benchmark: reads it whole, then lists it with inspectAttachment.
+// archive benchmark: reads it whole, then lists it with listAttachment, as zentry-archive does.
 // Prints the names and routes with --names, then how many names were found,
 // how many were markers, and the time the inspection itself took.
 //
