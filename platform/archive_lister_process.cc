@@ -152,14 +152,16 @@ std::string besideThisProgram(const std::string& program) {
 
 bool ProcessArchiveLister::list(const std::string& name, const unsigned char* data, std::size_t size,
                                 bool truncated, InspectionBudget& budget, InspectionSink& sink) {
-  if (program_.empty()) program_ = besideThisProgram("zentry-archive");
-  if (program_.empty()) return false;
+  // Looked up at each archive, not at start-up: exact mode never needs it,
+  // and a lister shared by threads is never written to.
+  const std::string program = program_.empty() ? besideThisProgram("zentry-archive") : program_;
+  if (program.empty()) return false;
   if (size > maxListedAttachmentBytes) {
     size = maxListedAttachmentBytes;
     truncated = true;
   }
   // Everything the child needs is made before the fork.
-  std::vector<std::string> arguments = {program_, escapeListerField(name), truncated ? "1" : "0",
+  std::vector<std::string> arguments = {program, escapeListerField(name), truncated ? "1" : "0",
                                         std::to_string(budget.membersLeft),
                                         std::to_string(budget.decompressedBytesLeft)};
   std::vector<char*> argv;

@@ -37,7 +37,7 @@ struct ListerLimits {
 /// pipe, with no other descriptor of ours, its errors to /dev/null; it is
 /// always reaped, also when killed. A lister that stops reading early costs
 /// no SIGPIPE. An empty `program` means the zentry-archive beside the
-/// running program, found at the first archive.
+/// running program, looked up at each archive. Threads may share one.
 class ProcessArchiveLister : public ArchiveLister {
  public:
   explicit ProcessArchiveLister(std::string program = "", ListerLimits limits = {})
