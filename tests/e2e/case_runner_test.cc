@@ -1,36 +1,7 @@
 // Runs every end-to-end case under tests/testdata/e2e/<group>/*.case through
-// the built zentry binary, one gtest per case (named <group>_<file>).
-//
-// A case file:
-//
-//   One line that says what the case shows.
-//   # Comment lines (before the first section) are for the reader.
-//   args: box errorlevel debug     arguments after argument 0, split at blanks;
-//                                  "" is an empty argument; absent: none
-//   subject: Invoice               sets the variable subject (the value is the
-//                                  rest of the line after "subject: ")
-//   env: NAME=value                any other variable; may repeat
-//   dir: zentry.log                a directory to create; may repeat
-//   exit: 1                        the exit code expected; absent: 0
-//   === rules                      zentry.dat (absent: no file)
-//   === message                    routing.dat, after the host's prefix "XXXX"
-//   === message raw                routing.dat exactly as written
-//   === file NAME                  any other file, e.g. an earlier zentry.log
-//   === stdout                     the whole standard output
-//   === log                        the whole zentry.log after the run (absent:
-//                                  zentry.log must be as it was before)
-//
-// Input sections end every line in LF, or in CR LF when the section header
-// says "crlf" (=== message crlf). Expected sections are written with LF and
-// every line end is compared as CR LF: a bare LF in the real output fails.
-// Escapes, in every section and in header values, give exact bytes:
-//   \\ \r \n \t \0 \xHH    one byte (not touched by the line-end rules)
-//   \c                     at the end of a line: no line end after it
-//   \{N:TEXT}              TEXT (escapes allowed, "}" as \x7d) N times
-//   \{N}REST               at the start of a line: the rest of the line,
-//                          line end included, N times
-// Every run is killed after a few seconds, failing the case, so a looping
-// filter fails fast. A mismatch prints a line diff naming the case file.
+// the built zentry binary, one gtest per case (named <group>_<file>). The case
+// format is in tests/testdata/e2e/README.md. Every run is killed after a few
+// seconds, so a looping filter fails fast; a mismatch prints a line diff.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -158,38 +129,26 @@ std::string visible(const std::string& line) {
 
 std::vector<std::string> splitAfterLf(const std::string& text) {
   std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t lf = text.find('\n', start);
-    const std::size_t end = lf == std::string::npos ? text.size() : lf + 1;
+  for (std::size_t start = 0, end; start < text.size(); start = end) {
+    end = std::min(text.find('\n', start), text.size() - 1) + 1;
     lines.push_back(text.substr(start, end - start));
-    start = end;
   }
   return lines;
 }
 
-// The lines where the two texts differ, between their common first and last
-// lines, with two lines of context: "-" expected, "+" actual.
+// From two lines before the first line that differs, up to 40 lines of each
+// side: "-" expected, "+" actual, with line numbers.
 std::string lineDiff(const std::string& expected, const std::string& actual) {
   const std::vector<std::string> e = splitAfterLf(expected), a = splitAfterLf(actual);
   std::size_t head = 0;
   while (head < e.size() && head < a.size() && e[head] == a[head]) ++head;
-  std::size_t tail = 0;
-  while (tail < e.size() - head && tail < a.size() - head && e[e.size() - 1 - tail] == a[a.size() - 1 - tail])
-    ++tail;
   std::ostringstream out;
-  const std::size_t from = head > 2 ? head - 2 : 0;
-  for (std::size_t i = from; i < head; ++i) out << "  " << i + 1 << "  " << visible(e[i]) << "\n";
-  const auto side = [&](const std::vector<std::string>& lines, const char* mark) {
-    const std::size_t end = lines.size() - tail;
-    for (std::size_t i = head; i < end && i < head + 40; ++i)
-      out << mark << " " << i + 1 << "  " << visible(lines[i]) << "\n";
-    if (end > head + 40) out << mark << " ... " << end - head - 40 << " more lines\n";
-  };
-  side(e, "-");
-  side(a, "+");
-  for (std::size_t i = e.size() - tail; i < e.size() && i < e.size() - tail + 2; ++i)
-    out << "  " << i + 1 << "  " << visible(e[i]) << "\n";
+  for (std::size_t i = head > 2 ? head - 2 : 0; i < head; ++i) out << "  " << i + 1 << "  " << visible(e[i]) << "\n";
+  for (const auto& [lines, mark] : {std::pair{&e, "-"}, std::pair{&a, "+"}}) {
+    for (std::size_t i = head; i < lines->size() && i < head + 40; ++i)
+      out << mark << " " << i + 1 << "  " << visible((*lines)[i]) << "\n";
+    if (lines->size() > head + 40) out << mark << " ... " << lines->size() - head - 40 << " more lines\n";
+  }
   return out.str();
 }
 

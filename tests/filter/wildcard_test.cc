@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -38,20 +37,6 @@ TEST(CharEqualNoCase, CodePage) {
   }
 }
 
-// Compares the bounded matcher with the plain steps; reports a few failures.
-class Differential {
- public:
-  void check(const std::string& text, const std::string& mask) {
-    const int expected = test::wildcardMismatchOracle(text, mask);
-    if (mismatch(text, mask) != expected && ++failures_ <= 10)
-      ADD_FAILURE() << "text '" << text << "' mask '" << mask << "' expected " << expected;
-  }
-  int failures() const { return failures_; }
-
- private:
-  int failures_ = 0;
-};
-
 std::vector<std::string> allWords(const std::string& alphabet, std::size_t maxLength) {
   std::vector<std::string> words{""};
   for (std::size_t begin = 0, end = 1; maxLength-- > 0; begin = end, end = words.size()) {
@@ -62,28 +47,19 @@ std::vector<std::string> allWords(const std::string& alphabet, std::size_t maxLe
   return words;
 }
 
+// The bounded matcher against the plain steps over every short pair; the
+// wildcard fuzz target goes on from here with longer ones.
 TEST(WildcardMismatch, AgreesWithPlainStepsExhaustively) {
-  Differential differential;
+  int failures = 0;
   const std::vector<std::string> texts = allWords("Ab*?\\", 4);
   for (const std::string& mask : allWords("aB*?\\", 5)) {
-    for (const std::string& text : texts) differential.check(text, mask);
+    for (const std::string& text : texts) {
+      const int expected = test::wildcardMismatchOracle(text, mask);
+      if (mismatch(text, mask) != expected && ++failures <= 10)
+        ADD_FAILURE() << "text '" << text << "' mask '" << mask << "' expected " << expected;
+    }
   }
-  EXPECT_EQ(0, differential.failures());
-}
-
-TEST(WildcardMismatch, AgreesWithPlainStepsOnGeneratedPairs) {
-  const std::string alphabet = "aAb*?\\.";
-  std::mt19937 random(20240611u);
-  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
-  Differential differential;
-  for (int pair = 0; pair < 1000000; ++pair) {
-    std::string mask(1 + random() % 8, ' ');
-    std::string text(random() % 11, ' ');
-    for (char& c : mask) c = alphabet[pick(random)];
-    for (char& c : text) c = alphabet[pick(random)];
-    differential.check(text, mask);
-  }
-  EXPECT_EQ(0, differential.failures());
+  EXPECT_EQ(0, failures);
 }
 
 TEST(WildcardMismatch, HostileAndLongInput) {
