@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/e2e.h"
+#include "support/output_check.h"
 #include "support/table.h"
 
 namespace zentry::test {
@@ -110,21 +111,9 @@ Case readCase(const std::string& path) {
   return c;
 }
 
-// A line made readable: CR, LF and other control bytes shown as escapes,
-// long lines cut.
-std::string visible(const std::string& line) {
-  std::string out;
-  for (const unsigned char byte : line.substr(0, 160)) {
-    if (byte == '\r') out += "\\r";
-    else if (byte == '\n') out += "\\n";
-    else if (byte < 0x20 || byte >= 0x7f) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-      out += hex;
-    } else out += static_cast<char>(byte);
-  }
-  if (line.size() > 160) out += "... (" + std::to_string(line.size()) + " bytes)";
-  return out;
+// A line made readable: control bytes escaped, long lines cut.
+std::string shown(const std::string& line) {
+  return visible(line.substr(0, 160)) + (line.size() > 160 ? "... (" + std::to_string(line.size()) + " bytes)" : "");
 }
 
 std::vector<std::string> splitAfterLf(const std::string& text) {
@@ -143,10 +132,10 @@ std::string lineDiff(const std::string& expected, const std::string& actual) {
   std::size_t head = 0;
   while (head < e.size() && head < a.size() && e[head] == a[head]) ++head;
   std::ostringstream out;
-  for (std::size_t i = head > 2 ? head - 2 : 0; i < head; ++i) out << "  " << i + 1 << "  " << visible(e[i]) << "\n";
+  for (std::size_t i = head > 2 ? head - 2 : 0; i < head; ++i) out << "  " << i + 1 << "  " << shown(e[i]) << "\n";
   for (const auto& [lines, mark] : {std::pair{&e, "-"}, std::pair{&a, "+"}}) {
     for (std::size_t i = head; i < lines->size() && i < head + 40; ++i)
-      out << mark << " " << i + 1 << "  " << visible((*lines)[i]) << "\n";
+      out << mark << " " << i + 1 << "  " << shown((*lines)[i]) << "\n";
     if (lines->size() > head + 40) out << mark << " ... " << lines->size() - head - 40 << " more lines\n";
   }
   return out.str();

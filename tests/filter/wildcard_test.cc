@@ -26,14 +26,11 @@ TEST(WildcardMismatch, Rows) {
 }
 
 TEST(CharEqualNoCase, CodePage) {
-  const unsigned pairs[][3] = {{'a', 'A', 1},   {'@', '`', 0},   {'[', '{', 0},   {0x9A, 0x8A, 1},
-                               {0x9C, 0x8C, 1}, {0x9E, 0x8E, 1}, {0xFF, 0x9F, 1}, {0xE0, 0xC0, 1},
-                               {0xFE, 0xDE, 1}, {0xF7, 0xD7, 0}, {0xB5, 0x95, 0}, {0x9B, 0x8B, 0}};
-  for (const auto& p : pairs) {
-    const auto a = static_cast<unsigned char>(p[0]);
-    const auto b = static_cast<unsigned char>(p[1]);
-    EXPECT_EQ(static_cast<int>(p[2]), charEqualNoCase(a, b)) << std::hex << p[0];
-    EXPECT_EQ(static_cast<int>(p[2]), charEqualNoCase(b, a)) << std::hex << p[0];
+  for (const test::Row& row : test::readTable("case_pairs.txt")) {
+    const auto a = static_cast<unsigned char>(std::stoi(row[0], nullptr, 16));
+    const auto b = static_cast<unsigned char>(std::stoi(row[1], nullptr, 16));
+    EXPECT_EQ(std::stoi(row[2]), charEqualNoCase(a, b)) << row.where;
+    EXPECT_EQ(std::stoi(row[2]), charEqualNoCase(b, a)) << row.where;
   }
 }
 
