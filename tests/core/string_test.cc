@@ -89,7 +89,8 @@ TEST(StringNextToken, Table) {
     for (std::size_t step = 1; step + 2 < row.fields.size(); step += 3) {
       const String token = s.nextToken(row[step].c_str(), row[step + 1] == "1");
       EXPECT_EQ(row[step + 2] == "(none)", !token.hasBuffer()) << row.where << " step " << step / 3;
-      EXPECT_EQ(row[step + 2] == "(none)" ? "" : row[step + 2], token.cStr()) << row.where << " step " << step / 3;
+      EXPECT_EQ(row[step + 2] == "(none)" ? "" : row[step + 2], token.cStr())
+          << row.where << " step " << step / 3;
     }
     if (text(row[0]) == nullptr) {
       EXPECT_EQ(startCursor, s.cursor()) << row.where;

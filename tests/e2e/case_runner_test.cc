@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,11 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Section {
-  std::vector<std::string> options;  // words after the section name
-  std::vector<std::string> lines;    // as written, escapes not yet applied
-};
-
 struct Case {
   std::string path;
   std::string description;
@@ -32,8 +28,9 @@ struct Case {
   std::vector<std::string> environment;
   std::vector<std::string> directories;
   int exitCode = 0;
-  std::vector<std::pair<std::string, Section>> sections;  // in file order
-  std::string problem;                                    // a malformed case file
+  std::map<std::string, std::string> files;     // input files by name, exact bytes
+  std::map<std::string, std::string> expected;  // "stdout" and "log", exact bytes
+  std::string problem;                          // a malformed case file
 };
 
 std::vector<std::string> words(const std::string& text) {
@@ -43,62 +40,66 @@ std::vector<std::string> words(const std::string& text) {
   return out;
 }
 
-// The bytes of a section: escapes applied, each line ended by `lineEnd`.
-std::string sectionBytes(const Section& section, const std::string& lineEnd, std::string& problem) {
-  std::string out;
-  for (const std::string& written : section.lines) {
-    std::string line = written;
-    std::size_t times = 1;
-    if (line.rfind("\\{", 0) == 0 && line.find('}') != std::string::npos &&
-        line.find_first_not_of("0123456789", 2) == line.find('}')) {
-      times = std::stoul(line.substr(2));
-      line.erase(0, line.find('}') + 1);
-    }
-    bool noLineEnd = false;
-    std::size_t at = 0;
-    std::string bytes = unescape(line, at, '\0', noLineEnd, problem);
-    if (!noLineEnd) bytes += lineEnd;
-    for (std::size_t i = 0; i < times; ++i) out += bytes;
+// One written line as bytes: escapes applied, a leading \{N} repeat, the line end.
+std::string lineBytes(std::string line, const std::string& lineEnd, std::string& problem) {
+  std::size_t times = 1;
+  const std::size_t brace = line.find('}');
+  if (line.rfind("\\{", 0) == 0 && brace != std::string::npos &&
+      line.find_first_not_of("0123456789", 2) == brace) {
+    times = std::stoul(line.substr(2));
+    line.erase(0, brace + 1);
   }
+  bool noLineEnd = false;
+  std::size_t at = 0;
+  std::string bytes = unescape(line, at, '\0', noLineEnd, problem);
+  if (!noLineEnd) bytes += lineEnd;
+  std::string out;
+  for (std::size_t i = 0; i < times; ++i) out += bytes;
   return out;
 }
 
-bool hasOption(const Section& section, const std::string& option) {
-  return std::find(section.options.begin(), section.options.end(), option) != section.options.end();
+std::string unescaped(const std::string& text, std::string& problem) {
+  bool ignored = false;
+  std::size_t at = 0;
+  return text == "\"\"" ? "" : unescape(text, at, '\0', ignored, problem);
 }
 
 Case readCase(const std::string& path) {
   Case c;
   c.path = path;
   std::ifstream file(path, std::ios::binary);
-  std::string line;
   std::getline(file, c.description);
-  Section* current = nullptr;
-  while (std::getline(file, line)) {
+  std::string* section = nullptr;  // the bytes the current section adds to
+  std::string lineEnd;
+  for (std::string line; std::getline(file, line);) {
     if (line.rfind("=== ", 0) == 0) {
       std::vector<std::string> header = words(line.substr(4));
-      if (header.empty()) header.push_back("");
-      c.sections.push_back({header[0], Section{{header.begin() + 1, header.end()}, {}}});
-      current = &c.sections.back().second;
-    } else if (current != nullptr) {
-      current->lines.push_back(line);
-    } else if (line.empty() || line[0] == '#') {
-      continue;
-    } else {
+      header.resize(std::max<std::size_t>(header.size(), 2));
+      const auto has = [&](const char* option) {
+        return std::find(header.begin() + 1, header.end(), option) != header.end();
+      };
+      const std::string& name = header[0];
+      lineEnd = has("crlf") || name == "stdout" || name == "log" ? "\r\n" : "\n";
+      if (name == "stdout" || name == "log")
+        section = &c.expected[name];
+      else if (name == "rules")
+        section = &c.files["zentry.dat"];
+      else if (name == "message")
+        section = &(c.files["routing.dat"] = has("raw") ? "" : "XXXX");
+      else if (name == "file" && !header[1].empty())
+        section = &c.files[header[1]];
+      else
+        c.problem = "unknown section: " + line;
+    } else if (section != nullptr) {
+      *section += lineBytes(line, lineEnd, c.problem);
+    } else if (!line.empty() && line[0] != '#') {
       const std::size_t colon = line.find(": ");
       const std::string key = line.substr(0, std::min(colon, line.find(':')));
       const std::string value = colon == std::string::npos ? "" : line.substr(colon + 2);
-      bool ignored = false;
-      std::size_t at = 0;
       if (key == "args") {
-        for (const std::string& word : words(value)) {
-          at = 0;
-          c.arguments.push_back(word == "\"\"" ? "" : unescape(word, at, '\0', ignored, c.problem));
-        }
-      } else if (key == "subject") {
-        c.environment.push_back("subject=" + unescape(value, at, '\0', ignored, c.problem));
-      } else if (key == "env") {
-        c.environment.push_back(unescape(value, at, '\0', ignored, c.problem));
+        for (const std::string& word : words(value)) c.arguments.push_back(unescaped(word, c.problem));
+      } else if (key == "subject" || key == "env") {
+        c.environment.push_back((key == "env" ? "" : "subject=") + unescaped(value, c.problem));
       } else if (key == "dir") {
         c.directories.push_back(value);
       } else if (key == "exit") {
@@ -108,12 +109,14 @@ Case readCase(const std::string& path) {
       }
     }
   }
+  if (c.expected.count("stdout") == 0) c.problem = "no stdout section";
   return c;
 }
 
 // A line made readable: control bytes escaped, long lines cut.
 std::string shown(const std::string& line) {
-  return visible(line.substr(0, 160)) + (line.size() > 160 ? "... (" + std::to_string(line.size()) + " bytes)" : "");
+  return visible(line.substr(0, 160)) +
+         (line.size() > 160 ? "... (" + std::to_string(line.size()) + " bytes)" : "");
 }
 
 std::vector<std::string> splitAfterLf(const std::string& text) {
@@ -132,7 +135,8 @@ std::string lineDiff(const std::string& expected, const std::string& actual) {
   std::size_t head = 0;
   while (head < e.size() && head < a.size() && e[head] == a[head]) ++head;
   std::ostringstream out;
-  for (std::size_t i = head > 2 ? head - 2 : 0; i < head; ++i) out << "  " << i + 1 << "  " << shown(e[i]) << "\n";
+  for (std::size_t i = head > 2 ? head - 2 : 0; i < head; ++i)
+    out << "  " << i + 1 << "  " << shown(e[i]) << "\n";
   for (const auto& [lines, mark] : {std::pair{&e, "-"}, std::pair{&a, "+"}}) {
     for (std::size_t i = head; i < lines->size() && i < head + 40; ++i)
       out << mark << " " << i + 1 << "  " << shown((*lines)[i]) << "\n";
@@ -151,33 +155,18 @@ void runCase(const Case& c) {
   ASSERT_EQ("", c.problem) << c.path;
   TempDir dir;
   for (const std::string& directory : c.directories) fs::create_directory(dir.path() + "/" + directory);
-  std::string problem;
-  const Section* stdoutSection = nullptr;
-  const Section* logSection = nullptr;
-  for (const auto& [name, section] : c.sections) {
-    const std::string lineEnd = hasOption(section, "crlf") ? "\r\n" : "\n";
-    if (name == "rules") dir.write("zentry.dat", sectionBytes(section, lineEnd, problem));
-    else if (name == "message")
-      dir.write("routing.dat", (hasOption(section, "raw") ? "" : "XXXX") + sectionBytes(section, lineEnd, problem));
-    else if (name == "file" && !section.options.empty())
-      dir.write(section.options[0], sectionBytes(section, lineEnd, problem));
-    else if (name == "stdout") stdoutSection = &section;
-    else if (name == "log") logSection = &section;
-    else problem = "unknown section: " + name;
-  }
-  ASSERT_EQ("", problem) << c.path;
-  ASSERT_NE(nullptr, stdoutSection) << c.path << ": no stdout section";
+  for (const auto& [name, bytes] : c.files) dir.write(name, bytes);
   const bool logBefore = dir.exists("zentry.log");
   const std::string earlierLog = dir.read("zentry.log");
 
   const RunResult run = runBinary(dir, c.arguments, c.environment);
   ASSERT_FALSE(run.timedOut) << c.path << ": killed after " << runTimeLimitSeconds << " seconds";
-  expectBytes(c, "standard output", sectionBytes(*stdoutSection, "\r\n", problem), run.output);
-  if (logSection != nullptr) expectBytes(c, "zentry.log", sectionBytes(*logSection, "\r\n", problem), dir.read("zentry.log"));
-  else {
+  expectBytes(c, "standard output", c.expected.at("stdout"), run.output);
+  const auto log = c.expected.find("log");
+  if (log == c.expected.end()) {
     EXPECT_EQ(logBefore, dir.exists("zentry.log")) << c.path << ": zentry.log appeared or vanished";
-    expectBytes(c, "zentry.log", earlierLog, dir.read("zentry.log"));
   }
+  expectBytes(c, "zentry.log", log == c.expected.end() ? earlierLog : log->second, dir.read("zentry.log"));
   EXPECT_EQ(c.exitCode, run.exitCode) << c.path << ": exit code";
 }
 

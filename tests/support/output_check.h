@@ -20,7 +20,8 @@ inline std::string visible(const std::string& bytes) {
   for (const char raw : bytes) {
     const auto byte = static_cast<unsigned char>(raw);
     char escaped[8];
-    std::snprintf(escaped, sizeof escaped, byte >= 0x20 && byte < 0x7f && byte != '\\' ? "%c" : "\\x%02x", byte);
+    std::snprintf(escaped, sizeof escaped, byte >= 0x20 && byte < 0x7f && byte != '\\' ? "%c" : "\\x%02x",
+                  byte);
     out += escaped;
   }
   return out;
