@@ -1,4 +1,5 @@
-"""Smoke test of bench/compare: it loads and reads a tool's output into the names it counts.
+"""Smoke tests of bench/compare: it reads a tool's output into the names it counts, and it
+publishes figures only from committed code.
 
 Run: python3 -m unittest discover -s bench -p '*_test.py'
 """
@@ -6,6 +7,9 @@ Run: python3 -m unittest discover -s bench -p '*_test.py'
 import importlib.machinery
 import importlib.util
 import os
+import shutil
+import subprocess
+import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -21,6 +25,24 @@ class Smoke(unittest.TestCase):
         names = compare.zentry_names(output)
         self.assertEqual(["a b.pdf"], names)
         self.assertEqual(1, compare.found_count(["a b.pdf", "c.zip"], names))
+
+
+    @unittest.skipUnless(shutil.which("git"), "needs git")
+    def test_publishing_refusal(self):
+        repo = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, repo)
+        args = type("Args", (), {"docs": os.path.join(repo, "docs"), "zentry": None, "report_only": False})
+        self.assertIsNotNone(compare.publishing_refusal(args, repo))  # not a git checkout
+        os.makedirs(os.path.join(repo, "core"))
+        with open(os.path.join(repo, "core", "a.cc"), "w") as out:
+            out.write("1")
+        for arguments in (["init", "-q"], ["add", "."], ["commit", "-qm", "c"]):
+            subprocess.run(["git", "-C", repo, "-c", "user.name=t", "-c", "user.email=t@example.org"] + arguments,
+                           check=True, capture_output=True)
+        self.assertIsNone(compare.publishing_refusal(args, repo))
+        with open(os.path.join(repo, "core", "a.cc"), "w") as out:
+            out.write("2")
+        self.assertIn("core/a.cc", compare.publishing_refusal(args, repo))
 
 
 if __name__ == "__main__":

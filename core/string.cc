@@ -90,6 +90,16 @@ void String::assign(const char* text) {
   }
   std::uint32_t count = 0;
   const bool fits = measureText(text, &count);
+  copyIn(text, count, fits);
+}
+
+void String::assignPrefix(const char* text, std::uint32_t count) {
+  const void* zero = std::memchr(text, 0, count);
+  if (zero != nullptr) count = static_cast<std::uint32_t>(static_cast<const char*>(zero) - text);
+  copyIn(text, count, count < maxSize);
+}
+
+void String::copyIn(const char* text, std::uint32_t count, bool fits) {
   if (!fits || capacity_ < count + 1) {
     // A text inside our own buffer is shorter than the buffer, so it never
     // takes this branch and releasing first is safe.
@@ -105,7 +115,8 @@ void String::assign(const char* text) {
     capacity_ = count + 1;
   }
   // memmove: the text may be a piece of this very buffer.
-  std::memmove(buffer_, text, std::size_t{count} + 1);
+  std::memmove(buffer_, text, count);
+  buffer_[count] = 0;
   length_ = count;
   cursor_ = 0;
 }
@@ -131,8 +142,6 @@ int String::compareNoCasePrefix(const char* text, std::uint32_t count) const {
   if (buffer_ == nullptr || text == nullptr) return buffer_ == nullptr && text == nullptr ? 0 : 1;
   return comparePrefixFolded(buffer_, text, count);
 }
-
-const char* String::cStr() const { return buffer_ != nullptr ? buffer_ : emptyText; }
 
 char String::charAt(std::uint32_t index) const {
   return buffer_ != nullptr && index < length_ ? buffer_[index] : 0;

@@ -28,6 +28,10 @@ class String {
   void assign(const char* text);
   /// Nothing happens (the cursor stays too) when other is this String.
   void assign(const String& other);
+  /// As assign, from the first `count` bytes of text (fewer when a 0 byte
+  /// comes first), which need no terminator: a value is copied straight out
+  /// of a longer text. Keeps the buffer when it is large enough, as assign does.
+  void assignPrefix(const char* text, std::uint32_t count);
 
   /// Both missing: true; one missing: false; else byte-for-byte identity.
   bool equals(const char* text) const;
@@ -42,7 +46,8 @@ class String {
   std::uint32_t cursor() const { return cursor_; }
   bool hasBuffer() const { return buffer_ != nullptr; }
   /// The buffer, or a shared empty text when there is none; never null.
-  const char* cStr() const;
+  /// Inline: the scanner and the matcher call it for every line and name.
+  const char* cStr() const { return buffer_ != nullptr ? buffer_ : ""; }
   /// The byte at index, or 0 at or past the end and without a buffer.
   char charAt(std::uint32_t index) const;
 
@@ -78,6 +83,10 @@ class String {
   int decodeBase64(unsigned char* output, int limit) const;
 
  private:
+  // The text's first `count` bytes become the text; `fits` false when the
+  // length has no room below the size limit.
+  void copyIn(const char* text, std::uint32_t count, bool fits);
+
   char* buffer_;
   std::uint32_t capacity_;
   std::uint32_t length_;

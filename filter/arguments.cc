@@ -14,6 +14,8 @@ void parseArguments(const std::vector<std::string>& arguments, RunState& state) 
       state.errorlevelMode = true;
     } else if (compareTextNoCase(arguments[i].c_str(), "debug") == 0) {
       state.debugMode = true;
+    } else if (compareTextNoCase(arguments[i].c_str(), "strict") == 0) {
+      state.strictMode = true;
     }
   }
 }

@@ -5,6 +5,7 @@
 #include "filter/rule_file.h"
 #include "filter/rule_matcher.h"
 #include "platform/console.h"
+#include "scanner/encoded_text.h"
 #include "scanner/encoded_word.h"
 #include "scanner/message_file.h"
 
@@ -33,12 +34,16 @@ int runZentry(const std::vector<std::string>& arguments, const EnvironmentBlock&
   const std::optional<std::string> rawSubject = lookupVariableNoCase(environment, "subject");
   if (state.debugMode) console.openLog(workspace.openAppend("zentry.log"));
 
-  scanMessageFile(workspace, state.messageFileName, console, state.attachmentNames);
+  scanMessageFile(workspace, state.messageFileName, console, state.attachmentNames, state.strictMode);
 
   String subjectText(rawSubject ? rawSubject->c_str() : "");
   subjectText.trimLeft();
   subjectText.trimRight();
-  decodeEncodedWord(subjectText);
+  if (state.strictMode) {
+    subjectText.assign(decodeEncodedWords(subjectText.cStr()).c_str());
+  } else {
+    decodeEncodedWord(subjectText);
+  }
   traceSubjectAndNames(console, subjectText, state.attachmentNames);
 
   const Hit hit = findHit(state.ruleList, state.attachmentNames, subjectText);

@@ -20,10 +20,11 @@ struct RunState {
   AttachmentNames attachmentNames;
   bool errorlevelMode = false;
   bool debugMode = false;
+  bool strictMode = false;
 };
 
-/// Sets the intercept mailbox from the first argument and the two switches
-/// from the later ones. arguments[0] is the program's name.
+/// Sets the intercept mailbox from the first argument and the switches from
+/// the later ones. arguments[0] is the program's name.
 void parseArguments(const std::vector<std::string>& arguments, RunState& state);
 
 /// The whole run: banner, arguments, rules, subject, scan, trace, verdict.

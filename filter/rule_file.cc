@@ -15,7 +15,7 @@ constexpr std::size_t lineBufferSize = 1000;
 
 void loadRules(Workspace& workspace, RuleList& rules) {
   rules.clear();
-  const std::unique_ptr<LineSource> file = workspace.openText("zentry.dat");
+  const std::unique_ptr<LineSource> file = workspace.openText("zentry.dat", TextReading::Exact);
   if (file == nullptr) return;
 
   char buffer[lineBufferSize];

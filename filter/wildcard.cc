@@ -10,24 +10,7 @@
 namespace zentry {
 namespace {
 
-// Upper case in the Windows-1252 code page: ASCII letters, the three caron
-// and ligature pairs at 0x9A/0x9C/0x9E, y diaeresis (0xFF -> 0x9F) and the
-// Latin-1 letters 0xE0..0xFE, except the division sign 0xF7.
-constexpr std::array<unsigned char, 256> makeUpperTable() {
-  std::array<unsigned char, 256> table{};
-  for (int byte = 0; byte < 256; ++byte) {
-    int upper = byte;
-    if ((byte >= 'a' && byte <= 'z') || (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7)) upper = byte - 0x20;
-    if (byte == 0x9A || byte == 0x9C || byte == 0x9E) upper = byte - 0x10;
-    if (byte == 0xFF) upper = 0x9F;
-    table[static_cast<std::size_t>(byte)] = static_cast<unsigned char>(upper);
-  }
-  return table;
-}
-
-constexpr std::array<unsigned char, 256> upperTable = makeUpperTable();
-
-inline unsigned char upper(unsigned char byte) { return upperTable[byte]; }
+using detail::upper;
 
 // The matcher walks the mask left to right. Between stars the walk is
 // deterministic; at a star it searches the text for the byte that follows
@@ -167,38 +150,26 @@ class Matcher {
   std::size_t depth_ = 0;
 };
 
-// The commonest rule is a star and a plain tail ("*.exe"). The search after
-// that star restarts at every byte equal to the tail's first and must then
-// match the whole rest of the text literally, so the mask matches exactly
-// the texts that end with the tail. Returns false when the mask is not of
-// that form.
-bool matchStarTail(const unsigned char* text, std::size_t n, const unsigned char* mask, std::size_t k,
-                   bool* matched) {
-  if (k < 2 || mask[0] != '*') return false;
-  for (std::size_t i = 1; i < k; ++i) {
+// Whether mask[from, k) holds no byte the walk reads as syntax.
+bool plainBytes(const unsigned char* mask, std::size_t from, std::size_t k) {
+  for (std::size_t i = from; i < k; ++i) {
     if (mask[i] == '*' || mask[i] == '?' || mask[i] == '\\') return false;
-  }
-  const std::size_t tail = k - 1;
-  *matched = n >= tail;
-  for (std::size_t i = 0; *matched && i < tail; ++i) {
-    *matched = upper(text[n - tail + i]) == upper(mask[1 + i]);
   }
   return true;
 }
 
-}  // namespace
+// Whether the last `size` bytes of the text equal `bytes` without letter
+// case. The last byte is compared first: names mostly differ there.
+bool endsWith(const unsigned char* text, std::size_t n, const unsigned char* bytes, std::size_t size) {
+  if (n < size) return false;
+  const unsigned char* end = text + (n - size);
+  for (std::size_t i = size; i-- > 0;) {
+    if (upper(end[i]) != upper(bytes[i])) return false;
+  }
+  return true;
+}
 
-int charEqualNoCase(unsigned char left, unsigned char right) { return upper(left) == upper(right) ? 1 : 0; }
-
-int String::wildcardMismatch(const String& mask) const {
-  const std::size_t n = length();
-  const std::size_t k = mask.length();
-  if (k == 0) return n == 0 ? 0 : 1;
-  const auto* text = reinterpret_cast<const unsigned char*>(cStr());
-  const auto* maskBytes = reinterpret_cast<const unsigned char*>(mask.cStr());
-  bool matched = false;
-  if (matchStarTail(text, n, maskBytes, k, &matched)) return matched ? 0 : 1;
-
+int runMatcher(const unsigned char* text, std::size_t n, const unsigned char* maskBytes, std::size_t k) {
   // Each pending search belongs to a different star, so k entries suffice.
   if (k <= inlineMaskLimit) {
     std::size_t frontier[inlineMaskLimit + 1];
@@ -212,9 +183,58 @@ int String::wildcardMismatch(const String& mask) const {
   if (block == nullptr) return 1;
   auto* frontier = static_cast<std::size_t*>(block);
   auto* searches = reinterpret_cast<Search*>(frontier + k + 1);
-  matched = Matcher(text, n, maskBytes, k, frontier, searches).matches();
+  const bool matched = Matcher(text, n, maskBytes, k, frontier, searches).matches();
   releaseBytes(block);
   return matched ? 0 : 1;
+}
+
+}  // namespace
+
+int charEqualNoCase(unsigned char left, unsigned char right) { return upper(left) == upper(right) ? 1 : 0; }
+
+int String::wildcardMismatch(const String& mask) const { return PreparedMask(mask).mismatch(*this); }
+
+// The forms, and why each answer equals the general walk's:
+// - anyText: a run of stars acts as its last star, and a last star matches
+//   whatever text remains, the empty text included.
+// - plain: every mask byte is compared with the text byte at the same
+//   position, and the walk ends in a match only at the end of the text.
+// - starTail ("*.exe"): the search after the star restarts at every byte
+//   equal to the tail's first and the rest must then match literally up to
+//   the end of the text, so exactly the texts ending in the tail match.
+PreparedMask::PreparedMask(const String& mask) : mask_(mask), form_(Form::general) {
+  const std::size_t k = mask.length();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(mask.cStr());
+  std::size_t stars = 0;
+  while (stars < k && bytes[stars] == '*') ++stars;
+  if (k == 0) {
+    form_ = Form::empty;
+  } else if (stars == k) {
+    form_ = Form::anyText;
+  } else if (stars <= 1 && plainBytes(bytes, stars, k)) {
+    form_ = stars == 0 ? Form::plain : Form::starTail;
+    plain_ = bytes + stars;
+    plainSize_ = static_cast<std::uint32_t>(k - stars);
+    lastUpper_ = upper(bytes[k - 1]);
+  }
+}
+
+int PreparedMask::mismatchInFull(const String& text) const {
+  const std::size_t n = text.length();
+  const auto* textBytes = reinterpret_cast<const unsigned char*>(text.cStr());
+  switch (form_) {
+    case Form::empty:
+      return n == 0 ? 0 : 1;
+    case Form::anyText:
+      return 0;
+    case Form::plain:
+      return n == plainSize_ && endsWith(textBytes, n, plain_, plainSize_) ? 0 : 1;
+    case Form::starTail:
+      return endsWith(textBytes, n, plain_, plainSize_) ? 0 : 1;
+    case Form::general:
+      break;
+  }
+  return runMatcher(textBytes, n, reinterpret_cast<const unsigned char*>(mask_.cStr()), mask_.length());
 }
 
 }  // namespace zentry

@@ -30,6 +30,7 @@ enum Flags : std::uint8_t {
   noSubjectFlag = 2,  // the variable is absent, not empty
   noMessageFlag = 4,  // routing.dat does not exist
   noRulesFlag = 8,    // zentry.dat does not exist
+  strictFlag = 16,    // the strict switch
 };
 
 struct Case {
@@ -67,6 +68,7 @@ Run runOnce(const Case& input, bool debug) {
   std::vector<std::string> arguments{"zentry", mailbox};
   if ((input.flags & errorlevelFlag) != 0) arguments.emplace_back("errorlevel");
   if (debug) arguments.emplace_back("debug");
+  if ((input.flags & strictFlag) != 0) arguments.emplace_back("strict");
   zentry::EnvironmentBlock environment{"PATH=/bin"};
   if ((input.flags & noSubjectFlag) == 0) environment.push_back("subject=" + input.subject);
   zentry::StringSink standardOutput;

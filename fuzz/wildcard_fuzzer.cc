@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/string.h"
+#include "filter/wildcard.h"
 #include "fuzz_check.h"
 #include "support/wildcard_oracle.h"
 
@@ -42,10 +43,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   text.resize(std::min(text.size(), text.find('\0')));
   if (!withinBudget(mask, text.size())) return 0;
 
-  const int fast = zentry::String(text.c_str()).wildcardMismatch(zentry::String(mask.c_str()));
+  const zentry::String maskString(mask.c_str());
+  const zentry::String textString(text.c_str());
+  const int fast = textString.wildcardMismatch(maskString);
   const int reference = zentry::test::wildcardMismatchOracle(text, mask);
   require(fast == reference, "the matcher agrees with the reference", [&] {
     return "mask " + visible(mask) + "\ntext " + visible(text) + "\nfast " + std::to_string(fast);
+  });
+  // The rule matcher prepares a mask once and tests every name against it.
+  const zentry::PreparedMask prepared(maskString);
+  const int viaPrepared = prepared.mismatch(textString);
+  require(viaPrepared == reference, "the prepared mask agrees with the reference", [&] {
+    return "mask " + visible(mask) + "\ntext " + visible(text) + "\nprepared " + std::to_string(viaPrepared);
   });
   return 0;
 }

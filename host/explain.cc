@@ -5,12 +5,12 @@
 #include "core/rule.h"
 #include "filter/rule_file.h"
 #include "filter/rule_matcher.h"
-#include "platform/workspace.h"
 #include "host/exit_codes.h"
 #include "host/host_inputs.h"
 #include "host/message_run.h"
 #include "host/message_text.h"
 #include "host/name_origins.h"
+#include "platform/workspace.h"
 
 namespace zentry::host {
 namespace {
@@ -84,8 +84,9 @@ int runExplain(const Options& options) {
   {
     const std::unique_ptr<WorkDir> dir = makeRulesDirectory(inputs.rules);
     if (dir == nullptr) return exitTempFail;
-    const FilterResult result =
-        runMessage(*dir, inputs.filterPath, message, subject.value, {options.mailbox, "debug"}, 0);
+    std::vector<std::string> arguments{options.mailbox, "debug"};
+    if (options.strict) arguments.emplace_back("strict");
+    const FilterResult result = runMessage(*dir, inputs.filterPath, message, subject.value, arguments, 0);
     if (result.status != FilterResult::Status::exited || result.exitCode != 0) {
       complain(result.status == FilterResult::Status::notStarted ? result.error : "the filter failed");
       return result.status == FilterResult::Status::notStarted ? exitTempFail : exitSoftware;

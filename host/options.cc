@@ -16,6 +16,7 @@ const char* const usageText =
     "Options:\n"
     "  --errorlevel         pass \"errorlevel\": exit code 1 on a hit\n"
     "  --debug              pass \"debug\": the trace goes to standard output\n"
+    "  --strict             pass \"strict\": names hidden by encodings and archives count too\n"
     "  --log FILE           append the filter's debug log to FILE (implies --debug)\n"
     "  --zentry PATH        the filter binary (default: zentry next to zentry-host)\n"
     "  -j, --jobs N         replay with N filters at once (default: one per core)\n"
@@ -68,6 +69,8 @@ bool applyFlag(const std::string& name, Options* options) {
     options->errorlevel = true;
   } else if (name == "--debug") {
     options->debug = true;
+  } else if (name == "--strict") {
+    options->strict = true;
   } else if (name == "--no-progress") {
     options->progress = false;
   } else {

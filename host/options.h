@@ -15,6 +15,7 @@ struct Options {
   std::string mailbox = "infected";  ///< intercept mailbox, the filter's first argument
   bool errorlevel = false;
   bool debug = false;
+  bool strict = false;     ///< pass "strict" (in every mode)
   std::string logFile;     ///< where to append the run's zentry.log
   std::string filterPath;  ///< empty: the zentry next to this program
   unsigned jobs = 0;       ///< 0: one per core

@@ -22,6 +22,7 @@ struct SharedWork {
   const Mailbox* mailbox;
   const HostInputs* inputs;
   std::string interceptMailbox;
+  bool strict = false;
   std::vector<ReplayRow> rows;
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> done{0};
@@ -35,7 +36,8 @@ void work(SharedWork& shared, int slot) {
     if (!shared.setupFailed.exchange(true)) complain(error);
     return;
   }
-  const std::vector<std::string> arguments{shared.interceptMailbox, "debug"};
+  std::vector<std::string> arguments{shared.interceptMailbox, "debug"};
+  if (shared.strict) arguments.emplace_back("strict");
   for (;;) {
     const std::size_t index = shared.next.fetch_add(1);
     if (index >= shared.mailbox->messages.size() || interrupted()) return;
@@ -122,6 +124,7 @@ int runReplay(const Options& options) {
   shared.mailbox = &mailbox;
   shared.inputs = &inputs;
   shared.interceptMailbox = options.mailbox;
+  shared.strict = options.strict;
   shared.rows.resize(mailbox.messages.size());
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const std::size_t jobs =

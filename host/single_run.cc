@@ -52,6 +52,7 @@ int runSingle(const Options& options) {
   std::vector<std::string> arguments{options.mailbox};
   if (options.errorlevel) arguments.push_back("errorlevel");
   if (options.debug) arguments.push_back("debug");
+  if (options.strict) arguments.push_back("strict");
 
   installSignalHandlers();
   FilterResult result;

@@ -49,8 +49,8 @@ class DirectoryWorkspace : public Workspace {
     if (!prefix_.empty() && prefix_.back() != '/') prefix_ += '/';
   }
 
-  std::unique_ptr<LineSource> openText(const char* name) override {
-    return FileLineSource::open((prefix_ + name).c_str());
+  std::unique_ptr<LineSource> openText(const char* name, TextReading reading) override {
+    return FileLineSource::open((prefix_ + name).c_str(), reading);
   }
 
   std::unique_ptr<TextSink> openAppend(const char* name) override {

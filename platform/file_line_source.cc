@@ -20,7 +20,7 @@ std::size_t indexOf(const char* base, std::size_t from, std::size_t to, char byt
 
 }  // namespace
 
-std::unique_ptr<FileLineSource> FileLineSource::open(const char* path) {
+std::unique_ptr<FileLineSource> FileLineSource::open(const char* path, TextReading reading) {
   const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
   if (descriptor < 0) return nullptr;
   struct stat status;
@@ -28,10 +28,17 @@ std::unique_ptr<FileLineSource> FileLineSource::open(const char* path) {
     ::close(descriptor);
     return nullptr;
   }
-  return std::unique_ptr<FileLineSource>(new FileLineSource(descriptor));
+  return std::unique_ptr<FileLineSource>(new FileLineSource(descriptor, reading));
 }
 
-FileLineSource::FileLineSource(int descriptor) : descriptor_(descriptor), block_(new char[blockCapacity]) {}
+FileLineSource::FileLineSource(int descriptor, TextReading reading)
+    : descriptor_(descriptor),
+      endsAtSubstitute_(reading == TextReading::Exact),
+      block_(new char[blockCapacity]) {}
+
+std::size_t FileLineSource::stopIn(std::size_t from, std::size_t to) const {
+  return endsAtSubstitute_ ? indexOf(block_.get(), from, to, endOfText) : to;
+}
 
 FileLineSource::~FileLineSource() { ::close(descriptor_); }
 
@@ -56,38 +63,110 @@ void FileLineSource::fill(std::size_t wanted) {
     filled_ += static_cast<std::size_t>(got);
   }
   // fill() runs only while no 0x1A is known, so stop_ stood at the old end.
-  stop_ = indexOf(block_.get(), searchedTo, filled_, endOfText);
+  stop_ = stopIn(searchedTo, filled_);
 }
 
-std::size_t FileLineSource::readLine(char* buffer, std::size_t limit) {
-  const std::size_t most = limit - 1;
+std::size_t FileLineSource::nextLine(std::size_t most, std::size_t* used) {
   // One byte beyond `most` must be visible to tell a CR LF at the limit from
   // a lone CR.
   if (stop_ == filled_ && filled_ - next_ <= most && !fileEnded_) fill(most + 1);
   const char* start = block_.get() + next_;
   const std::size_t window = std::min(stop_ - next_, most + 1);
   const void* lf = std::memchr(start, '\n', window);
-  std::size_t used;
-  std::size_t delivered;
-  if (lf != nullptr) {
-    const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
-    if (at > 0 && start[at - 1] == '\r') {
-      // "ab\r\n" delivers "ab\n": one character fewer than the bytes used.
-      used = at + 1;
-      delivered = at;
-    } else {
-      // An LF right at the limit stays for the next read.
-      used = delivered = std::min(at + 1, most);
-    }
-  } else {
-    used = delivered = std::min(window, most);
+  if (lf == nullptr) return *used = std::min(window, most);
+  const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
+  if (at > 0 && start[at - 1] == '\r') {
+    // "ab\r\n" delivers "ab\n": one character fewer than the bytes used.
+    *used = at + 1;
+    return at;
   }
-  if (delivered == 0) return 0;  // the end: the buffer keeps its last line
-  std::memcpy(buffer, start, delivered);
+  // An LF right at the limit stays for the next read.
+  return *used = std::min(at + 1, most);
+}
+
+void FileLineSource::takeLine(char* buffer, std::size_t delivered, std::size_t used) {
+  std::memcpy(buffer, block_.get() + next_, delivered);
   if (delivered < used) buffer[delivered - 1] = '\n';
   buffer[delivered] = '\0';
   next_ += used;
+}
+
+std::size_t FileLineSource::readLine(char* buffer, std::size_t limit) {
+  std::size_t used = 0;
+  const std::size_t delivered = nextLine(limit - 1, &used);
+  if (delivered == 0) return 0;  // the end: the buffer keeps its last line
+  takeLine(buffer, delivered, used);
   return delivered;
+}
+
+std::size_t FileLineSource::readLineTo(char* buffer, std::size_t limit, std::uint32_t* position) {
+  const std::size_t delivered = FileLineSource::readLine(buffer, limit);
+  if (delivered != 0 && !FileLineSource::tell(position)) *position = failedPosition;
+  return delivered;
+}
+
+std::size_t FileLineSource::markedLineAhead(char mark, std::size_t end) const {
+  const char* base = block_.get();
+  // Every byte after an LF begins a read, as no read runs past an LF. The
+  // reads that begin inside a long line (at the limit) need no look: no byte
+  // before the one found is the mark.
+  std::size_t from = next_ + 1;
+  std::size_t lineStart = next_;
+  while (from < end) {
+    const std::size_t hit = indexOf(base, from, end, mark);
+    if (hit == end) break;
+    if (base[hit - 1] == '\n') return hit;
+    // A mark inside a line: go on after the line's LF, so that each step
+    // passes at least one line however many marks it holds.
+    const std::size_t lf = indexOf(base, hit + 1, end, '\n');
+    if (lf == end) return lineStart;
+    lineStart = lf + 1;
+    from = lf + 1;
+  }
+  // No marked line in the block: pass over its whole lines.
+  if (from >= end) return lineStart;
+  const void* lf = ::memrchr(base + from, '\n', end - from);
+  return lf == nullptr ? lineStart : static_cast<std::size_t>(static_cast<const char*>(lf) - base) + 1;
+}
+
+std::size_t FileLineSource::readMarkedLine(char* buffer, std::size_t limit, const char* marks,
+                                           std::uint32_t endOffset) {
+  // One mark (or none) is looked for with memchr over many lines at once; a
+  // 0 byte stands for "no mark": a line it begins is still tested below.
+  bool passOver = marks[0] == '\0' || marks[1] == '\0';
+  // File offset up to which a search found nothing to pass over to; the
+  // lines before it are read one by one, so no stretch is searched twice.
+  std::uint64_t searchedTo = 0;
+  for (;;) {
+    if (passOver && next_ < stop_ && blockOffset_ + next_ >= searchedTo &&
+        !isMarkByte(block_[next_], marks)) {
+      // The lines passed over must all end below the limit: the one that
+      // reaches it is delivered. Once the limit is in sight the lines are
+      // read one by one.
+      const std::uint64_t endIndex = endOffset > blockOffset_ ? endOffset - blockOffset_ : 0;
+      const std::size_t searchEnd = static_cast<std::size_t>(std::min<std::uint64_t>(stop_, endIndex));
+      const std::size_t ahead = searchEnd > next_ ? markedLineAhead(marks[0], searchEnd) : searchEnd;
+      if (ahead >= endIndex) {
+        passOver = false;
+      } else if (ahead == next_) {
+        searchedTo = blockOffset_ + searchEnd;
+      } else {
+        next_ = ahead;
+      }
+    }
+    std::size_t used = 0;
+    const std::size_t delivered = nextLine(limit - 1, &used);
+    if (delivered == 0) return 0;
+    // The first byte is the same raw or delivered: only a CR LF changes, and
+    // no mark is CR or LF. An end at or past 0xFFFFFFFF is a failed query,
+    // which also stops here.
+    const bool marked = isMarkByte(block_[next_], marks);
+    if (marked || blockOffset_ + next_ + used >= endOffset) {
+      takeLine(buffer, delivered, used);
+      return delivered;
+    }
+    next_ += used;
+  }
 }
 
 bool FileLineSource::tell(std::uint32_t* position) {
@@ -102,13 +181,13 @@ bool FileLineSource::seek(std::uint32_t position) {
     const std::size_t target = static_cast<std::size_t>(position - blockOffset_);
     if (target < searchedFrom_) {
       // Going back: only the bytes not yet searched need a look.
-      const std::size_t hit = indexOf(block_.get(), target, searchedFrom_, endOfText);
+      const std::size_t hit = stopIn(target, searchedFrom_);
       if (hit < searchedFrom_) stop_ = hit;
       searchedFrom_ = target;
     } else if (target > stop_) {
       // Past a 0x1A: the content goes on behind it for this pass.
       searchedFrom_ = target;
-      stop_ = indexOf(block_.get(), target, filled_, endOfText);
+      stop_ = stopIn(target, filled_);
     }
     next_ = target;
     return true;

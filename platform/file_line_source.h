@@ -14,26 +14,44 @@ namespace zentry {
 class FileLineSource : public LineSource {
  public:
   /// Null when the file can't be opened or is a directory.
-  static std::unique_ptr<FileLineSource> open(const char* path);
+  static std::unique_ptr<FileLineSource> open(const char* path, TextReading reading = TextReading::Exact);
   ~FileLineSource() override;
   FileLineSource(const FileLineSource&) = delete;
   FileLineSource& operator=(const FileLineSource&) = delete;
 
   /// `limit` may be at most blockCapacity; the scanner's is 10000.
   std::size_t readLine(char* buffer, std::size_t limit) override;
+  std::size_t readLineTo(char* buffer, std::size_t limit, std::uint32_t* position) override;
+  /// Passes over unmarked lines inside the block: no copy, no position query.
+  std::size_t readMarkedLine(char* buffer, std::size_t limit, const char* marks,
+                             std::uint32_t endOffset) override;
   bool tell(std::uint32_t* position) override;
   /// Seeking back inside the block costs no read; anywhere else drops the
   /// block. A position past the end of the file is allowed and reads nothing.
   bool seek(std::uint32_t position) override;
 
  private:
-  explicit FileLineSource(int descriptor);
+  FileLineSource(int descriptor, TextReading reading);
+  /// Where the content stops in block_[from, to): the first 0x1A, or `to`
+  /// when the file is read whole.
+  std::size_t stopIn(std::size_t from, std::size_t to) const;
   /// Moves the unread bytes to the front and reads behind them until at
   /// least `wanted` are buffered, the file ends or a read fails.
   void fill(std::size_t wanted);
+  /// Cuts the next line of at most `most` characters as readLine delivers
+  /// it, without taking it: returns its characters (0 at the end) and sets
+  /// *used to the bytes it spans from block_[next_].
+  std::size_t nextLine(std::size_t most, std::size_t* used);
+  /// The start of the first line after the one at next_ that begins with
+  /// `mark` in block_[next_, end) (end at most stop_); when there is none,
+  /// the start of the last line that begins there (next_ when none does).
+  std::size_t markedLineAhead(char mark, std::size_t end) const;
+  /// Delivers the line nextLine cut into buffer and takes it.
+  void takeLine(char* buffer, std::size_t delivered, std::size_t used);
 
   static constexpr std::size_t blockCapacity = 256 * 1024;
   int descriptor_;
+  bool endsAtSubstitute_;  // read Exact: 0x1A ends the content
   std::unique_ptr<char[]> block_;
   std::uint64_t blockOffset_ = 0;  // file offset of block_[0]
   std::size_t filled_ = 0;         // bytes valid in block_

@@ -5,9 +5,16 @@
 
 namespace zentry {
 
+/// How much of a file is its text.
+enum class TextReading {
+  Exact,  ///< the first byte 0x1A ends the readable content
+  Whole,  ///< every byte is content, 0x1A and NUL included (strict mode)
+};
+
 /// A file read as text: a CR immediately followed by LF arrives as LF, a lone
-/// CR as it is, and the first byte 0x1A ends the readable content. Positions
-/// are raw byte offsets of the file (both bytes of a CR LF count).
+/// CR as it is, and (when read Exact) the first byte 0x1A ends the readable
+/// content. Positions are raw byte offsets of the file (both bytes of a CR LF
+/// count).
 class LineSource {
  public:
   virtual ~LineSource() = default;
@@ -25,6 +32,22 @@ class LineSource {
 
   /// Moves to a raw byte offset; false on failure.
   virtual bool seek(std::uint32_t position) = 0;
+
+  /// readLine, and then (when it delivered a line) the position after it as
+  /// positionOf gives it: one call for the readers that test every line
+  /// against a scan limit.
+  virtual std::size_t readLineTo(char* buffer, std::size_t limit, std::uint32_t* position);
+
+  /// Reads lines exactly as readLine cuts them, but delivers (as readLine
+  /// does) only the first one that begins with a byte of `marks` (a
+  /// zero-terminated set without CR or LF) or whose end position is at or
+  /// past `endOffset` (a failed position query counts as past it); the lines
+  /// before it are passed over. Returns 0 at the end of content, and buffer
+  /// then holds nothing the caller may use. For a reader that only looks at
+  /// lines starting with certain bytes, such as delimiter lines: a source
+  /// can pass over the others without copying them.
+  virtual std::size_t readMarkedLine(char* buffer, std::size_t limit, const char* marks,
+                                     std::uint32_t endOffset);
 };
 
 /// The position after a failed query: never below any scan limit.
@@ -34,6 +57,29 @@ constexpr std::uint32_t failedPosition = 0xFFFFFFFFu;
 inline std::uint32_t positionOf(LineSource& source) {
   std::uint32_t position = 0;
   return source.tell(&position) ? position : failedPosition;
+}
+
+/// Whether `byte` is one of the zero-terminated set `marks` (the terminator
+/// is not a member).
+inline bool isMarkByte(char byte, const char* marks) {
+  for (; *marks != '\0'; ++marks) {
+    if (*marks == byte) return true;
+  }
+  return false;
+}
+
+inline std::size_t LineSource::readLineTo(char* buffer, std::size_t limit, std::uint32_t* position) {
+  const std::size_t delivered = readLine(buffer, limit);
+  if (delivered != 0) *position = positionOf(*this);
+  return delivered;
+}
+
+inline std::size_t LineSource::readMarkedLine(char* buffer, std::size_t limit, const char* marks,
+                                              std::uint32_t endOffset) {
+  for (;;) {
+    const std::size_t delivered = readLine(buffer, limit);
+    if (delivered == 0 || isMarkByte(buffer[0], marks) || positionOf(*this) >= endOffset) return delivered;
+  }
 }
 
 }  // namespace zentry

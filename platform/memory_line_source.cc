@@ -6,7 +6,7 @@ std::size_t MemoryLineSource::readLine(char* buffer, std::size_t limit) {
   std::size_t out = 0;
   while (out + 1 < limit && next_ < bytes_.size()) {
     const char byte = bytes_[next_];
-    if (byte == '\x1a') break;  // the end of the readable content
+    if (byte == '\x1a' && endsAtSubstitute_) break;  // the end of the readable content
     if (byte == '\r' && next_ + 1 < bytes_.size() && bytes_[next_ + 1] == '\n') {
       buffer[out++] = '\n';
       next_ += 2;

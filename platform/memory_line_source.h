@@ -12,8 +12,9 @@ namespace zentry {
 /// a message near the 4 GiB edge without writing one.
 class MemoryLineSource : public LineSource {
  public:
-  explicit MemoryLineSource(std::string bytes, std::uint64_t baseOffset = 0)
-      : bytes_(std::move(bytes)), baseOffset_(baseOffset) {}
+  explicit MemoryLineSource(std::string bytes, std::uint64_t baseOffset = 0,
+                            TextReading reading = TextReading::Exact)
+      : bytes_(std::move(bytes)), baseOffset_(baseOffset), endsAtSubstitute_(reading == TextReading::Exact) {}
 
   std::size_t readLine(char* buffer, std::size_t limit) override;
   bool tell(std::uint32_t* position) override;
@@ -25,6 +26,7 @@ class MemoryLineSource : public LineSource {
  private:
   std::string bytes_;
   std::uint64_t baseOffset_;
+  bool endsAtSubstitute_;
   std::uint64_t next_ = 0;  // index into bytes_
   bool positionsFail_ = false;
 };

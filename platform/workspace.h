@@ -12,7 +12,7 @@ class Workspace {
  public:
   virtual ~Workspace() = default;
   /// The named file opened for reading as text; null when it can't be opened.
-  virtual std::unique_ptr<LineSource> openText(const char* name) = 0;
+  virtual std::unique_ptr<LineSource> openText(const char* name, TextReading reading) = 0;
   /// The named file opened for appending; null when it can't be opened.
   virtual std::unique_ptr<TextSink> openAppend(const char* name) = 0;
 };

@@ -9,7 +9,10 @@ namespace zentry {
 
 void decodeEncodedWord(String& text) {
   if (text.length() < 8) return;
-  if (!text.left(2).equals("=?") || !text.right(2).equals("?=")) return;
+  // Looked at in place: nearly every name is no encoded word.
+  const char* bytes = text.cStr();
+  const std::uint32_t length = text.length();
+  if (std::memcmp(bytes, "=?", 2) != 0 || std::memcmp(bytes + length - 2, "?=", 2) != 0) return;
   if (text.findNoCase("?Q?", 0) < 0 && text.findNoCase("?B?", 0) < 0) return;
 
   String inner = text.mid(2, text.length() - 4);

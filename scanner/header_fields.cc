@@ -43,7 +43,11 @@ bool namedNoCase(const char* text, Range range, const char* keyword) {
   return true;
 }
 
-String copyOf(const String& field, Range range) { return field.mid(range.begin, range.size()); }
+// A value is copied once, straight from the field into the String that keeps
+// it, reusing that String's buffer when it is large enough.
+void keep(String& target, const String& field, Range range) {
+  target.assignPrefix(field.cStr() + range.begin, range.size());
+}
 
 // One parameter of a Content-Type field, starting at `cursor`; returns where
 // the next one starts. The name runs to the first '=' (';' and quotes
@@ -83,9 +87,11 @@ std::uint32_t parseTypeParameter(const String& field, std::uint32_t cursor, std:
     --value.end;
   }
   if (namedNoCase(text, name, "boundary")) {
-    boundaries.pushBack(copyOf(field, value));
+    String boundary;
+    keep(boundary, field, value);
+    boundaries.pushBack(boundary);
   } else if (namedNoCase(text, name, "name") && header.partName.length() == 0) {
-    header.partName = copyOf(field, value);
+    keep(header.partName, field, value);
   }
   return cursor;
 }
@@ -94,9 +100,7 @@ void applyContentType(const String& field, PartHeader& header, BoundaryStack& bo
   const char* text = field.cStr();
   const Range rest{13, field.length()};
   const std::uint32_t semicolon = findByte(text, rest, ';');
-  header.contentType = copyOf(field, Range{rest.begin, semicolon});
-  header.contentType.trimLeft();
-  header.contentType.trimRight();
+  keep(header.contentType, field, trimmed(text, Range{rest.begin, semicolon}));
   if (semicolon == rest.end) return;
   const Range parameters = trimmed(text, Range{semicolon + 1, rest.end});
   // An empty parameter text still makes one (empty) parameter: harmless.
@@ -112,7 +116,7 @@ void applyTransferEncoding(const String& field, PartHeader& header) {
   while (value.begin < value.end && isBlank(text[value.begin])) ++value.begin;
   // Trailing blanks stay: "base64 " is not base64.
   value.end = findByte(text, value, ';');
-  header.transferEncoding = copyOf(field, value);
+  keep(header.transferEncoding, field, value);
 }
 
 // Tokens are the runs between ';' characters; quotes do not protect a ';'
@@ -133,18 +137,31 @@ void applyContentDisposition(const String& field, PartHeader& header) {
       // A lone '"' is both first and last: the value becomes empty.
       value = value.size() == 1 ? Range{value.begin, value.begin} : Range{value.begin + 1, value.end - 1};
     }
-    if (namedNoCase(text, name, "filename")) header.partName = copyOf(field, value);
+    if (namedNoCase(text, name, "filename")) keep(header.partName, field, value);
   }
+}
+
+// Whether text begins with `prefix` (lower case) when ASCII letters are
+// folded; the text's terminator ends it as a mismatch.
+bool beginsNoCase(const char* text, const char* prefix) {
+  for (; *prefix != '\0'; ++text, ++prefix) {
+    if (foldAscii(static_cast<unsigned char>(*text)) != static_cast<unsigned char>(*prefix)) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
+// The three prefixes share "content-", which is compared once.
 void interpretHeaderField(const String& field, PartHeader& header, BoundaryStack& boundaries) {
-  if (field.compareNoCasePrefix("content-type:", 13) == 0) {
+  const char* text = field.cStr();
+  if (!beginsNoCase(text, "content-")) return;
+  const char* rest = text + 8;
+  if (beginsNoCase(rest, "type:")) {
     applyContentType(field, header, boundaries);
-  } else if (field.compareNoCasePrefix("content-transfer-encoding:", 26) == 0) {
+  } else if (beginsNoCase(rest, "transfer-encoding:")) {
     applyTransferEncoding(field, header);
-  } else if (field.compareNoCasePrefix("Content-disposition:", 20) == 0) {
+  } else if (beginsNoCase(rest, "disposition:")) {
     applyContentDisposition(field, header);
   }
 }

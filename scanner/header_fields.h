@@ -4,14 +4,27 @@
 
 #include "core/rule.h"
 #include "core/string.h"
+#include "scanner/mime_parameters.h"
 
 namespace zentry {
 
-/// What the header block of one entity tells the walker.
+/// What the header block of one entity tells the walker. A value that no
+/// field gave has no buffer and stands for its default, so a part allocates
+/// only for the values its fields give.
 struct PartHeader {
-  String contentType{"text/plain"};
-  String transferEncoding{"7bit"};
-  String partName;  ///< empty until a name or filename parameter gives one
+  String contentType;       ///< no buffer: "text/plain" (see contentTypeText)
+  String transferEncoding;  ///< no buffer: "7bit", none of the encodings the walker tells apart
+  String partName;          ///< empty until a name or filename parameter gives one
+  ShownNames shownNames;    ///< strict mode only: every name the parameters give
+
+  /// The media type as the walker reads it.
+  const char* contentTypeText() const { return contentType.hasBuffer() ? contentType.cStr() : "text/plain"; }
+  const char* transferEncodingText() const {
+    return transferEncoding.hasBuffer() ? transferEncoding.cStr() : "7bit";
+  }
+  bool isPlainText() const {
+    return !contentType.hasBuffer() || contentType.compareNoCase("text/plain") == 0;
+  }
 };
 
 /// Interprets one gathered header field (first line and continuation lines).

@@ -3,17 +3,24 @@
 #include <memory>
 
 #include "scanner/mime_walker.h"
+#include "scanner/strict_scan.h"
 
 namespace zentry {
 void scanMessageFile(Workspace& workspace, const String& messageFileName, Console& console,
-                     AttachmentNames& names) {
-  const std::unique_ptr<LineSource> file = workspace.openText(messageFileName.cStr());
+                     AttachmentNames& names, bool strictMode) {
+  const std::unique_ptr<LineSource> file =
+      workspace.openText(messageFileName.cStr(), strictMode ? TextReading::Whole : TextReading::Exact);
   if (!file) {
     console.print("File \"%.300s\" can't be opened\n", messageFileName.cStr());
     return;
   }
   // The context holds the line buffer: on the heap, not on the stack.
   const auto context = std::make_unique<ScanContext>(*file, console, names);
+  std::unique_ptr<StrictScan> strict;
+  if (strictMode) {
+    strict = std::make_unique<StrictScan>();
+    context->strict = strict.get();
+  }
   scanMessage(*context, messageStartOffset, wholeFileEndOffset);
 }
 

@@ -17,9 +17,10 @@ constexpr std::uint32_t wholeFileEndOffset = 0xFFFFFFFEu;
 
 /// Opens the named message in the workspace, scans it and appends every
 /// attachment name to `names`. When it can't be opened, says so on standard
-/// output and records nothing.
+/// output and records nothing. `strictMode` reads the whole file and finds
+/// the names strict mode adds.
 void scanMessageFile(Workspace& workspace, const String& messageFileName, Console& console,
-                     AttachmentNames& names);
+                     AttachmentNames& names, bool strictMode);
 
 /// One scan frame over [startOffset, endOffset) of the open file.
 void scanMessage(ScanContext& context, std::uint32_t startOffset, std::uint32_t endOffset);

@@ -5,6 +5,7 @@
 #include "scanner/encoded_word.h"
 #include "scanner/header_fields.h"
 #include "scanner/message_file.h"
+#include "scanner/strict_scan.h"
 #include "scanner/uuencode.h"
 
 namespace zentry {
@@ -17,7 +18,15 @@ enum class EncodingClass { Base64, QuotedPrintable, Other };
 // below endOffset, which ends the caller's loop just the same. *position
 // receives the position after the line.
 std::size_t readUsableLine(ScanContext& context, std::uint32_t endOffset, std::uint32_t* position) {
-  const std::size_t delivered = context.file.readLine(context.lineBuffer, lineLimit);
+  const std::size_t delivered = context.file.readLineTo(context.lineBuffer, lineLimit, position);
+  return delivered != 0 && *position < endOffset ? delivered : 0;
+}
+
+// As readUsableLine, for a loop that looks only at lines beginning with a
+// byte of `marks`: the lines it would pass over are never delivered.
+std::size_t readMarkedUsableLine(ScanContext& context, std::uint32_t endOffset, const char* marks,
+                                 std::uint32_t* position) {
+  const std::size_t delivered = context.file.readMarkedLine(context.lineBuffer, lineLimit, marks, endOffset);
   if (delivered == 0) return 0;
   *position = positionOf(context.file);
   return *position < endOffset ? delivered : 0;
@@ -30,10 +39,46 @@ void takeLine(ScanContext& context) {
   if (line.length() > 0 && line.charAt(line.length() - 1) == '\n') line.truncate(line.length() - 1);
 }
 
+// Strict mode reads NUL bytes as data; a header line keeps its bytes after
+// one, which String could not hold, by leaving the NULs out.
+void dropNulBytes(char* buffer, std::size_t delivered) {
+  if (std::memchr(buffer, '\0', delivered) == nullptr) return;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < delivered; ++i) {
+    if (buffer[i] != '\0') buffer[kept++] = buffer[i];
+  }
+  buffer[kept] = '\0';
+}
+
 String delimiterOf(const BoundaryStack& boundaries) {
   String delimiter("--");
   delimiter.append(boundaries.back());
   return delimiter;
+}
+
+enum class DelimiterKind { none, delimiter, closeDelimiter };
+
+// Whether the line just read is "--" + boundary or that and "--", as
+// bufferedLineEquals would tell against those texts built as Strings, but
+// without building them: a leaf compares every body line with both.
+DelimiterKind delimiterKindOf(const char* buffer, std::size_t delivered, const String& boundary,
+                              bool nulIsData) {
+  const std::size_t size = std::size_t{2} + boundary.length();
+  if (delivered < size || buffer[0] != '-' || buffer[1] != '-' ||
+      std::memcmp(buffer + 2, boundary.cStr(), boundary.length()) != 0) {
+    return DelimiterKind::none;
+  }
+  // delivered >= size, so buffer[size] is at most the terminator.
+  const auto endsAt = [&](std::size_t at) {
+    const char after = buffer[at];
+    if (after != '\0' && after != '\n') return false;
+    return !nulIsData || delivered == at + (after == '\n' ? 1u : 0u);
+  };
+  if (endsAt(size)) return DelimiterKind::delimiter;
+  if (delivered >= size + 2 && buffer[size] == '-' && buffer[size + 1] == '-' && endsAt(size + 2)) {
+    return DelimiterKind::closeDelimiter;
+  }
+  return DelimiterKind::none;
 }
 
 EncodingClass encodingClassOf(const String& transferEncoding) {
@@ -50,7 +95,8 @@ void readHeaderBlock(ScanContext& context, std::uint32_t endOffset, PartHeader& 
   GatheredField& field = context.gatheredField;
   field.clear();
   std::uint32_t position = 0;
-  while (readUsableLine(context, endOffset, &position) != 0) {
+  while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
+    if (context.strict != nullptr) dropNulBytes(context.lineBuffer, delivered);
     takeLine(context);
     const String& line = context.currentLine;
     const char first = line.charAt(0);
@@ -60,6 +106,7 @@ void readHeaderBlock(ScanContext& context, std::uint32_t endOffset, PartHeader& 
     }
     field.copyTo(context.headerField);
     interpretHeaderField(context.headerField, header, boundaries);
+    if (context.strict != nullptr) collectShownNames(context.headerField, header.shownNames);
     field.clear();
     field.append(line);
     if (line.length() == 0) break;
@@ -74,9 +121,11 @@ bool walkMultipart(ScanContext& context, BoundaryStack& boundaries, std::int32_t
   context.console.trace("Into multipart\n");
   if (boundaries.empty()) return false;
   String delimiter = delimiterOf(boundaries);
+  const bool nulIsData = context.strict != nullptr;
   std::uint32_t position = 0;
-  while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
-    if (!bufferedLineEquals(context.lineBuffer, delivered, delimiter)) continue;
+  // Only a line that begins with '-' can be the delimiter.
+  while (std::size_t delivered = readMarkedUsableLine(context, endOffset, "-", &position)) {
+    if (!bufferedLineEquals(context.lineBuffer, delivered, delimiter, nulIsData)) continue;
     do {
       ++partCounter;
     } while (scanPart(context, boundaries, partCounter, endOffset));
@@ -88,55 +137,92 @@ bool walkMultipart(ScanContext& context, BoundaryStack& boundaries, std::int32_t
   return false;
 }
 
+bool isEmbeddedMessage(const PartHeader& header) {
+  return header.contentType.compareNoCase("message/rfc822") == 0;
+}
+
+// Exact mode records the one name it read; strict mode every name the part
+// shows, and then looks inside its body.
+void recordLeaf(ScanContext& context, PartHeader& header, bool nameGenerated, const BodyCapture* body) {
+  if (context.strict == nullptr) {
+    recordAttachmentName(context, header.partName);
+    return;
+  }
+  recordPartInStrictMode(context, header.shownNames, header.partName, nameGenerated, body);
+}
+
+BodyEncoding bodyEncodingOf(EncodingClass encoding) {
+  if (encoding == EncodingClass::Base64) return BodyEncoding::Base64;
+  if (encoding == EncodingClass::QuotedPrintable) return BodyEncoding::QuotedPrintable;
+  return BodyEncoding::Unencoded;
+}
+
 // A leaf that ended at a delimiter line. An embedded message is scanned again
 // as a message of its own, up to but not including that line, unless the
 // frames are already maxMessageDepth deep.
-bool endLeafAtDelimiter(ScanContext& context, PartHeader& header, std::uint32_t bodyStart,
-                        std::uint32_t endPosition, bool atDelimiter) {
+bool endLeafAtDelimiter(ScanContext& context, PartHeader& header, bool nameGenerated, const BodyCapture* body,
+                        std::uint32_t bodyStart, std::uint32_t endPosition, bool atDelimiter) {
   context.console.trace(" %lu - %lu\n", static_cast<unsigned long>(bodyStart),
                         static_cast<unsigned long>(endPosition));
-  if (header.contentType.compareNoCase("message/rfc822") == 0 &&
-      context.activeMessageFrames < maxMessageDepth) {
+  if (isEmbeddedMessage(header) && context.activeMessageFrames < maxMessageDepth) {
     scanMessage(context, bodyStart, endPosition);
     context.file.seek(endPosition);
   }
-  recordAttachmentName(context, header.partName);
+  recordLeaf(context, header, nameGenerated, body);
   return atDelimiter;
 }
 
 bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& partCounter,
               std::uint32_t endOffset, PartHeader& header) {
   const EncodingClass encoding = encodingClassOf(header.transferEncoding);
-  if (header.partName.length() == 0) {
+  const bool nameGenerated = header.partName.length() == 0;
+  if (nameGenerated) {
     header.partName.assign(formatFieldsOf("File%d.tmp", static_cast<int>(partCounter)).c_str());
   }
+  // The delimiter lines are compared in place with the innermost boundary;
+  // they are built as Strings only for a uuencode block, which needs them.
+  const String* boundary = boundaries.empty() ? nullptr : &boundaries.back();
   String delimiter;
   String closeDelimiter;
-  if (!boundaries.empty()) {
-    delimiter = delimiterOf(boundaries);
-    closeDelimiter = delimiter;
-    closeDelimiter.append("--");
-  }
   const bool searchUuencode =
-      encoding == EncodingClass::Other && (header.contentType.compareNoCase("text/plain") == 0 ||
-                                           header.transferEncoding.compareNoCase("x-uuencode") == 0);
+      encoding == EncodingClass::Other &&
+      (header.isPlainText() || header.transferEncoding.compareNoCase("x-uuencode") == 0);
+  // Strict mode gathers the decoded body as it goes; an embedded message is
+  // scanned as a message instead.
+  BodyCapture* body = nullptr;
+  if (context.strict != nullptr && !isEmbeddedMessage(header)) {
+    body = &context.strict->leafBody;
+    body->start(bodyEncodingOf(encoding));
+  }
+  const bool nulIsData = context.strict != nullptr;
+  // Without a capture the loop looks only at lines that begin like a
+  // delimiter ('-') or a uuencode "begin" line ('b'); the rest are passed
+  // over unread. A capture needs every line.
+  const char* marks = boundary != nullptr ? (searchUuencode ? "-b" : "-") : (searchUuencode ? "b" : "");
   const std::uint32_t bodyStart = positionOf(context.file);
   std::uint32_t position = 0;
-  while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
-    if (delimiter.length() > 0) {
-      if (bufferedLineEquals(context.lineBuffer, delivered, delimiter)) {
-        return endLeafAtDelimiter(context, header, bodyStart, position, true);
-      }
-      if (bufferedLineEquals(context.lineBuffer, delivered, closeDelimiter)) {
-        return endLeafAtDelimiter(context, header, bodyStart, position, false);
+  while (std::size_t delivered = body != nullptr
+                                     ? readUsableLine(context, endOffset, &position)
+                                     : readMarkedUsableLine(context, endOffset, marks, &position)) {
+    if (boundary != nullptr) {
+      const DelimiterKind kind = delimiterKindOf(context.lineBuffer, delivered, *boundary, nulIsData);
+      if (kind != DelimiterKind::none) {
+        return endLeafAtDelimiter(context, header, nameGenerated, body, bodyStart, position,
+                                  kind == DelimiterKind::delimiter);
       }
     }
+    if (body != nullptr) body->addLine(context.lineBuffer, delivered);
     if (searchUuencode && mayOpenUuencodeBlock(context.lineBuffer)) {
+      if (boundary != nullptr && delimiter.length() == 0) {
+        delimiter = delimiterOf(boundaries);
+        closeDelimiter = delimiter;
+        closeDelimiter.append("--");
+      }
       takeLine(context);
       scanUuencodeBlock(context, context.currentLine, endOffset, partCounter, delimiter, closeDelimiter);
     }
   }
-  recordAttachmentName(context, header.partName);
+  recordLeaf(context, header, nameGenerated, body);
   return false;
 }
 
@@ -148,7 +234,7 @@ bool scanPart(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
   context.console.trace("Process MIME Part %d\n", static_cast<int>(partCounter));
   PartHeader header;
   readHeaderBlock(context, endOffset, header, boundaries);
-  context.console.trace("%.100s\n", header.contentType.cStr());
+  context.console.trace("%.100s\n", header.contentTypeText());
   // Past maxPartDepth a multipart is walked as a leaf: the recursion, and so
   // the stack, stays bounded whatever the message nests.
   if (header.contentType.compareNoCasePrefix("Multipart/", 10) == 0 &&
@@ -159,6 +245,10 @@ bool scanPart(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
 }
 
 void recordAttachmentName(ScanContext& context, String& name) {
+  if (context.strict != nullptr) {
+    recordNameInStrictMode(context, name);
+    return;
+  }
   decodeEncodedWord(name);
   context.attachmentNames.pushBack(name);
 }

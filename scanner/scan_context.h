@@ -22,6 +22,8 @@ constexpr std::size_t lineLimit = 10000;
 /// currentLine before it looks at them again, and a header block is gathered
 /// completely before anything recurses, so one copy of each is enough however
 /// deep the walk goes. Too large for a small stack: callers allocate it.
+struct StrictScan;
+
 struct ScanContext {
   ScanContext(LineSource& messageFile, Console& traceConsole, AttachmentNames& names)
       : file(messageFile), console(traceConsole), attachmentNames(names) {}
@@ -36,18 +38,22 @@ struct ScanContext {
   int activePartCalls = 0;      ///< scanPart calls now running, over the whole run
   int activeMessageFrames = 0;  ///< scanMessage frames now running, the whole-file scan included
   UuencodeMemo uuencodeMemo;
+  StrictScan* strict = nullptr;  ///< null in exact mode
 };
 
 /// Whether a line just read into a buffer (`delivered` characters), taken as
 /// the walker takes it (up to its first 0 byte, less one final LF), equals
 /// `text` exactly. Decided without copying the line: most body lines are only
-/// ever compared with the delimiters.
-inline bool bufferedLineEquals(const char* buffer, std::size_t delivered, const String& text) {
+/// ever compared with the delimiters. With `nulIsData` (strict mode) a 0 byte
+/// is part of the line, so "--A\0x" is not "--A".
+inline bool bufferedLineEquals(const char* buffer, std::size_t delivered, const String& text,
+                               bool nulIsData = false) {
   const std::uint32_t size = text.length();
   if (delivered < size) return false;
   // buffer[size] is at most the terminator, as delivered >= size.
   const char after = buffer[size];
   if (after != '\0' && after != '\n') return false;
+  if (nulIsData && delivered != size + (after == '\n' ? 1u : 0u)) return false;
   return std::memcmp(buffer, text.cStr(), size) == 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/line_source.h"
+#include "scanner/strict_scan.h"
 
 namespace zentry {
 namespace {
@@ -75,8 +76,10 @@ class BlockReader {
   /// A block must not swallow the parts after it: the leaf's delimiter lines
   /// end it unterminated, so the walker meets them when it reads again.
   bool atDelimiterLine(const char* buffer, std::size_t delivered) const {
-    return (delimiter_.length() != 0 && bufferedLineEquals(buffer, delivered, delimiter_)) ||
-           (closeDelimiter_.length() != 0 && bufferedLineEquals(buffer, delivered, closeDelimiter_));
+    const bool nulIsData = context_.strict != nullptr;
+    return (delimiter_.length() != 0 && bufferedLineEquals(buffer, delivered, delimiter_, nulIsData)) ||
+           (closeDelimiter_.length() != 0 &&
+            bufferedLineEquals(buffer, delivered, closeDelimiter_, nulIsData));
   }
 
   ScanContext& context_;
@@ -89,22 +92,25 @@ class BlockReader {
 bool BlockReader::runLoop(std::uint32_t* stopEnd) {
   LineSource& file = context_.file;
   char* buffer = context_.lineBuffer;
-  std::size_t delivered = file.readLine(buffer, lineLimit);
+  // Strict mode keeps the block's decoded bytes for inspection.
+  BodyCapture* body = context_.strict != nullptr ? &context_.strict->uuencodedBody : nullptr;
+  std::uint32_t position = 0;
+  std::size_t delivered = file.readLineTo(buffer, lineLimit, &position);
   if (delivered == 0) return true;
   for (;;) {
-    const std::uint32_t position = positionOf(file);
     *stopEnd = position;
     if (position >= endOffset_) return true;
     if (atDelimiterLine(buffer, delivered)) return false;
     // Three bytes only: "end ", "endless" and "end" all stop here.
     if (beginsWithEnd(buffer)) return true;
+    if (body != nullptr) body->addLine(buffer, delivered);
     // The length character is the line's first byte (0 for an empty line,
     // as charAt gives). The decoded bytes matter only on the line the loop
     // stops at: every other one is overwritten by the next read before
     // anything looks at it, so a line is taken and decoded only once it turns
     // out to be the last.
     const bool lastLine = lengthValueOf(buffer[0]) == 0;
-    if (lastLine || (delivered = file.readLine(buffer, lineLimit)) == 0) {
+    if (lastLine || (delivered = file.readLineTo(buffer, lineLimit, &position)) == 0) {
       takeLine(currentLine_, buffer);
       decodeUuLine(currentLine_, reinterpret_cast<unsigned char*>(buffer));
       return true;
@@ -177,9 +183,13 @@ void scanUuencodeBlock(ScanContext& context, String& currentLine, std::uint32_t 
   formatName(name, buffer);
 
   BlockReader reader(context, currentLine, endOffset, delimiter, closeDelimiter);
+  if (context.strict != nullptr) context.strict->uuencodedBody.start(BodyEncoding::Uuencode);
   std::uint32_t stopEnd = resumeOffset;
   if (reader.readBlock(&stopEnd)) {
     recordAttachmentName(context, name);
+    if (context.strict != nullptr) {
+      inspectBody(context, context.attachmentNames.back().cStr(), context.strict->uuencodedBody);
+    }
     return;
   }
   context.file.seek(resumeOffset);

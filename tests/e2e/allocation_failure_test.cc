@@ -46,6 +46,7 @@ Outcome runWithFailure(const Row& c, bool debug, std::uint64_t failing) {
   workspace.write("routing.dat", routingFile(crlf(c[3])));
   std::vector<std::string> arguments{"zentry", "quarantine", "errorlevel"};
   if (debug) arguments.emplace_back("debug");
+  if (c.fields.size() > 4) arguments.emplace_back(c[4]);
   const EnvironmentBlock environment{"subject=" + c[2]};
   StringSink output;
   Outcome outcome;

@@ -20,6 +20,8 @@ TEST(WildcardMismatch, Rows) {
   for (const test::Row& row : test::readTable("wildcard_masks.txt")) {
     EXPECT_EQ(std::stoi(row[2]), mismatch(row[0], row[1])) << row.where;
     EXPECT_EQ(std::stoi(row[2]), test::wildcardMismatchOracle(row[0], row[1])) << row.where;
+    const String mask(row[1].c_str());
+    EXPECT_EQ(std::stoi(row[2]), PreparedMask(mask).mismatch(String(row[0].c_str()))) << row.where;
   }
   EXPECT_EQ(0, String().wildcardMismatch(String()));
   EXPECT_EQ(1, String().wildcardMismatch(String("?")));
@@ -44,15 +46,20 @@ std::vector<std::string> allWords(const std::string& alphabet, std::size_t maxLe
   return words;
 }
 
-// The bounded matcher against the plain steps over every short pair; the
-// wildcard fuzz target goes on from here with longer ones.
+// The bounded matcher, called directly and through a mask prepared once for
+// many texts, against the plain steps over every short pair; the wildcard
+// fuzz target goes on from here with longer ones.
 TEST(WildcardMismatch, AgreesWithPlainStepsExhaustively) {
   int failures = 0;
   const std::vector<std::string> texts = allWords("Ab*?\\", 4);
   for (const std::string& mask : allWords("aB*?\\", 5)) {
+    const String maskString(mask.c_str());
+    const PreparedMask prepared(maskString);
     for (const std::string& text : texts) {
       const int expected = test::wildcardMismatchOracle(text, mask);
-      if (mismatch(text, mask) != expected && ++failures <= 10)
+      const bool agree =
+          mismatch(text, mask) == expected && prepared.mismatch(String(text.c_str())) == expected;
+      if (!agree && ++failures <= 10)
         ADD_FAILURE() << "text '" << text << "' mask '" << mask << "' expected " << expected;
     }
   }

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/e2e.h"
 #include "host/host_runner.h"
+#include "support/e2e.h"
 
 namespace zentry::test {
 namespace {
@@ -128,6 +128,7 @@ TEST_F(HostRunMode, MatchesTheFilterRunByHand) {
        {"subject=Item number 3"},
        ""},
       {"hit, debug", generated(3).message, {"--debug"}, {"box", "debug"}, {"subject=Item number 3"}, ""},
+      {"strict", generated(3).message, {"--strict"}, {"box", "strict"}, {"subject=Item number 3"}, ""},
       {"folded subject", generated(8).message, {"--debug"}, {"box", "debug"}, {"subject=Item number 8"}, ""},
       {"no Subject field", generated(22).message, {"--errorlevel"}, {"box", "errorlevel"}, {}, ""},
       {"8-bit subject",

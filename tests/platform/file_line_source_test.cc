@@ -14,6 +14,10 @@
 namespace zentry {
 namespace {
 
+// The reader's block size: content placed around it makes a CR, an LF or a
+// 0x1A fall exactly on a refill.
+constexpr std::size_t block = 256 * 1024;
+
 // Every line with the position after it, "line@pos" joined by "|". The read
 // that finds the end must leave the buffer as the last line left it.
 std::string readAll(LineSource& source, std::size_t limit) {
@@ -43,6 +47,40 @@ TEST(FileLineSource, ReadsLikeTheMemoryReader) {
     MemoryLineSource memory(row[0]);
     const std::size_t limit = std::stoul(row[1]);
     EXPECT_EQ(readAll(memory, limit), readAll(*file, limit)) << row.where;
+  }
+}
+
+// The lines readMarkedLine delivers, with the position after each, until the
+// end; a line at or past endOffset is delivered whatever its first byte.
+std::string readMarked(LineSource& source, std::size_t limit, const char* marks, std::uint32_t endOffset) {
+  std::string out;
+  std::vector<char> buffer(limit, '#');
+  while (const std::size_t n = source.readMarkedLine(buffer.data(), limit, marks, endOffset)) {
+    std::uint32_t position = 0;
+    out +=
+        std::string(buffer.data(), n) + "@" + (source.tell(&position) ? std::to_string(position) : "-") + "|";
+  }
+  return out;
+}
+
+// The file reader passes over unmarked lines in its block; the memory reader
+// reads them one by one. Both must deliver the same lines at the same places.
+TEST(FileLineSource, PassesOverUnmarkedLinesLikeTheMemoryReader) {
+  test::TempDir dir;
+  const char* markSets[] = {"", "p", "a", "c", "x", "ae\x1a", "-b"};
+  const std::uint32_t endOffsets[] = {0xFFFFFFFEu, 7, static_cast<std::uint32_t>(block + 3)};
+  for (const test::Row& row : test::readTable("file_reads.txt")) {
+    dir.write("f", row[0]);
+    const std::size_t limit = std::stoul(row[1]);
+    for (const char* marks : markSets) {
+      for (const std::uint32_t endOffset : endOffsets) {
+        auto file = FileLineSource::open((dir.path() + "/f").c_str());
+        ASSERT_NE(nullptr, file);
+        MemoryLineSource memory(row[0]);
+        EXPECT_EQ(readMarked(memory, limit, marks, endOffset), readMarked(*file, limit, marks, endOffset))
+            << row.where << " marks " << marks << " end " << endOffset;
+      }
+    }
   }
 }
 

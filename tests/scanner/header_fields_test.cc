@@ -16,7 +16,7 @@ std::string interpretAll(const std::vector<std::string>& fields) {
   PartHeader header;
   BoundaryStack boundaries;
   for (const std::string& text : fields) interpretHeaderField(String(text.c_str()), header, boundaries);
-  std::string out = std::string(header.contentType.cStr()) + "|" + header.transferEncoding.cStr() + "|" +
+  std::string out = std::string(header.contentTypeText()) + "|" + header.transferEncodingText() + "|" +
                     header.partName.cStr() + "|";
   for (const String& boundary : boundaries) out += std::string(boundary.cStr()) + ",";
   return out;

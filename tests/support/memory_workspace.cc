@@ -21,10 +21,10 @@ std::string MemoryWorkspace::read(const std::string& name) const {
   return file == files_.end() ? std::string() : file->second;
 }
 
-std::unique_ptr<LineSource> MemoryWorkspace::openText(const char* name) {
+std::unique_ptr<LineSource> MemoryWorkspace::openText(const char* name, TextReading reading) {
   const auto file = files_.find(name);
   if (file == files_.end()) return nullptr;
-  return std::make_unique<MemoryLineSource>(file->second);
+  return std::make_unique<MemoryLineSource>(file->second, 0, reading);
 }
 
 std::unique_ptr<TextSink> MemoryWorkspace::openAppend(const char* name) {

@@ -18,7 +18,7 @@ class MemoryWorkspace : public Workspace {
   std::string read(const std::string& name) const;
   bool exists(const std::string& name) const { return files_.count(name) != 0; }
 
-  std::unique_ptr<LineSource> openText(const char* name) override;
+  std::unique_ptr<LineSource> openText(const char* name, TextReading reading) override;
   std::unique_ptr<TextSink> openAppend(const char* name) override;
 
  private:

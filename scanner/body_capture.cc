@@ -1,0 +1,190 @@
+#include "scanner/body_capture.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/allocator.h"
+#include "scanner/container_signatures.h"
+
+namespace zentry {
+namespace {
+
+int hexValue(char byte) {
+  if (byte >= '0' && byte <= '9') return byte - '0';
+  if (byte >= 'A' && byte <= 'F') return byte - 'A' + 10;
+  if (byte >= 'a' && byte <= 'f') return byte - 'a' + 10;
+  return -1;
+}
+
+struct Base64Table {
+  std::int16_t value[256];
+  Base64Table() {
+    for (std::int16_t& entry : value) entry = -1;
+    const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int i = 0; i < 64; ++i)
+      value[static_cast<unsigned char>(alphabet[i])] = static_cast<std::int16_t>(i);
+  }
+};
+const Base64Table base64Table;
+
+}  // namespace
+
+BodyCapture::~BodyCapture() { releaseBytes(bytes_); }
+
+void BodyCapture::start(BodyEncoding encoding) {
+  encoding_ = encoding;
+  size_ = 0;
+  truncated_ = false;
+  probing_ = true;
+  firstLooked_ = false;
+  bits_ = 0;
+  held_ = 0;
+}
+
+bool BodyCapture::makeRoom(std::size_t count) {
+  if (truncated_) return false;
+  if (maxInspectedBytes - size_ < count) {
+    truncated_ = true;
+    return false;
+  }
+  if (size_ + count <= capacity_) return true;
+  // Grows by half, so a body costs its size once more in copies at most.
+  std::size_t grown = std::max(size_ + count, capacity_ + capacity_ / 2);
+  grown = std::min(std::max(grown, std::size_t{64} * 1024), maxInspectedBytes);
+  auto* bigger = static_cast<unsigned char*>(allocateBytes(grown));
+  if (bigger == nullptr) {
+    truncated_ = true;
+    return false;
+  }
+  if (size_ != 0) std::memcpy(bigger, bytes_, size_);
+  releaseBytes(bytes_);
+  bytes_ = bigger;
+  capacity_ = grown;
+  return true;
+}
+
+void BodyCapture::put(unsigned char byte) { bytes_[size_++] = byte; }
+
+void BodyCapture::addDecodedLine(const char* line, std::size_t size) {
+  // No line decodes to more than its length plus a CR LF.
+  if (size == 0 || !makeRoom(size + 2)) return;
+  switch (encoding_) {
+    case BodyEncoding::Base64:
+      if (probing_ && !firstLooked_) {
+        // Only as many characters as the first look needs, when they are
+        // valid: most bodies stop right after it.
+        const std::size_t head = std::min(size, (firstLookBytes - size_ + 2) / 3 * 4);
+        addBase64(line, head);
+        if (size_ >= firstLookBytes) {
+          decideAfterProbe();
+          if (truncated_) return;
+        }
+        addBase64(line + head, size - head);
+      } else {
+        addBase64(line, size);
+      }
+      break;
+    case BodyEncoding::QuotedPrintable:
+      addQuotedPrintable(line, size);
+      break;
+    case BodyEncoding::Uuencode:
+      addUuencoded(line, size);
+      break;
+    case BodyEncoding::Unencoded:
+      std::memcpy(bytes_ + size_, line, size);
+      size_ += size;
+      break;
+  }
+  if (probing_ && size_ >= firstLookBytes) decideAfterProbe();
+}
+
+void BodyCapture::decideAfterProbe() {
+  if (!firstLooked_) {
+    firstLooked_ = true;
+    if (!firstLookLeavesOpen(bytes_, size_)) {
+      probing_ = false;
+      truncated_ = true;
+      return;
+    }
+  }
+  if (size_ < signatureProbeBytes) return;
+  probing_ = false;
+  if (!mayHoldContainer(bytes_, size_)) truncated_ = true;
+}
+
+// Bytes outside the alphabet (line ends, blanks) are skipped: the bits of a
+// body run on across its lines. Padding drops the bits of an unfinished
+// group, so bodies joined after their padding decode as each one would.
+void BodyCapture::addBase64(const char* line, std::size_t size) {
+  const auto* text = reinterpret_cast<const unsigned char*>(line);
+  const std::int16_t* table = base64Table.value;
+  std::size_t i = 0;
+  // Whole groups of four valid characters, the common case, in one step.
+  while (held_ == 0 && i + 4 <= size) {
+    const int a = table[text[i]];
+    const int b = table[text[i + 1]];
+    const int c = table[text[i + 2]];
+    const int d = table[text[i + 3]];
+    if ((a | b | c | d) < 0) break;
+    const auto group = static_cast<std::uint32_t>((a << 18) | (b << 12) | (c << 6) | d);
+    bytes_[size_] = static_cast<unsigned char>(group >> 16);
+    bytes_[size_ + 1] = static_cast<unsigned char>(group >> 8);
+    bytes_[size_ + 2] = static_cast<unsigned char>(group);
+    size_ += 3;
+    i += 4;
+  }
+  for (; i < size; ++i) {
+    const int value = table[text[i]];
+    if (value < 0) {
+      if (text[i] == '=') held_ = 0;
+      continue;
+    }
+    bits_ = ((bits_ << 6) | static_cast<std::uint32_t>(value)) & 0xFFFFFFu;
+    held_ += 6;
+    if (held_ >= 8) {
+      held_ -= 8;
+      put(static_cast<unsigned char>((bits_ >> held_) & 0xFFu));
+    }
+  }
+}
+
+// A hard line break becomes CR LF, a final '=' joins the next line, and a bad
+// "=XY" stays as it stands. Blanks before a line break were added in transit.
+void BodyCapture::addQuotedPrintable(const char* line, std::size_t size) {
+  const bool ended = line[size - 1] == '\n';
+  std::size_t end = ended ? size - 1 : size;
+  while (end > 0 && (line[end - 1] == ' ' || line[end - 1] == '\t' || line[end - 1] == '\r')) --end;
+  const bool soft = end > 0 && line[end - 1] == '=';
+  if (soft) --end;
+  for (std::size_t i = 0; i < end; ++i) {
+    if (line[i] == '=' && i + 2 < end && hexValue(line[i + 1]) >= 0 && hexValue(line[i + 2]) >= 0) {
+      put(static_cast<unsigned char>(hexValue(line[i + 1]) * 16 + hexValue(line[i + 2])));
+      i += 2;
+    } else {
+      put(static_cast<unsigned char>(line[i]));
+    }
+  }
+  if (ended && !soft) {
+    put('\r');
+    put('\n');
+  }
+}
+
+// The first byte counts the line's bytes; groups of four characters give
+// three bytes, and bytes past the count are padding.
+void BodyCapture::addUuencoded(const char* line, std::size_t size) {
+  const std::size_t count = (static_cast<unsigned char>(line[0]) - 32u) & 63u;
+  const std::size_t end = line[size - 1] == '\n' ? size - 1 : size;
+  std::size_t written = 0;
+  for (std::size_t i = 1; i + 3 < end && written < count; i += 4) {
+    unsigned group = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+      group = (group << 6) | ((static_cast<unsigned char>(line[i + k]) - 32u) & 63u);
+    }
+    for (int shift = 16; shift >= 0 && written < count; shift -= 8, ++written) {
+      put(static_cast<unsigned char>((group >> shift) & 0xFFu));
+    }
+  }
+}
+
+}  // namespace zentry

@@ -1,0 +1,105 @@
+#include "scanner/container_signatures.h"
+
+#include <cstring>
+
+namespace zentry {
+namespace {
+
+struct Signature {
+  std::size_t offset;
+  const char* bytes;
+  std::size_t size;
+};
+
+// clang-format off
+const Signature signatures[] = {
+    {0, "PK\x03\x04", 4}, {0, "PK\x05\x06", 4}, {0, "PK\x07\x08", 4},  // zip
+    {0, "7z\xBC\xAF\x27\x1C", 6},
+    {0, "Rar!\x1A\x07", 6},
+    {0, "\x1F\x8B", 2},                  // gzip
+    {0, "BZh", 3},
+    {0, "\xFD" "7zXZ\x00", 6},
+    {0, "\x28\xB5\x2F\xFD", 4},          // zstd
+    {0, "LZIP", 4},
+    {0, "\x5D\x00\x00", 3},              // lzma
+    {0, "\x1F\x9D", 2},                  // compress
+    {0, "\x1F\xA0", 2},                  // compress, LZH variant
+    {0, "MSCF", 4}, {0, "ISc(", 4},      // cab
+    {0, "!<arch>\n", 8},
+    {0, "xar!", 4},
+    {0, "070707", 6}, {0, "070701", 6}, {0, "070702", 6}, {0, "\xC7\x71", 2}, {0, "\x71\xC7", 2},  // cpio
+    {2, "-lh", 3}, {2, "-lz", 3},        // lha
+    {0, "MZ", 2},                        // executables, self-extracting archives among them
+    {0, "\x7F" "ELF", 4},
+    {257, "ustar", 5},                   // tar
+};
+// clang-format on
+
+// An old tar header has no magic, only a checksum: the sum of its 512 bytes
+// with the checksum field (8 bytes at 148) counted as blanks, written in octal.
+bool tarChecksumHolds(const unsigned char* data, std::size_t size) {
+  // The field holds octal digits, blanks and NULs only; most bodies fail here.
+  if (size < 512) return false;
+  for (std::size_t i = 148; i < 156; ++i) {
+    if (data[i] != ' ' && data[i] != 0 && (data[i] < '0' || data[i] > '7')) return false;
+  }
+  unsigned long sum = 0;
+  for (std::size_t i = 0; i < 512; ++i) sum += (i >= 148 && i < 156) ? ' ' : data[i];
+  unsigned long written = 0;
+  std::size_t i = 148;
+  while (i < 156 && data[i] == ' ') ++i;
+  const std::size_t digitsStart = i;
+  while (i < 156 && data[i] >= '0' && data[i] <= '7') written = written * 8 + (data[i++] - '0');
+  return i > digitsStart && written == sum;
+}
+
+bool firstSectorSaysImage(const unsigned char* data, std::size_t size) {
+  if (size < 512) return false;
+  if (data[510] == 0x55 && data[511] == 0xAA) return true;
+  for (std::size_t i = 0; i < 512; ++i) {
+    if (data[i] != 0) return false;
+  }
+  return true;
+}
+
+// Which bytes start a signature at offset 0: most bodies are ruled out by
+// their first byte alone.
+struct FirstBytes {
+  bool starts[256] = {};
+  FirstBytes() {
+    for (const Signature& signature : signatures) {
+      if (signature.offset == 0) starts[static_cast<unsigned char>(signature.bytes[0])] = true;
+    }
+  }
+};
+const FirstBytes firstBytes;
+
+bool signatureMatches(const unsigned char* data, std::size_t size) {
+  if (size == 0) return false;
+  // Past the first byte only lha's "-lh" at 2 and tar's magic at 257 remain.
+  if (!firstBytes.starts[data[0]] && (size < 3 || data[2] != '-') && size < 257 + 5) return false;
+  for (const Signature& signature : signatures) {
+    if (size >= signature.offset + signature.size &&
+        std::memcmp(data + signature.offset, signature.bytes, signature.size) == 0)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool firstLookLeavesOpen(const unsigned char* data, std::size_t size) {
+  if (signatureMatches(data, size)) return true;
+  for (std::size_t i = 0; i < size && i < firstLookBytes; ++i) {
+    const unsigned char byte = data[i];
+    if (byte != 0 && byte != '\t' && byte != '\n' && byte != '\r' && (byte < 0x20 || byte > 0x7E))
+      return false;
+  }
+  return true;
+}
+
+bool mayHoldContainer(const unsigned char* data, std::size_t size) {
+  return signatureMatches(data, size) || tarChecksumHolds(data, size) || firstSectorSaysImage(data, size);
+}
+
+}  // namespace zentry

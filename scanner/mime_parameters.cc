@@ -1,0 +1,250 @@
+#include "scanner/mime_parameters.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/text_compare.h"
+#include "scanner/encoded_text.h"
+
+namespace zentry {
+namespace {
+
+/// Sections above this number are not joined: no client writes so many, and
+/// the bound keeps a hostile number from meaning anything.
+constexpr std::uint32_t maxSectionNumber = 9999;
+
+/// Name parameters kept from one field. Clients show the first or the last of
+/// repeated parameters, so past the bound the last one kept is replaced by
+/// each newer one: the first ones and the very last always count, and a
+/// field of a million parameters costs no more memory than one of a hundred.
+constexpr std::size_t maxNameParameters = 100;
+
+bool isBlank(char byte) { return byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n'; }
+
+int hexValue(char byte) {
+  if (byte >= '0' && byte <= '9') return byte - '0';
+  if (byte >= 'A' && byte <= 'F') return byte - 'A' + 10;
+  if (byte >= 'a' && byte <= 'f') return byte - 'a' + 10;
+  return -1;
+}
+
+std::string lowered(const char* text, std::size_t size) {
+  std::string out(text, size);
+  for (char& byte : out) byte = static_cast<char>(foldAscii(static_cast<unsigned char>(byte)));
+  return out;
+}
+
+bool startsWithNoCase(const char* text, std::size_t size, const char* lowerPrefix) {
+  const std::size_t length = std::strlen(lowerPrefix);
+  if (size < length) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (foldAscii(static_cast<unsigned char>(text[i])) != static_cast<unsigned char>(lowerPrefix[i]))
+      return false;
+  }
+  return true;
+}
+
+/// One parameter as written: its base name in lower case, its section number
+/// (-1 for none), whether it is extended (a final '*'), and its value with
+/// quotes and backslash escapes removed.
+struct Parameter {
+  std::string base;
+  long section = -1;
+  bool extended = false;
+  std::string value;
+};
+
+/// Splits "filename*1*" into base "filename", section 1, extended. A name
+/// whose section is not a number is kept whole and matches nothing.
+void splitName(std::string name, Parameter& parameter) {
+  if (!name.empty() && name.back() == '*') {
+    parameter.extended = true;
+    name.pop_back();
+  }
+  const std::size_t star = name.rfind('*');
+  if (star != std::string::npos && star + 1 < name.size() && star + 6 > name.size() &&
+      std::all_of(name.begin() + static_cast<std::ptrdiff_t>(star) + 1, name.end(),
+                  [](char byte) { return byte >= '0' && byte <= '9'; })) {
+    parameter.section = std::stol(name.substr(star + 1));
+    name.resize(star);
+  }
+  parameter.base = std::move(name);
+}
+
+/// The value starting at `at` (after the '=' and any blanks), into *value
+/// unless that is null. Returns where the parameter ends: at its ';' or the
+/// end of the text.
+std::size_t readValue(const char* text, std::size_t at, std::size_t end, std::string* value) {
+  if (at < end && text[at] == '"') {
+    std::size_t i = at + 1;
+    while (i < end && text[i] != '"') {
+      if (text[i] == '\\' && i + 1 < end) ++i;
+      if (value != nullptr) value->push_back(text[i]);
+      ++i;
+    }
+    // Anything between the closing quote and the ';' is not part of the value.
+    const void* semicolon = i < end ? std::memchr(text + i, ';', end - i) : nullptr;
+    return semicolon == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(semicolon) - text);
+  }
+  const void* semicolon = std::memchr(text + at, ';', end - at);
+  const std::size_t stop =
+      semicolon == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(semicolon) - text);
+  std::size_t last = stop;
+  while (last > at && isBlank(text[last - 1])) --last;
+  if (value != nullptr) value->assign(text + at, last - at);
+  return stop;
+}
+
+/// The parameters after the field's own value (its first ';').
+std::vector<Parameter> parseParameters(const char* text, std::size_t begin, std::size_t end) {
+  std::vector<Parameter> parameters;
+  std::size_t i = begin;
+  while (i < end) {
+    while (i < end && (isBlank(text[i]) || text[i] == ';')) ++i;
+    std::size_t nameEnd = i;
+    while (nameEnd < end && text[nameEnd] != '=' && text[nameEnd] != ';') ++nameEnd;
+    if (nameEnd == end || text[nameEnd] == ';') {
+      i = nameEnd;
+      continue;
+    }
+    std::size_t nameLast = nameEnd;
+    while (nameLast > i && isBlank(text[nameLast - 1])) --nameLast;
+    std::size_t valueAt = nameEnd + 1;
+    while (valueAt < end && isBlank(text[valueAt])) ++valueAt;
+    // Other parameters (boundary, charset ...) are only stepped over.
+    if (!startsWithNoCase(text + i, nameLast - i, "name") &&
+        !startsWithNoCase(text + i, nameLast - i, "filename")) {
+      i = readValue(text, valueAt, end, nullptr);
+      continue;
+    }
+    Parameter parameter;
+    splitName(lowered(text + i, nameLast - i), parameter);
+    i = readValue(text, valueAt, end, &parameter.value);
+    if (parameter.base != "name" && parameter.base != "filename") continue;
+    if (parameters.size() == maxNameParameters) parameters.pop_back();
+    parameters.push_back(std::move(parameter));
+  }
+  return parameters;
+}
+
+std::string percentDecoded(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+/// "charset'language'text" less its first two parts; a value without both
+/// quotes is taken whole, as clients show it.
+std::string withoutCharset(const std::string& value) {
+  const std::size_t first = value.find('\'');
+  if (first == std::string::npos) return value;
+  const std::size_t second = value.find('\'', first + 1);
+  if (second == std::string::npos) return value;
+  return value.substr(second + 1);
+}
+
+/// Joins the sections of `base` in number order; the first of equal numbers wins.
+std::string joinedSections(std::vector<const Parameter*> sections) {
+  std::stable_sort(sections.begin(), sections.end(),
+                   [](const Parameter* a, const Parameter* b) { return a->section < b->section; });
+  std::string joined;
+  bool anyExtended = false;
+  long previous = -1;
+  for (const Parameter* section : sections) {
+    if (section->section == previous) continue;
+    previous = section->section;
+    if (!section->extended) {
+      joined += section->value;
+      continue;
+    }
+    anyExtended = true;
+    joined += percentDecoded(section->section == 0 ? withoutCharset(section->value) : section->value);
+  }
+  return anyExtended ? joined : decodeEncodedWords(joined);
+}
+
+/// The length of "Content-Type" or "Content-Disposition" and the blanks up to
+/// and including the colon; 0 when the field is neither.
+std::size_t parameterFieldStart(const char* text, std::size_t size) {
+  for (const char* fieldName : {"content-type", "content-disposition"}) {
+    const std::size_t length = std::strlen(fieldName);
+    if (size < length || !std::equal(fieldName, fieldName + length, text, [](char a, char b) {
+          return a == static_cast<char>(foldAscii(static_cast<unsigned char>(b)));
+        }))
+      continue;
+    std::size_t i = length;
+    while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i < size && text[i] == ':') return i + 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void ShownNames::add(std::string name) {
+  if (name.empty()) return;
+  // A part shows one or two names as a rule: a look along the list is
+  // cheapest then, and the set takes over only for a part that shows many.
+  if (inOrder_.size() < linearSearchLimit) {
+    if (std::find(inOrder_.begin(), inOrder_.end(), name) != inOrder_.end()) return;
+  } else {
+    if (held_.empty()) held_.insert(inOrder_.begin(), inOrder_.end());
+    if (!held_.insert(name).second) return;
+  }
+  if (inOrder_.size() == maxNames) {
+    held_.erase(inOrder_.back());
+    inOrder_.pop_back();
+  }
+  inOrder_.push_back(std::move(name));
+}
+
+void ShownNames::clear() {
+  inOrder_.clear();
+  held_.clear();
+}
+
+void collectShownNames(const String& field, ShownNames& names) {
+  const char* text = field.cStr();
+  const std::size_t size = field.length();
+  const std::size_t valueStart = parameterFieldStart(text, size);
+  if (valueStart == 0) return;
+  const void* semicolon = std::memchr(text + valueStart, ';', size - valueStart);
+  if (semicolon == nullptr) return;
+  const std::size_t begin = static_cast<std::size_t>(static_cast<const char*>(semicolon) - text) + 1;
+  const std::vector<Parameter> parameters = parseParameters(text, begin, size);
+  // Only the two bases are kept, so two flags say which are joined already.
+  bool nameJoined = false;
+  bool filenameJoined = false;
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    const Parameter& parameter = parameters[i];
+    if (parameter.section < 0) {
+      names.add(parameter.extended ? percentDecoded(withoutCharset(parameter.value))
+                                   : decodeEncodedWords(parameter.value));
+      continue;
+    }
+    // A continued value is joined where its first section appears.
+    bool& joined = parameter.base == "name" ? nameJoined : filenameJoined;
+    if (joined) continue;
+    joined = true;
+    std::vector<const Parameter*> sections;
+    for (std::size_t j = i; j < parameters.size(); ++j) {
+      if (parameters[j].section >= 0 && parameters[j].base == parameter.base &&
+          parameters[j].section <= static_cast<long>(maxSectionNumber)) {
+        sections.push_back(&parameters[j]);
+      }
+    }
+    names.add(joinedSections(std::move(sections)));
+  }
+}
+
+}  // namespace zentry

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "core/string.h"
+
+namespace zentry {
+
+/// The distinct names of one part, in the order they were first found. At
+/// most maxNames are held: past them the last one held gives way to each
+/// newer one, so the first names and the very last always count.
+class ShownNames {
+ public:
+  static constexpr std::size_t maxNames = 200;
+
+  /// Adds a name unless it is empty or already held.
+  void add(std::string name);
+  const std::vector<std::string>& inOrder() const { return inOrder_; }
+  void clear();
+
+ private:
+  static constexpr std::size_t linearSearchLimit = 8;
+  std::vector<std::string> inOrder_;
+  std::unordered_set<std::string> held_;
+};
+
+/// Adds to `names` every name a mail client might show for a part that one
+/// gathered header field gives, each once (a name already in `names` is not
+/// added again, see ShownNames). Only Content-Type and Content-Disposition fields count; the
+/// field name is matched without letter case and may be followed by blanks
+/// before its colon. Their `name` and `filename` parameters count in either
+/// field, with parameter names in any letter case:
+///   - plain values, as tokens or quoted strings (a backslash takes the next
+///     byte as it is, and ';' inside quotes is part of the value), with their
+///     encoded words decoded;
+///   - extended values (`filename*=charset'language'text`), percent-decoded;
+///   - continuations (`filename*0=`, `filename*1*=` ...), joined in the order
+///     of their numbers whatever the order they appear in, each section
+///     percent-decoded when it is extended; a missing section is skipped.
+/// Decoded bytes are kept as they are. Linear in the field's length but for
+/// sorting the sections of a continued value.
+void collectShownNames(const String& field, ShownNames& names);
+
+}  // namespace zentry

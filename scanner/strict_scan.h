@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/string.h"
+#include "scanner/attachment_inspection.h"
+#include "scanner/body_capture.h"
+#include "scanner/mime_parameters.h"
+
+namespace zentry {
+
+struct ScanContext;
+
+/// What one message may cost attachment inspection in strict mode, over all
+/// its attachments together.
+constexpr std::uint64_t inspectedArchiveBytesPerMessage = std::uint64_t{256} << 20;
+constexpr std::uint32_t inspectedMembersPerMessage = 10000;
+
+/// What a run's scan keeps only in strict mode. A leaf's body and a uuencode
+/// block inside it are gathered at the same time, so each has its own
+/// capture; an embedded message is scanned as a message, not gathered, so
+/// one leaf capture serves every level.
+struct StrictScan {
+  BodyCapture leafBody;
+  BodyCapture uuencodedBody;
+  InspectionBudget budget{inspectedArchiveBytesPerMessage, inspectedMembersPerMessage};
+  ShownNames testedNames;  ///< a part's names as they are tested, reused from part to part
+};
+
+/// A name as strict mode tests it: Windows drops trailing dots and spaces
+/// when it opens a file, so "invoice.exe. " is "invoice.exe". A name of only
+/// dots and spaces stays as it is.
+std::string withoutTrailingDotsAndSpaces(const std::string& name);
+
+/// Strict mode's recording of one name that is already decoded: trimmed as
+/// above and appended to the collected names.
+void recordDecodedName(ScanContext& context, const std::string& name);
+
+/// Strict mode's recording of a name as exact mode reads it (a uuencoded
+/// file's): its encoded words decoded both as strict mode decodes them and
+/// as exact mode does, each distinct result trimmed and recorded.
+void recordNameInStrictMode(ScanContext& context, const String& raw);
+
+/// Records every distinct name a part shows: `shown` (from its parameters),
+/// then `exactName` (what exact mode reads) decoded both ways when that is
+/// another one. A generated name counts only when the part shows none.
+/// Then hands the part's body, when there is one, to attachment inspection
+/// under the first name recorded.
+void recordPartInStrictMode(ScanContext& context, const ShownNames& shown, const String& exactName,
+                            bool exactNameGenerated, const BodyCapture* body);
+
+/// Hands a captured body to attachment inspection; what it finds is
+/// recorded, and its route traced.
+void inspectBody(ScanContext& context, const std::string& name, const BodyCapture& body);
+
+}  // namespace zentry
