@@ -16,6 +16,7 @@
 #include "support/table.h"
 
 // Only there under the address sanitizer, where it finds what a run kept.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
 extern "C" __attribute__((weak)) int __lsan_do_recoverable_leak_check();
 
 namespace zentry::test {
