@@ -34,7 +34,7 @@ TEST(MimeParameters, ManyNamesKeepTheFirstAndTheLast) {
 
 TEST(EncodedText, Table) {
   for (const test::Row& row : test::readTable("encoded_texts.txt"))
-    EXPECT_EQ(row[1], decodeEncodedWords(row[0].c_str())) << row.where;
+    EXPECT_EQ(row[1], decodeEncodedWords(row[0])) << row.where;
 }
 
 }  // namespace
