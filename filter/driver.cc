@@ -39,14 +39,16 @@ int runZentry(const std::vector<std::string>& arguments, const EnvironmentBlock&
   String subjectText(rawSubject ? rawSubject->c_str() : "");
   subjectText.trimLeft();
   subjectText.trimRight();
-  if (state.strictMode) {
-    subjectText.assign(decodeEncodedWords(subjectText.cStr()).c_str());
-  } else {
-    decodeEncodedWord(subjectText);
-  }
-  traceSubjectAndNames(console, subjectText, state.attachmentNames);
+  // Strict mode reads every encoded word of the subject, yet a subject mask
+  // written against exact mode's reading must still hit: both are tested.
+  String strictSubjectText;
+  if (state.strictMode) strictSubjectText.assign(decodeEncodedWords(subjectText.cStr()).c_str());
+  decodeEncodedWord(subjectText);
+  traceSubjectAndNames(console, state.strictMode ? strictSubjectText : subjectText,
+                       state.attachmentNames);
 
-  const Hit hit = findHit(state.ruleList, state.attachmentNames, subjectText);
+  const Hit hit = findHit(state.ruleList, state.attachmentNames, subjectText,
+                          state.strictMode ? &strictSubjectText : nullptr);
   if (hit.rule == nullptr) {
     console.closeLog();
     return 0;

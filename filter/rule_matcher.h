@@ -10,7 +10,10 @@ struct Hit {
 };
 
 /// The first rule, in list order, whose subject mask (when not empty) matches
-/// the subject and whose file mask (when not empty) matches a name.
-Hit findHit(const RuleList& rules, const AttachmentNames& names, const String& subjectText);
+/// the subject and whose file mask (when not empty) matches a name. A second
+/// reading of the subject, when given, counts as well: strict mode decodes the
+/// subject another way, and must only ever add hits to what exact mode finds.
+Hit findHit(const RuleList& rules, const AttachmentNames& names, const String& subjectText,
+            const String* otherSubjectText = nullptr);
 
 }  // namespace zentry

@@ -39,6 +39,8 @@ class BodyCapture {
     if (!truncated_) addDecodedLine(line, size);
   }
 
+  /// False once decoding has stopped: the lines after that add nothing.
+  bool wantsLines() const { return !truncated_; }
   const unsigned char* data() const { return bytes_; }
   std::size_t size() const { return size_; }
   bool truncated() const { return truncated_; }

@@ -31,6 +31,12 @@ const Signature signatures[] = {
     {2, "-lh", 3}, {2, "-lz", 3},        // lha
     {0, "MZ", 2},                        // executables, self-extracting archives among them
     {0, "\x7F" "ELF", 4},
+    // Kinds that inspection tells only from bytes further in: compound files
+    // (installers among them), Mach-O and universal binaries, shortcuts.
+    {0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8},
+    {0, "\xFE\xED\xFA\xCE", 4}, {0, "\xFE\xED\xFA\xCF", 4}, {0, "\xCE\xFA\xED\xFE", 4},
+    {0, "\xCF\xFA\xED\xFE", 4}, {0, "\xCA\xFE\xBA\xBE", 4},
+    {0, "\x4C\x00\x00\x00\x01\x14\x02\x00", 8},
     {257, "ustar", 5},                   // tar
 };
 // clang-format on
@@ -53,6 +59,8 @@ bool tarChecksumHolds(const unsigned char* data, std::size_t size) {
   return i > digitsStart && written == sum;
 }
 
+// The system area before an ISO 9660 image's descriptors is zeros, or a
+// boot record ending in 55 AA (hybrid images).
 bool firstSectorSaysImage(const unsigned char* data, std::size_t size) {
   if (size < 512) return false;
   if (data[510] == 0x55 && data[511] == 0xAA) return true;
@@ -90,9 +98,13 @@ bool signatureMatches(const unsigned char* data, std::size_t size) {
 
 bool firstLookLeavesOpen(const unsigned char* data, std::size_t size) {
   if (signatureMatches(data, size)) return true;
+  // Boot code as a hybrid image's boot record begins: a jump, cli, or xor.
+  if (size > 0 && (data[0] == 0xEB || data[0] == 0xE9 || data[0] == 0xFA || data[0] == 0x33)) return true;
+  // Text and NULs, as a tar header's name field holds (UTF-8 names
+  // included); control bytes, common in any binary data, rule it out.
   for (std::size_t i = 0; i < size && i < firstLookBytes; ++i) {
     const unsigned char byte = data[i];
-    if (byte != 0 && byte != '\t' && byte != '\n' && byte != '\r' && (byte < 0x20 || byte > 0x7E))
+    if ((byte < 0x20 && byte != 0 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7F)
       return false;
   }
   return true;

@@ -7,22 +7,25 @@ namespace zentry {
 /// Decoded bytes at the start of a body that decide whether the rest of it
 /// is decoded for inspection: a first look, then the first sector for the
 /// bodies that the first look cannot rule out.
-constexpr std::size_t firstLookBytes = 64;
+constexpr std::size_t firstLookBytes = 48;
 constexpr std::size_t signatureProbeBytes = 512;
 
 /// Whether the first bytes of a body (up to firstLookBytes) leave it open
 /// that the body holds an archive: a magic number at the start, or bytes that
-/// could begin a tar header or an ISO 9660 system area (printable ASCII and
-/// NULs only). Random, compressed and most media data is ruled out here.
+/// could begin a tar header or an ISO 9660 system area (no control bytes but
+/// NUL, tab, CR and LF; or the first byte of boot code). Random, compressed
+/// and most media data is ruled out here.
 bool firstLookLeavesOpen(const unsigned char* data, std::size_t size);
 
 /// Whether a body whose first bytes are these (up to signatureProbeBytes of
 /// them) may be an archive, a compressed file, a disk image or an executable
 /// that carries one, judged by what such files hold at fixed places: the
 /// magic numbers of zip, 7z, rar, gzip, bzip2, xz, zstd, lzip, lzma,
-/// compress, cab, ar, xar, cpio, lha and executables; a tar header (by its
-/// magic or its checksum); a first sector that is all zeros (the system area
-/// of an ISO 9660 image) or ends in a boot signature. Deliberately broad: a
+/// compress, cab, ar, xar, cpio, lha, executables, compound files and
+/// shortcuts (whose kind inspection tells from bytes further in); a tar header (by its
+/// magic or its checksum); a first sector that is all zeros or ends in a
+/// boot signature (the system area of an ISO 9660 image). Deliberately
+/// broad: a
 /// body that says yes is only decoded whole, not taken for an archive.
 bool mayHoldContainer(const unsigned char* data, std::size_t size);
 

@@ -15,10 +15,10 @@ namespace {
 /// the bound keeps a hostile number from meaning anything.
 constexpr std::uint32_t maxSectionNumber = 9999;
 
-/// Name parameters kept from one field. Clients show the first or the last of
-/// repeated parameters, so past the bound the last one kept is replaced by
-/// each newer one: the first ones and the very last always count, and a
-/// field of a million parameters costs no more memory than one of a hundred.
+/// Continuation sections kept from one field. Past the bound the last one
+/// kept is replaced by each newer one, so a field of a million sections
+/// costs no more memory than one of a hundred. (Names given whole are bounded
+/// by ShownNames.)
 constexpr std::size_t maxNameParameters = 100;
 
 bool isBlank(char byte) { return byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n'; }
@@ -79,10 +79,20 @@ void splitName(std::string name, Parameter& parameter) {
 std::size_t readValue(const char* text, std::size_t at, std::size_t end, std::string* value) {
   if (at < end && text[at] == '"') {
     std::size_t i = at + 1;
+    bool escaped = false;
     while (i < end && text[i] != '"') {
-      if (text[i] == '\\' && i + 1 < end) ++i;
-      if (value != nullptr) value->push_back(text[i]);
+      if (text[i] == '\\' && i + 1 < end) {
+        escaped = true;
+        ++i;
+      }
       ++i;
+    }
+    if (value != nullptr && !escaped) value->assign(text + at + 1, i - at - 1);
+    if (value != nullptr && escaped) {
+      for (std::size_t k = at + 1; k < i; ++k) {
+        if (text[k] == '\\') ++k;
+        value->push_back(text[k]);
+      }
     }
     // Anything between the closing quote and the ';' is not part of the value.
     const void* semicolon = i < end ? std::memchr(text + i, ';', end - i) : nullptr;
@@ -95,38 +105,6 @@ std::size_t readValue(const char* text, std::size_t at, std::size_t end, std::st
   while (last > at && isBlank(text[last - 1])) --last;
   if (value != nullptr) value->assign(text + at, last - at);
   return stop;
-}
-
-/// The parameters after the field's own value (its first ';').
-std::vector<Parameter> parseParameters(const char* text, std::size_t begin, std::size_t end) {
-  std::vector<Parameter> parameters;
-  std::size_t i = begin;
-  while (i < end) {
-    while (i < end && (isBlank(text[i]) || text[i] == ';')) ++i;
-    std::size_t nameEnd = i;
-    while (nameEnd < end && text[nameEnd] != '=' && text[nameEnd] != ';') ++nameEnd;
-    if (nameEnd == end || text[nameEnd] == ';') {
-      i = nameEnd;
-      continue;
-    }
-    std::size_t nameLast = nameEnd;
-    while (nameLast > i && isBlank(text[nameLast - 1])) --nameLast;
-    std::size_t valueAt = nameEnd + 1;
-    while (valueAt < end && isBlank(text[valueAt])) ++valueAt;
-    // Other parameters (boundary, charset ...) are only stepped over.
-    if (!startsWithNoCase(text + i, nameLast - i, "name") &&
-        !startsWithNoCase(text + i, nameLast - i, "filename")) {
-      i = readValue(text, valueAt, end, nullptr);
-      continue;
-    }
-    Parameter parameter;
-    splitName(lowered(text + i, nameLast - i), parameter);
-    i = readValue(text, valueAt, end, &parameter.value);
-    if (parameter.base != "name" && parameter.base != "filename") continue;
-    if (parameters.size() == maxNameParameters) parameters.pop_back();
-    parameters.push_back(std::move(parameter));
-  }
-  return parameters;
 }
 
 std::string percentDecoded(const std::string& text) {
@@ -151,6 +129,51 @@ std::string withoutCharset(const std::string& value) {
   const std::size_t second = value.find('\'', first + 1);
   if (second == std::string::npos) return value;
   return value.substr(second + 1);
+}
+
+std::string decodedPlainValue(std::string value) {
+  if (value.find("=?") == std::string::npos) return value;  // moved out, not copied
+  return decodeEncodedWords(value);
+}
+
+/// The parameters after the field's own value (its first ';'): a name given
+/// whole is added to `names` at once; the sections of continued ones are
+/// returned, to be joined when all are known.
+std::vector<Parameter> parseParameters(const char* text, std::size_t begin, std::size_t end,
+                                       ShownNames& names) {
+  std::vector<Parameter> parameters;
+  std::size_t i = begin;
+  while (i < end) {
+    while (i < end && (isBlank(text[i]) || text[i] == ';')) ++i;
+    std::size_t nameEnd = i;
+    while (nameEnd < end && text[nameEnd] != '=' && text[nameEnd] != ';') ++nameEnd;
+    if (nameEnd == end || text[nameEnd] == ';') {
+      i = nameEnd;
+      continue;
+    }
+    std::size_t nameLast = nameEnd;
+    while (nameLast > i && isBlank(text[nameLast - 1])) --nameLast;
+    std::size_t valueAt = nameEnd + 1;
+    while (valueAt < end && isBlank(text[valueAt])) ++valueAt;
+    // Other parameters (boundary, charset ...) are only stepped over.
+    if (!startsWithNoCase(text + i, nameLast - i, "name") &&
+        !startsWithNoCase(text + i, nameLast - i, "filename")) {
+      i = readValue(text, valueAt, end, nullptr);
+      continue;
+    }
+    Parameter parameter;
+    splitName(lowered(text + i, nameLast - i), parameter);
+    i = readValue(text, valueAt, end, &parameter.value);
+    if (parameter.base != "name" && parameter.base != "filename") continue;
+    if (parameter.section < 0) {
+      names.add(parameter.extended ? percentDecoded(withoutCharset(parameter.value))
+                                   : decodedPlainValue(std::move(parameter.value)));
+      continue;
+    }
+    if (parameters.size() == maxNameParameters) parameters.pop_back();
+    parameters.push_back(std::move(parameter));
+  }
+  return parameters;
 }
 
 /// Joins the sections of `base` in number order; the first of equal numbers wins.
@@ -221,18 +244,12 @@ void collectShownNames(const String& field, ShownNames& names) {
   const void* semicolon = std::memchr(text + valueStart, ';', size - valueStart);
   if (semicolon == nullptr) return;
   const std::size_t begin = static_cast<std::size_t>(static_cast<const char*>(semicolon) - text) + 1;
-  const std::vector<Parameter> parameters = parseParameters(text, begin, size);
+  const std::vector<Parameter> parameters = parseParameters(text, begin, size, names);
   // Only the two bases are kept, so two flags say which are joined already.
   bool nameJoined = false;
   bool filenameJoined = false;
   for (std::size_t i = 0; i < parameters.size(); ++i) {
     const Parameter& parameter = parameters[i];
-    if (parameter.section < 0) {
-      names.add(parameter.extended ? percentDecoded(withoutCharset(parameter.value))
-                                   : decodeEncodedWords(parameter.value));
-      continue;
-    }
-    // A continued value is joined where its first section appears.
     bool& joined = parameter.base == "name" ? nameJoined : filenameJoined;
     if (joined) continue;
     joined = true;

@@ -197,11 +197,11 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
   const bool nulIsData = context.strict != nullptr;
   // Without a capture the loop looks only at lines that begin like a
   // delimiter ('-') or a uuencode "begin" line ('b'); the rest are passed
-  // over unread. A capture needs every line.
+  // over unread. A capture needs every line until it has what it keeps.
   const char* marks = boundary != nullptr ? (searchUuencode ? "-b" : "-") : (searchUuencode ? "b" : "");
   const std::uint32_t bodyStart = positionOf(context.file);
   std::uint32_t position = 0;
-  while (std::size_t delivered = body != nullptr
+  while (std::size_t delivered = body != nullptr && body->wantsLines()
                                      ? readUsableLine(context, endOffset, &position)
                                      : readMarkedUsableLine(context, endOffset, marks, &position)) {
     if (boundary != nullptr) {

@@ -45,11 +45,12 @@ void recordDecodedName(ScanContext& context, const std::string& name) {
   context.attachmentNames.pushBack(String(withoutTrailingDotsAndSpaces(name).c_str()));
 }
 
-void recordNameInStrictMode(ScanContext& context, const String& raw) {
+std::string recordNameInStrictMode(ScanContext& context, const String& raw) {
   ShownNames names;
   addDecodedBothWays(raw, names);
   if (names.inOrder().empty()) names.add(raw.cStr());
   for (const std::string& name : names.inOrder()) context.attachmentNames.pushBack(String(name.c_str()));
+  return names.inOrder().empty() ? std::string() : names.inOrder().front();
 }
 
 void recordPartInStrictMode(ScanContext& context, const ShownNames& shown, const String& exactName,

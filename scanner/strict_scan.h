@@ -12,11 +12,6 @@ namespace zentry {
 
 struct ScanContext;
 
-/// What one message may cost attachment inspection in strict mode, over all
-/// its attachments together.
-constexpr std::uint64_t inspectedArchiveBytesPerMessage = std::uint64_t{256} << 20;
-constexpr std::uint32_t inspectedMembersPerMessage = 10000;
-
 /// What a run's scan keeps only in strict mode. A leaf's body and a uuencode
 /// block inside it are gathered at the same time, so each has its own
 /// capture; an embedded message is scanned as a message, not gathered, so
@@ -24,8 +19,8 @@ constexpr std::uint32_t inspectedMembersPerMessage = 10000;
 struct StrictScan {
   BodyCapture leafBody;
   BodyCapture uuencodedBody;
-  InspectionBudget budget{inspectedArchiveBytesPerMessage, inspectedMembersPerMessage};
-  ShownNames testedNames;  ///< a part's names as they are tested, reused from part to part
+  InspectionBudget budget;  ///< the whole message's allowance, all attachments together
+  ShownNames testedNames;   ///< a part's names as they are tested, reused from part to part
 };
 
 /// A name as strict mode tests it: Windows drops trailing dots and spaces
@@ -39,8 +34,9 @@ void recordDecodedName(ScanContext& context, const std::string& name);
 
 /// Strict mode's recording of a name as exact mode reads it (a uuencoded
 /// file's): its encoded words decoded both as strict mode decodes them and
-/// as exact mode does, each distinct result trimmed and recorded.
-void recordNameInStrictMode(ScanContext& context, const String& raw);
+/// as exact mode does, each distinct result trimmed and recorded. Returns
+/// the first name recorded.
+std::string recordNameInStrictMode(ScanContext& context, const String& raw);
 
 /// Records every distinct name a part shows: `shown` (from its parameters),
 /// then `exactName` (what exact mode reads) decoded both ways when that is

@@ -186,9 +186,10 @@ void scanUuencodeBlock(ScanContext& context, String& currentLine, std::uint32_t 
   if (context.strict != nullptr) context.strict->uuencodedBody.start(BodyEncoding::Uuencode);
   std::uint32_t stopEnd = resumeOffset;
   if (reader.readBlock(&stopEnd)) {
-    recordAttachmentName(context, name);
     if (context.strict != nullptr) {
-      inspectBody(context, context.attachmentNames.back().cStr(), context.strict->uuencodedBody);
+      inspectBody(context, recordNameInStrictMode(context, name), context.strict->uuencodedBody);
+    } else {
+      recordAttachmentName(context, name);
     }
     return;
   }

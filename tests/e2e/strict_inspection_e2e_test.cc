@@ -1,0 +1,139 @@
+// Strict mode's walk into attachment inspection, whole runs: each body
+// encoding reaches the inspector, what it finds is recorded and its route
+// traced, and exact mode never looks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/archive_maker.h"
+#include "support/e2e.h"
+
+namespace zentry::test {
+namespace {
+
+std::string base64Lines(const std::string& bytes) {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const auto at = [&](std::size_t i) { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0u; };
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const unsigned group = at(i) << 16 | at(i + 1) << 8 | at(i + 2);
+    out += alphabet[group >> 18 & 63];
+    out += alphabet[group >> 12 & 63];
+    out += i + 1 < bytes.size() ? alphabet[group >> 6 & 63] : '=';
+    out += i + 2 < bytes.size() ? alphabet[group & 63] : '=';
+    if (i % 57 == 54) out += '\n';
+  }
+  return out + '\n';
+}
+
+// Lines of 45 bytes, a grave accent for each zero sextet, then the end lines.
+std::string uuencodeLines(const std::string& bytes) {
+  const auto at = [&](std::size_t i) { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0u; };
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); i += 45) {
+    const std::size_t count = std::min<std::size_t>(45, bytes.size() - i);
+    out += static_cast<char>(32 + count);
+    for (std::size_t j = i; j < i + count; j += 3) {
+      const unsigned group = at(j) << 16 | at(j + 1) << 8 | at(j + 2);
+      for (int shift = 18; shift >= 0; shift -= 6) {
+        const unsigned sextet = group >> shift & 63;
+        out += static_cast<char>(sextet == 0 ? '`' : 32 + sextet);
+      }
+    }
+    out += '\n';
+  }
+  return out + "`\nend\n";
+}
+
+std::string withPart(const std::string& headerLines, const std::string& body) {
+  return "Content-Type: multipart/mixed; boundary=A\n\n--A\n" + headerLines + "\n\n" + body + "--A--\n";
+}
+
+struct InspectionCase {
+  const char* what;
+  std::string message;
+  std::vector<std::string> routes;  // the "Inside attachment - " lines, in order
+  bool hits;
+};
+
+std::vector<InspectionCase> cases() {
+  const std::string inner = makeArchive(ArchiveFormat::Zip, {{"docs/invoice.exe", peHeader(false)}});
+  const std::string outer = makeArchive(ArchiveFormat::Zip, {{"inner.zip", inner}, {"readme.txt", "hi"}});
+  const std::string pdfs =
+      makeArchive(ArchiveFormat::Zip, {{"a.pdf", "%PDF-1.4 a"}, {"b.pdf", "%PDF-1.4 b"}});
+  return {
+      {"zip in a zip, base64, no archive suffix",
+       withPart(
+           "Content-Type: application/octet-stream; name=\"mail.dat\"\nContent-Transfer-Encoding: base64",
+           base64Lines(outer)),
+       {"mail.dat > inner.zip", "mail.dat > inner.zip > docs/invoice.exe", "mail.dat > readme.txt",
+        "mail.dat"},
+       true},
+      {"tar.gz, quoted-printable",
+       withPart(
+           "Content-Type: application/x-gzip; name=\"pack.tgz\"\nContent-Transfer-Encoding: quoted-printable",
+           [&] {
+             std::string qp;
+             const std::string tgz =
+                 makeArchive(ArchiveFormat::Tar, {{"x/run.exe", "MZ"}}, ArchiveFilter::Gzip);
+             static const char hex[] = "0123456789ABCDEF";
+             for (std::size_t i = 0; i < tgz.size(); ++i) {
+               const auto byte = static_cast<unsigned char>(tgz[i]);
+               qp += std::string("=") + hex[byte >> 4] + hex[byte & 15];
+               if (i % 24 == 23) qp += "=\n";
+             }
+             return qp + "\n";
+           }()),
+       {"pack.tgz > pack", "pack.tgz > x/run.exe"},
+       true},
+      {"zip uuencoded in a text body",
+       "Subject: uu\n\nsee the file\nbegin 644 files.zip\n" + uuencodeLines(inner),
+       {"files.zip > docs/invoice.exe"},
+       true},
+      {"plain tar whose first name is UTF-8",
+       withPart("Content-Type: application/octet-stream; name=\"t.bin\"\nContent-Transfer-Encoding: base64",
+                base64Lines(makeArchive(ArchiveFormat::Tar, {{"r\xC3\xA9sum\xC3\xA9/run.exe", "MZ"}}))),
+       {"t.bin > r\xC3\xA9sum\xC3\xA9/run.exe", "t.bin"},
+       true},
+      {"a program named as a picture",
+       withPart("Content-Type: image/jpeg; name=\"photo.jpg\"\nContent-Transfer-Encoding: base64",
+                base64Lines(peHeader(false) + std::string(3000, 'x'))),
+       {"photo.jpg"},
+       true},
+      {"zip of PDFs",
+       withPart("Content-Type: application/zip; name=\"docs.zip\"\nContent-Transfer-Encoding: base64",
+                base64Lines(pdfs)),
+       {"docs.zip > a.pdf", "docs.zip > b.pdf"},
+       false},
+  };
+}
+
+std::vector<std::string> routesIn(const std::string& output) {
+  std::vector<std::string> routes;
+  const std::string marker = "\r\nInside attachment - ";
+  for (std::size_t at = output.find(marker); at != std::string::npos; at = output.find(marker, at + 1)) {
+    const std::size_t start = at + marker.size();
+    routes.push_back(output.substr(start, output.find("\r\n", start) - start));
+  }
+  return routes;
+}
+
+TEST(StrictInspectionRun, FoundNamesRecordedAndRoutesTraced) {
+  for (const InspectionCase& c : cases()) {
+    for (const bool strict : {true, false}) {
+      TempDir dir;
+      dir.write("routing.dat", routingFile(crlf(c.message)));
+      dir.write("zentry.dat", "Executable\n\n*.exe\n");
+      std::vector<std::string> arguments{"box", "errorlevel", "debug"};
+      if (strict) arguments.emplace_back("strict");
+      const RunResult run = runBinary(dir, arguments, {"subject=s"});
+      EXPECT_EQ(strict ? c.routes : std::vector<std::string>{}, routesIn(run.output)) << c.what;
+      EXPECT_EQ(strict && c.hits ? 1 : 0, run.exitCode) << c.what << (strict ? " (strict)" : "");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zentry::test
