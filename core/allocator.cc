@@ -6,9 +6,12 @@ namespace zentry {
 
 namespace {
 
-std::uint64_t madeSoFar = 0;
+// Counted per thread: the milter scans on many threads at once, and a test's
+// injected failure must hit its own thread's allocation, never another's.
+// With one thread this is exactly a process-wide count.
+thread_local std::uint64_t madeSoFar = 0;
 // The value madeSoFar takes on the allocation that must fail; 0 = none.
-std::uint64_t failingAllocation = 0;
+thread_local std::uint64_t failingAllocation = 0;
 
 }  // namespace
 

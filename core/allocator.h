@@ -11,10 +11,10 @@ namespace zentry {
 [[nodiscard]] void* allocateBytes(std::size_t size);
 void releaseBytes(void* block);
 
-/// Test hook: the `index`-th allocation from now on (1 = the next one) fails;
-/// 0 switches injection off.
+/// Test hook: the `index`-th allocation from now on (1 = the next one) on the
+/// calling thread fails; 0 switches injection off.
 void failAllocationAt(std::uint64_t index);
-/// Allocations made since the program started (failed ones included).
+/// Allocations the calling thread made since it started (failed ones included).
 std::uint64_t allocationCount();
 
 }  // namespace zentry

@@ -1,5 +1,6 @@
 #include "host/explain.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/rule.h"
@@ -10,12 +11,22 @@
 #include "host/message_run.h"
 #include "host/message_text.h"
 #include "host/name_origins.h"
+#include "host/terminal_text.h"
 #include "platform/workspace.h"
 
 namespace zentry::host {
 namespace {
 
-std::string quoted(const char* text) { return std::string("\"") + text + "\""; }
+std::string quoted(const std::string& text) { return "\"" + terminalText(text) + "\""; }
+
+// The trace prints labels cut at 200 bytes.
+constexpr std::size_t tracedLabelLimit = 200;
+// The filter reads a rules line in pieces of at most 999 bytes.
+constexpr std::size_t ruleLineLimit = 999;
+
+bool labelShows(const Rule& rule, const std::string& tracedLabel) {
+  return std::string(rule.label.cStr()).substr(0, tracedLabelLimit) == tracedLabel;
+}
 
 // Which rule hit, with its masks. The filter's own loader and matcher run
 // over the traced subject and names, so the rule number is the filter's; the
@@ -29,10 +40,10 @@ std::string describeHit(const WorkDir& dir, const FilterTrace& trace) {
   for (const std::string& name : trace.names) names.pushBack(String(name.c_str()));
   const String subject(trace.subjectText.c_str());
   const Rule* chosen = findHit(rules, names, subject).rule;
-  if (chosen == nullptr || trace.label != chosen->label.cStr()) {
+  if (chosen == nullptr || !labelShows(*chosen, trace.label)) {
     chosen = nullptr;
     for (const Rule& rule : rules) {
-      if (trace.label == rule.label.cStr()) {
+      if (labelShows(rule, trace.label)) {
         chosen = &rule;
         break;
       }
@@ -44,28 +55,52 @@ std::string describeHit(const WorkDir& dir, const FilterTrace& trace) {
     ++number;
   }
   std::string text = "Rule " + (chosen != nullptr ? std::to_string(number) + " " : std::string()) + "hits\n";
-  text += "  label:        " + quoted(trace.label.c_str()) + "\n";
+  text += "  label:        " + quoted(chosen != nullptr ? chosen->label.cStr() : trace.label) + "\n";
   if (chosen != nullptr) {
     text += "  subject mask: " + quoted(chosen->subjectMask.cStr()) + "\n";
     text += "  file mask:    " + quoted(chosen->fileMask.cStr()) + "\n";
   }
-  text +=
-      "  matched:      " + (trace.matchedName ? *trace.matchedName : std::string("the subject alone")) + "\n";
+  text += "  matched:      " + (trace.matchedName ? terminalText(*trace.matchedName) : "the subject alone") +
+          "\n";
   return text;
+}
+
+// A line longer than the filter reads at once becomes two or more lines of
+// the rules, which shifts every rule after it: worth a word when it happens.
+std::string longLineNote(const std::string& rules) {
+  std::size_t number = 1;
+  for (std::size_t start = 0; start < rules.size(); ++number) {
+    std::size_t end = std::min(rules.find('\n', start), rules.size());
+    const std::size_t next = end + 1;
+    if (end > start && rules[end - 1] == '\r') --end;
+    if (end - start > ruleLineLimit) {
+      return "Note: line " + std::to_string(number) + " of the rules file is longer than " +
+             std::to_string(ruleLineLimit) +
+             " bytes; the filter reads each piece of it as a line of its own.\n";
+    }
+    start = next;
+  }
+  return "";
 }
 
 }  // namespace
 
+// Everything shown comes from the mail or the rules, so it passes
+// terminalText: an escape sequence in a name must not rewrite the screen.
 std::string formatExplanation(const FilterTrace& trace, const std::vector<std::string>& origins,
                               const std::string& ruleLines) {
-  std::string text = "Subject as matched: " + trace.subjectText + "\n";
+  std::string text = "Subject as matched: " + terminalText(trace.subjectText) + "\n";
   text += "Names (" + std::to_string(trace.names.size()) + "):\n";
+  std::vector<std::string> names;
   std::size_t width = 0;
-  for (const std::string& name : trace.names) width = std::max(width, name.size());
-  for (std::size_t i = 0; i < trace.names.size(); ++i) {
-    std::string line = "  " + std::to_string(i + 1) + ". " + trace.names[i];
+  for (const std::string& name : trace.names) {
+    names.push_back(terminalText(name));
+    width = std::max(width, names.back().size());
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    std::string line = "  " + std::to_string(i + 1) + ". " + names[i];
     if (i < origins.size() && !origins[i].empty()) {
-      line += std::string(width - trace.names[i].size() + 2, ' ') + origins[i];
+      line += std::string(width - names[i].size() + 2, ' ') + terminalText(origins[i]);
     }
     text += line + "\n";
   }
@@ -89,7 +124,8 @@ int runExplain(const Options& options) {
     const FilterResult result = runMessage(*dir, inputs.filterPath, message, subject.value, arguments, 0);
     if (result.status != FilterResult::Status::exited || result.exitCode != 0) {
       complain(result.status == FilterResult::Status::notStarted ? result.error : "the filter failed");
-      return result.status == FilterResult::Status::notStarted ? exitTempFail : exitSoftware;
+      if (result.status != FilterResult::Status::notStarted) return exitSoftware;
+      return result.unusable ? exitConfig : exitTempFail;
     }
     const FilterTrace trace = parseFilterOutput(result.output, subject.value);
     if (!trace.traced) {
@@ -97,7 +133,8 @@ int runExplain(const Options& options) {
       return exitSoftware;
     }
     text = formatExplanation(trace, inferNameOrigins(trace.scannerLines, trace.names, message),
-                             trace.hit ? describeHit(*dir, trace) : std::string());
+                             trace.hit ? describeHit(*dir, trace) : std::string()) +
+           longLineNote(inputs.rules);
   }
   reraiseIfInterrupted();
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,28 @@ void passSignalOn(int signalNumber) {
     if (pid > 0) kill(pid, signalNumber);
   }
 }
+
+void ignoreSignal(int) {}
+
+// Every signal whose default action ends the process, but those that only a
+// fault of our own raises (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS,
+// SIGABRT) and SIGKILL, which no handler sees. SIGPIPE and SIGXFSZ are left
+// to installSignalHandlers.
+std::vector<int> endingSignals() {
+  std::vector<int> signals{SIGHUP,  SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,
+                           SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGIO};
+#ifdef SIGPWR
+  signals.push_back(SIGPWR);
+#endif
+#ifdef SIGSTKFLT
+  signals.push_back(SIGSTKFLT);
+#endif
+  for (int number = SIGRTMIN; number <= SIGRTMAX; ++number) signals.push_back(number);
+  return signals;
+}
+
+// Set before any thread starts and read after they end.
+std::vector<int> handledSignals;
 
 bool isSubjectName(const std::string& entry) {
   static const char name[] = "subject=";
@@ -54,6 +77,13 @@ void readAll(int fd, std::string* bytes) {
   }
 }
 
+pid_t waitFor(pid_t child, int* status = nullptr) {
+  pid_t waited;
+  do waited = waitpid(child, status, 0);
+  while (waited < 0 && errno == EINTR);
+  return waited;
+}
+
 }  // namespace
 
 std::vector<std::string> filterEnvironment(const std::vector<std::string>& inherited,
@@ -68,6 +98,10 @@ std::vector<std::string> filterEnvironment(const std::vector<std::string>& inher
 
 FilterResult runFilter(const FilterRequest& request, int slot) {
   FilterResult result;
+  if (interrupted()) {
+    result.error = "interrupted";
+    return result;
+  }
   std::vector<std::string> argv{request.program};
   argv.insert(argv.end(), request.arguments.begin(), request.arguments.end());
   std::vector<std::string> inherited;
@@ -96,18 +130,27 @@ FilterResult runFilter(const FilterRequest& request, int slot) {
   close(output[1]);
   if (failure != 0) {
     result.error = "cannot run " + request.program + ": " + std::strerror(failure);
+    result.unusable = failure == ENOENT || failure == ENOTDIR || failure == EACCES || failure == ENOEXEC ||
+                      failure == EISDIR || failure == ELOOP || failure == ENAMETOOLONG;
     close(output[0]);
     return result;
   }
   runningChildren[slot].store(child);
   // A signal that came just before the store would otherwise miss this child.
   if (const int pending = receivedSignal.load()) kill(child, pending);
-  readAll(output[0], &result.output);
+  try {
+    readAll(output[0], &result.output);
+  } catch (...) {
+    // Out of memory for its output: the filter must not outlive this run.
+    kill(child, SIGKILL);
+    close(output[0]);
+    waitFor(child);
+    runningChildren[slot].store(0);
+    throw;
+  }
   close(output[0]);
   int status = 0;
-  pid_t waited;
-  do waited = waitpid(child, &status, 0);
-  while (waited < 0 && errno == EINTR);
+  const pid_t waited = waitFor(child, &status);
   runningChildren[slot].store(0);
   if (waited == child && WIFEXITED(status)) {
     result.status = FilterResult::Status::exited;
@@ -122,21 +165,39 @@ FilterResult runFilter(const FilterRequest& request, int slot) {
 }
 
 void installSignalHandlers() {
-  struct sigaction action {};
-  action.sa_handler = passSignalOn;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  struct sigaction passOn {};
+  passOn.sa_handler = passSignalOn;
+  sigemptyset(&passOn.sa_mask);
+  passOn.sa_flags = SA_RESTART;
+  struct sigaction ignore = passOn;
+  ignore.sa_handler = ignoreSignal;
+  for (const int signalNumber : endingSignals()) {
+    struct sigaction given {};
+    // Ignored by whoever started us (nohup ignores SIGHUP): it stays ignored,
+    // here and in the filter, which inherits it.
+    if (sigaction(signalNumber, nullptr, &given) != 0 || given.sa_handler == SIG_IGN) continue;
+    sigaction(signalNumber, &passOn, nullptr);
+    handledSignals.push_back(signalNumber);
+  }
+  // A write to a closed pipe or past the file size limit must fail with
+  // EPIPE or EFBIG, an error we report, instead of killing us with the
+  // directories left behind. A handler, unlike SIG_IGN, is not inherited:
+  // the filter gets these signals as we were given them.
+  for (const int signalNumber : {SIGPIPE, SIGXFSZ}) {
+    struct sigaction given {};
+    if (sigaction(signalNumber, nullptr, &given) == 0 && given.sa_handler != SIG_IGN)
+      sigaction(signalNumber, &ignore, nullptr);
+  }
 }
 
 bool interrupted() { return receivedSignal.load() != 0; }
 
 void reraiseIfInterrupted() {
-  const int signalNumber = receivedSignal.load();
-  if (signalNumber == 0) return;
-  std::signal(signalNumber, SIG_DFL);
-  raise(signalNumber);
+  // Nothing is left to clean up now: from here on a signal ends the process
+  // at once, even while it is blocked writing to a reader that does not read.
+  for (const int signalNumber : handledSignals) std::signal(signalNumber, SIG_DFL);
+  handledSignals.clear();
+  if (const int signalNumber = receivedSignal.load()) raise(signalNumber);
 }
 
 std::string defaultFilterPath() {
@@ -144,6 +205,27 @@ std::string defaultFilterPath() {
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failure);
   if (failure) return "zentry";
   return (self.parent_path() / "zentry").string();
+}
+
+std::string findFilterProgram(const std::string& given, std::string* error) {
+  std::error_code failure;
+  const std::filesystem::path program =
+      std::filesystem::absolute(given.empty() ? defaultFilterPath() : given, failure);
+  if (failure) {
+    *error = given + ": " + failure.message();
+    return "";
+  }
+  struct stat info {};
+  if (stat(program.c_str(), &info) != 0 || access(program.c_str(), X_OK) != 0) {
+    *error = program.string() + ": " + std::strerror(errno);
+    return "";
+  }
+  // access() grants root every directory, and exec refuses them all.
+  if (!S_ISREG(info.st_mode)) {
+    *error = program.string() + ": not a program file";
+    return "";
+  }
+  return program.string();
 }
 
 }  // namespace zentry::host

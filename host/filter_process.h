@@ -20,6 +20,9 @@ struct FilterResult {
   int signal = 0;      ///< when killed
   std::string output;  ///< standard output, byte for byte
   std::string error;   ///< when not started: why
+  /// When not started: the program itself cannot be run (missing, not a
+  /// program, no permission), which waiting will not mend.
+  bool unusable = false;
 };
 
 /// The environment the filter gets: ours without any variable whose name is
@@ -36,17 +39,25 @@ FilterResult runFilter(const FilterRequest& request, int slot);
 
 constexpr int maxSlots = 256;
 
-/// Installs handlers for SIGINT, SIGTERM and SIGHUP that pass the signal on
-/// to the running filters and remember it, so callers can clean up and then
-/// call reraiseIfInterrupted. SIGPIPE is ignored: a closed output is an error
-/// we report, not a reason to die with directories left behind.
+/// Installs handlers for every signal that would end the process (SIGINT,
+/// SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM ...; not those already ignored)
+/// that pass the signal on to the running filters and remember it, so callers
+/// can clean up and then call reraiseIfInterrupted. A write that SIGPIPE or
+/// SIGXFSZ would stop fails instead, as an error we report.
 void installSignalHandlers();
 /// True once one of those signals has arrived.
 bool interrupted();
-/// Dies by the remembered signal, if any, with its default action.
+/// For when nothing is left to clean up: gives those signals their default
+/// action again, and dies by the remembered signal, if any.
 void reraiseIfInterrupted();
 
 /// The zentry binary next to this program.
 std::string defaultFilterPath();
+
+/// The filter program to run: `given` (empty: defaultFilterPath()) made
+/// absolute, since a relative path means the caller's directory and the filter
+/// starts in its working directory. Empty, with the reason in *error, unless
+/// it names an executable regular file.
+std::string findFilterProgram(const std::string& given, std::string* error);
 
 }  // namespace zentry::host

@@ -1,5 +1,7 @@
 #include "host/filter_trace.h"
 
+#include <algorithm>
+
 namespace zentry::host {
 namespace {
 
@@ -91,6 +93,24 @@ FilterTrace parseFilterOutput(const std::string& output, const std::optional<std
     for (std::size_t i = bannerLines; i + 2 < first; ++i) trace.scannerLines.push_back(lines[i]);
   }
   return trace;
+}
+
+std::string expectedLog(const std::string& output) {
+  std::vector<std::string> lines;  // with their line ends
+  for (std::size_t at = 0; at < output.size();) {
+    const std::size_t next = std::min(output.find('\n', at), output.size() - 1) + 1;
+    lines.push_back(output.substr(at, next - at));
+    at = next;
+  }
+  std::size_t verdict = lines.size();
+  if (verdict > 0 && startsWith(lines[verdict - 1], "Found suspect file - ")) --verdict;
+  if (verdict >= bannerLines + 2 && startsWith(lines[verdict - 2], "To: ") &&
+      startsWith(lines[verdict - 1], "Subject: Infected ("))
+    lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(verdict) - 2,
+                lines.begin() + static_cast<std::ptrdiff_t>(verdict));
+  std::string log;
+  for (std::size_t i = bannerLines; i < lines.size(); ++i) log += lines[i];
+  return log;
 }
 
 }  // namespace zentry::host

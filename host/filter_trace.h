@@ -24,4 +24,9 @@ struct FilterTrace {
 /// given: knowing it makes the label in the verdict line unambiguous.
 FilterTrace parseFilterOutput(const std::string& output, const std::optional<std::string>& rawSubject);
 
+/// What the filter appends to its log in a run that printed `output`: the
+/// same trace lines, without the banner lines and the verdict, which go to
+/// standard output only. A log that differs was not written whole.
+std::string expectedLog(const std::string& output);
+
 }  // namespace zentry::host

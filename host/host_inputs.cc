@@ -10,10 +10,14 @@
 #include "host/filter_process.h"
 #include "host/input_file.h"
 #include "host/message_text.h"
+#include "host/terminal_text.h"
 
 namespace zentry::host {
 
-void complain(const std::string& text) { std::fprintf(stderr, "zentry-host: %s\n", text.c_str()); }
+// Complaints quote file names and mail, which must not reach a terminal raw.
+void complain(const std::string& text) {
+  std::fprintf(stderr, "zentry-host: %s\n", terminalText(text).c_str());
+}
 
 bool loadHostInputs(const Options& options, HostInputs* inputs, int* exitCode) {
   std::string error;
@@ -22,9 +26,9 @@ bool loadHostInputs(const Options& options, HostInputs* inputs, int* exitCode) {
     *exitCode = exitConfig;
     return false;
   }
-  inputs->filterPath = options.filterPath.empty() ? defaultFilterPath() : options.filterPath;
-  if (access(inputs->filterPath.c_str(), X_OK) != 0) {
-    complain("filter " + inputs->filterPath + ": " + std::strerror(errno) + " (use --zentry PATH)");
+  inputs->filterPath = findFilterProgram(options.filterPath, &error);
+  if (inputs->filterPath.empty()) {
+    complain("filter " + error + " (use --zentry PATH)");
     *exitCode = exitConfig;
     return false;
   }

@@ -141,9 +141,18 @@ MailboxStatus readMailbox(const std::string& path, Mailbox* mailbox, std::string
     *error = path + ": empty mailbox";
     return MailboxStatus::notMailbox;
   }
-  if (!splitMbox(bytes, &mailbox->messages)) {
+  std::vector<MailboxEntry> entries;
+  if (!splitMbox(bytes, &entries)) {
     *error = path + ": not an mbox file (its first line does not begin with \"From \")";
     return MailboxStatus::notMailbox;
+  }
+  // An envelope line with nothing but blank lines after it is not mail.
+  for (MailboxEntry& entry : entries) {
+    if (entry.message.find_first_not_of(" \t\r\n") == std::string::npos) {
+      mailbox->skipped.push_back(path + ": message " + entry.id + " is empty");
+    } else {
+      mailbox->messages.push_back(std::move(entry));
+    }
   }
   return MailboxStatus::ok;
 }

@@ -17,7 +17,7 @@ const char* const usageText =
     "  --errorlevel         pass \"errorlevel\": exit code 1 on a hit\n"
     "  --debug              pass \"debug\": the trace goes to standard output\n"
     "  --strict             pass \"strict\": names hidden by encodings and archives count too\n"
-    "  --log FILE           append the filter's debug log to FILE (implies --debug)\n"
+    "  --log FILE           append the filter's debug log to FILE (implies --debug; one run only)\n"
     "  --zentry PATH        the filter binary (default: zentry next to zentry-host)\n"
     "  -j, --jobs N         replay with N filters at once (default: one per core)\n"
     "  --format FORMAT      replay report as text, csv or json (default: text)\n"
@@ -91,6 +91,12 @@ bool checkOperands(const std::vector<std::string>& operands, Options* options, s
   if (operands.size() == 3) options->mailbox = operands[2];
   if (options->rules == "-") {
     *error = "the rules file cannot be standard input";
+    return false;
+  }
+  // The log is the trace of one run; replay and explain read their traces
+  // themselves, so accepting the option would silently keep nothing.
+  if (options->mode != Options::Mode::run && !options->logFile.empty()) {
+    *error = "--log goes with a single run, not with --replay or --explain";
     return false;
   }
   if (options->mode == Options::Mode::replay && options->input == "-") {

@@ -26,27 +26,46 @@ struct SharedWork {
   std::vector<ReplayRow> rows;
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> done{0};
-  std::atomic<bool> setupFailed{false};
+  std::atomic<int> stopCode{0};  ///< set: the replay stops and exits with it
 };
 
-void work(SharedWork& shared, int slot) {
+// The first failure that stops the replay gives its exit code and its one
+// message. Called where memory may have run out, so nothing is allocated.
+void stop(SharedWork& shared, int exitCode, const char* what, const char* why) {
+  int none = 0;
+  if (shared.stopCode.compare_exchange_strong(none, exitCode))
+    std::fprintf(stderr, "zentry-host: %s: %s\n", what, why);
+}
+
+void replayMessages(SharedWork& shared, int slot) {
   std::string error;
   const std::unique_ptr<WorkDir> dir = WorkDir::create(&error);
   if (dir == nullptr || !dir->writeFile("zentry.dat", shared.inputs->rules, &error)) {
-    if (!shared.setupFailed.exchange(true)) complain(error);
+    stop(shared, exitTempFail, "no working directory", error.c_str());
     return;
   }
   std::vector<std::string> arguments{shared.interceptMailbox, "debug"};
   if (shared.strict) arguments.emplace_back("strict");
   for (;;) {
     const std::size_t index = shared.next.fetch_add(1);
-    if (index >= shared.mailbox->messages.size() || interrupted()) return;
+    if (index >= shared.mailbox->messages.size() || interrupted() || shared.stopCode.load() != 0) return;
     const MailboxEntry& entry = shared.mailbox->messages[index];
     const SubjectField subject = extractSubject(entry.message);
     const FilterResult result =
         runMessage(*dir, shared.inputs->filterPath, entry.message, subject.value, arguments, slot);
+    if (result.unusable) stop(shared, exitConfig, "the filter cannot run", result.error.c_str());
     shared.rows[index] = rowFor(entry.id, subject.value, result);
     shared.done.fetch_add(1);
+  }
+}
+
+void work(SharedWork& shared, int slot) {
+  try {
+    replayMessages(shared, slot);
+  } catch (const std::exception& failure) {
+    // Out of memory: the working directory is gone by now, and the replay
+    // asks to be tried again.
+    stop(shared, exitTempFail, "out of resources", failure.what());
   }
 }
 
@@ -56,14 +75,13 @@ void showProgress(const SharedWork& shared, bool enabled) {
   for (;;) {
     const std::size_t done = shared.done.load();
     std::fprintf(stderr, "\r%s", progressBar(done, total, progressWidth).c_str());
-    if (done >= total || interrupted() || shared.setupFailed.load()) break;
+    if (done >= total || interrupted() || shared.stopCode.load() != 0) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   std::fprintf(stderr, "\r\033[K");
 }
 
 int exitCodeFor(const SharedWork& shared) {
-  if (shared.setupFailed.load()) return exitTempFail;
   for (const ReplayRow& row : shared.rows) {
     if (row.result == ReplayRow::Result::failed) return exitSoftware;
   }
@@ -133,14 +151,20 @@ int runReplay(const Options& options) {
   installSignalHandlers();
   const auto start = std::chrono::steady_clock::now();
   std::vector<std::thread> workers;
-  for (std::size_t slot = 0; slot < jobs; ++slot) {
-    workers.emplace_back(work, std::ref(shared), static_cast<int>(slot));
+  // Every started worker is joined whatever fails here: a thread object
+  // destroyed unjoined would abort the process with directories left behind.
+  try {
+    for (std::size_t slot = 0; slot < jobs; ++slot) {
+      workers.emplace_back(work, std::ref(shared), static_cast<int>(slot));
+    }
+    showProgress(shared, options.progress && isatty(STDERR_FILENO));
+  } catch (const std::exception& failure) {
+    stop(shared, exitTempFail, "cannot run the jobs", failure.what());
   }
-  showProgress(shared, options.progress && isatty(STDERR_FILENO));
   for (std::thread& worker : workers) worker.join();
   const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
   reraiseIfInterrupted();
-  if (shared.setupFailed.load()) return exitTempFail;
+  if (const int stopCode = shared.stopCode.load()) return stopCode;
 
   const std::string report = formatReport(options.format, shared.rows, mailbox.skipped);
   if (std::fwrite(report.data(), 1, report.size(), stdout) != report.size() || std::fflush(stdout) != 0) {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <map>
 
+#include "host/terminal_text.h"
+
 namespace zentry::host {
 namespace {
 
@@ -15,11 +17,8 @@ std::size_t count(const std::vector<ReplayRow>& rows, ReplayRow::Result result) 
       rows.begin(), rows.end(), [result](const ReplayRow& row) { return row.result == result; }));
 }
 
-// Control bytes would move the cursor or break the columns; 8-bit bytes are
-// left for the terminal to show in its own character set.
 std::string printable(const std::string& text, std::size_t limit) {
-  std::string out;
-  for (const char c : text) out += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+  std::string out = terminalText(text);
   if (out.size() > limit) out.replace(limit - 3, std::string::npos, "...");
   return out;
 }
@@ -87,20 +86,6 @@ std::string csvReport(const std::vector<ReplayRow>& rows) {
   return out;
 }
 
-// Length of the valid UTF-8 sequence at `i`, or 0.
-std::size_t utf8Sequence(const std::string& text, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  const std::size_t length = lead >= 0xF0 && lead <= 0xF4  ? 4
-                             : lead >= 0xE0                ? 3
-                             : lead >= 0xC2 && lead < 0xE0 ? 2
-                                                           : 0;
-  if (length == 0 || i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
-  }
-  return length;
-}
-
 // JSON must be UTF-8; mail subjects often are not. Bytes outside valid UTF-8
 // are written as the Latin-1 character of the same number, so nothing is lost.
 std::string jsonString(const std::string& text) {
@@ -113,7 +98,7 @@ std::string jsonString(const std::string& text) {
       out += static_cast<char>(c);
     } else if (c >= 0x20 && c < 0x7f) {
       out += static_cast<char>(c);
-    } else if (const std::size_t length = c >= 0x80 ? utf8Sequence(text, i) : 0) {
+    } else if (const std::size_t length = c >= 0x80 ? utf8SequenceLength(text, i) : 0) {
       out.append(text, i, length);
       i += length - 1;
     } else {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "host/exit_codes.h"
+#include "host/filter_trace.h"
 #include "host/host_inputs.h"
 #include "host/message_run.h"
 #include "host/message_text.h"
@@ -36,7 +37,7 @@ int exitCodeFor(const FilterResult& result) {
       break;
   }
   complain(result.error);
-  return exitTempFail;
+  return result.unusable ? exitConfig : exitTempFail;
 }
 
 }  // namespace
@@ -69,6 +70,14 @@ int runSingle(const Options& options) {
     return exitIoError;
   }
   std::string error;
+  // The filter writes its log blind: in a full $TMPDIR it goes on with a cut
+  // log and says nothing, so the log is checked against the trace it printed.
+  if (!options.logFile.empty() && result.status == FilterResult::Status::exited &&
+      log != expectedLog(result.output)) {
+    complain("the filter could not write its whole log (is " + tmpDirectory() + " full?); " +
+             options.logFile + " is left as it was");
+    return exitIoError;
+  }
   if (!options.logFile.empty() && !appendToFile(options.logFile, log, &error)) {
     complain("log " + error);
     return exitIoError;

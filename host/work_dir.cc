@@ -1,5 +1,6 @@
 #include "host/work_dir.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,9 +12,13 @@
 
 namespace zentry::host {
 
-std::unique_ptr<WorkDir> WorkDir::create(std::string* error) {
+std::string tmpDirectory() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/zentry-host.XXXXXX";
+  return base != nullptr && *base != '\0' ? base : "/tmp";
+}
+
+std::unique_ptr<WorkDir> WorkDir::create(std::string* error) {
+  std::string pattern = tmpDirectory() + "/zentry-host.XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) == nullptr) {
@@ -25,7 +30,17 @@ std::unique_ptr<WorkDir> WorkDir::create(std::string* error) {
 
 WorkDir::~WorkDir() {
   std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  try {
+    std::filesystem::remove_all(path_, ignored);
+  } catch (...) {
+    // Out of memory for the walk. The filter makes files only, and these
+    // calls allocate nothing that could throw.
+    if (DIR* dir = opendir(path_.c_str())) {
+      while (const dirent* entry = readdir(dir)) unlinkat(dirfd(dir), entry->d_name, 0);
+      closedir(dir);
+    }
+    rmdir(path_.c_str());
+  }
 }
 
 bool WorkDir::writeFile(const std::string& name, const std::string& bytes, std::string* error) const {

@@ -28,6 +28,9 @@ class WorkDir {
   std::string path_;
 };
 
+/// Where working directories are made: $TMPDIR, or /tmp.
+std::string tmpDirectory();
+
 /// The stored form of a message: four prefix bytes the filter skips, then the
 /// message itself.
 std::string routingFileBytes(const std::string& message);

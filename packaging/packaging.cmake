@@ -9,6 +9,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/docs/rules.md ${CMAKE_SOURCE_DIR}/docs/deploy.
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/examples/rules/zentry.dat DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
+include(${CMAKE_CURRENT_LIST_DIR}/milter.cmake)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zentry)
 set(CPACK_PACKAGE_VERSION ${ZENTRY_VERSION})

@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 
 fail() { echo "test-deb: $*" >&2; exit 1; }
 
-cmake --build "$build" --target zentry zentry-host -- -j2 >"$work/build.log" 2>&1 ||
+cmake --build "$build" --target zentry zentry-host zentry-milter -- -j2 >"$work/build.log" 2>&1 ||
   { tail -20 "$work/build.log" >&2; fail "the build failed"; }
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1) ||
   { cat "$work/cpack.log" >&2; fail "cpack failed"; }
@@ -28,6 +28,11 @@ done
 [ "$(dpkg-deb --field "$deb" Package)" = zentry ] || fail "wrong package name"
 depends=$(dpkg-deb --field "$deb" Depends)
 grep -q libc6 <<<"$depends" || fail "Depends lacks libc6: $depends"
+# zentry-milter: the daemon, its systemd unit, its settings, its manual page.
+for path in ./usr/bin/zentry-milter ./lib/systemd/system/zentry-milter.service ./etc/zentry/zentry-milter.conf \
+            ./usr/share/man/man8/zentry-milter.8.gz; do
+  grep -q " $path\$" <<<"$contents" || fail "$path is not in the package"
+done
 
 # A root of our own with an empty dpkg database: dpkg unpacks and registers
 # the package there as on a fresh machine, without touching this one. The
@@ -60,6 +65,17 @@ grep -q '^5 messages: 4 hit, 1 clean, 0 failed, 0 skipped$' <<<"$report" || fail
 for page in man1/zentry.1 man1/zentry-host.1 man5/zentry.dat.5; do
   [ -z "$(man -l "$root/usr/share/man/$page" 2>&1 >/dev/null)" ] || fail "man page $page has errors"
 done
+
+# The packaged settings are ones zentry-milter accepts: it gets as far as the
+# socket (exit 69), which it cannot make here.
+set +e
+"$bin/zentry-milter" --config "$root/etc/zentry/zentry-milter.conf" --rules "$examples/zentry.dat" \
+  --socket unix:/nonexistent/milter.sock --foreground 2>/dev/null
+code=$?
+set -e
+[ "$code" = 69 ] || fail "zentry-milter with its packaged settings exited $code, not 69"
+[ -z "$(man -l "$root/usr/share/man/man8/zentry-milter.8.gz" 2>&1 >/dev/null)" ] ||
+  fail "man page zentry-milter.8 has errors"
 
 dpkg --root="$root" --force-not-root --force-script-chrootless --log=/dev/null --instdir="$root" \
   --admindir="$root/var/lib/dpkg" --purge zentry >/dev/null

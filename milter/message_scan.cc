@@ -1,0 +1,72 @@
+#include "milter/message_scan.h"
+
+#include <vector>
+
+#include "filter/driver.h"
+#include "filter/rule_matcher.h"
+#include "platform/held_workspace.h"
+#include "scanner/encoded_text.h"
+#include "scanner/encoded_word.h"
+
+namespace zentry::milter {
+namespace {
+
+// The text after `prefix` on the output line that starts with it, up to the
+// CR LF that ends it; false when no line starts so.
+bool lineAfter(const std::string& output, const char* prefix, std::string* value) {
+  const std::string marker = std::string("\n") + prefix;
+  const std::size_t at = output.find(marker);
+  if (at == std::string::npos) return false;
+  const std::size_t begin = at + marker.size();
+  std::size_t end = output.find('\n', begin);
+  if (end == std::string::npos) end = output.size();
+  if (end > begin && output[end - 1] == '\r') --end;
+  *value = output.substr(begin, end - begin);
+  return true;
+}
+
+// The subject as the filter's driver matches it: trimmed, then its encoded
+// word decoded (strict mode: every encoded word in it). Kept in step with
+// the driver by the scan test, which compares rule and name in both modes.
+String matchedSubject(const std::optional<std::string>& subject, bool strict) {
+  String text(subject ? subject->c_str() : "");
+  text.trimLeft();
+  text.trimRight();
+  if (strict) {
+    text.assign(decodeEncodedWords(text.cStr()).c_str());
+  } else {
+    decodeEncodedWord(text);
+  }
+  return text;
+}
+
+}  // namespace
+
+ScanVerdict scanHeldMessage(std::string_view routingBytes, std::string_view rules,
+                            const std::optional<std::string>& subject, const std::string& mailbox,
+                            bool strict) {
+  HeldWorkspace workspace;
+  workspace.hold("routing.dat", routingBytes);
+  workspace.hold("zentry.dat", rules);
+  EnvironmentBlock environment;
+  if (subject) environment.push_back("subject=" + *subject);
+  std::vector<std::string> arguments{"zentry", mailbox};
+  if (strict) arguments.push_back("strict");
+
+  RunState state;
+  StringSink output;
+  runZentry(arguments, environment, workspace, output, state);
+
+  ScanVerdict verdict;
+  verdict.hit = lineAfter(output.bytes, "To: ", &verdict.interceptMailbox) &&
+                lineAfter(output.bytes, "Subject: ", &verdict.subject);
+  if (!verdict.hit) return verdict;
+  // The run leaves its rules and names in `state`; asking the matcher again
+  // over them names the rule and the name without touching the verdict.
+  const Hit hit = findHit(state.ruleList, state.attachmentNames, matchedSubject(subject, strict));
+  verdict.ruleLabel = hit.rule != nullptr ? hit.rule->label.cStr() : "";
+  if (hit.name != nullptr) verdict.name = hit.name->cStr();
+  return verdict;
+}
+
+}  // namespace zentry::milter
