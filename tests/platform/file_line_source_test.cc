@@ -56,6 +56,7 @@ TEST(FileLineSource, ReadsLikeTheMemoryReader) {
         auto file = FileLineSource::open((dir.path() + "/f").c_str());
         ASSERT_NE(nullptr, file);
         MemoryLineSource memory(row[0]);
+        ASSERT_TRUE(memory.seek(0) && file->seek(0)) << "seeking to the start";
         EXPECT_EQ(readAll(memory, limit, marks, endOffset), readAll(*file, limit, marks, endOffset))
             << row.where << " marks " << (marks ? marks : "(none)") << " end " << endOffset;
       }
