@@ -20,7 +20,8 @@ echo "test-deb: built $(basename "$deb")"
 
 contents=$(dpkg-deb --contents "$deb")
 for path in ./usr/bin/zentry ./usr/bin/zentry-host ./usr/bin/zentry-archive ./usr/share/man/man1/zentry.1.gz \
-            ./usr/share/man/man1/zentry-host.1.gz ./usr/share/man/man5/zentry.dat.5.gz \
+            ./usr/share/man/man1/zentry-host.1.gz ./usr/share/man/man1/zentry-archive.1.gz \
+            ./usr/share/man/man5/zentry.dat.5.gz \
             ./usr/share/doc/zentry/examples/zentry.dat ./usr/share/doc/zentry/rules.md \
             ./usr/share/doc/zentry/deploy.md ./usr/share/doc/zentry/copyright \
             ./usr/share/doc/zentry/examples/recipes/zentry.procmailrc \
@@ -79,7 +80,7 @@ grep -q $'^Subject: Infected (Program information file) - Your invoice\r$' <<<"$
 report=$("$bin/zentry-host" --replay --no-progress "$source_dir/examples/mail/sample.mbox" "$examples/zentry.dat" 2>/dev/null)
 grep -q '^5 messages: 4 hit, 1 clean, 0 failed, 0 skipped$' <<<"$report" || fail "unexpected report: $report"
 
-for page in man1/zentry.1.gz man1/zentry-host.1.gz man5/zentry.dat.5.gz; do
+for page in man1/zentry.1.gz man1/zentry-host.1.gz man1/zentry-archive.1.gz man5/zentry.dat.5.gz; do
   [ -z "$(man -l "$root/usr/share/man/$page" 2>&1 >/dev/null)" ] || fail "man page $page has errors"
 done
 
