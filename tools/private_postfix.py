@@ -11,6 +11,7 @@ import json
 import os
 import pwd
 import shutil
+import smtplib
 import socket
 import subprocess
 import tempfile
@@ -193,13 +194,25 @@ maximal_backoff_time = 2s
                 result.append(message.read())
         return result
 
+    def send(self, data, recipients=(f"alice@{DOMAIN}",), sender=f"sender@{DOMAIN}"):
+        """Sends one message over SMTP; returns the server's refusal (code, text), or None."""
+        try:
+            with smtplib.SMTP("127.0.0.1", self.port, timeout=60) as client:
+                client.sendmail(sender, list(recipients), data)
+            return None
+        except smtplib.SMTPResponseException as error:
+            return error.smtp_code, error.smtp_error
+        except smtplib.SMTPRecipientsRefused as error:
+            return list(error.recipients.values())[0]
+
     def queue(self):
         """The queued messages, as postqueue -j describes them."""
         listing = subprocess.run(["postqueue", "-c", self.config, "-j"], stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL, timeout=30).stdout
         return [json.loads(line) for line in listing.splitlines() if line.strip()]
 
-    def wait_until(self, condition, seconds):
+    @staticmethod
+    def wait_until(condition, seconds):
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             if condition():
