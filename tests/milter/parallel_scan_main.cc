@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "milter/message_scan.h"
@@ -42,10 +43,7 @@ std::vector<std::string> messages(const std::string& source) {
   return list;
 }
 
-bool same(const ScanVerdict& a, const ScanVerdict& b) {
-  return a.hit == b.hit && a.subject == b.subject && a.ruleLabel == b.ruleLabel && a.name == b.name &&
-         a.interceptMailbox == b.interceptMailbox;
-}
+auto fields(const ScanVerdict& v) { return std::tie(v.hit, v.subject, v.ruleLabel, v.name, v.interceptMailbox); }
 
 }  // namespace
 
@@ -73,8 +71,8 @@ int main(int argc, char** argv) {
         for (std::size_t m = 0; m < expected.size(); ++m) {
           const auto held = store.current();
           const bool strict = m >= list.size();
-          mismatches[t] += !same(expected[m], zentry::milter::scanHeldMessage(list[m % list.size()], *held, "s",
-                                                                              "q", strict));
+          const ScanVerdict got = zentry::milter::scanHeldMessage(list[m % list.size()], *held, "s", "q", strict);
+          mismatches[t] += fields(expected[m]) != fields(got);
         }
       }
     });

@@ -3,9 +3,9 @@ of checks that send mail and read what was delivered. Every wait is bounded, eve
     postfix_milter_test.py ZENTRY_MILTER ZENTRY_HOST SOURCE_DIR [CHECK...]    (exit 77: skipped, not root)
 """
 
-import contextlib
 import glob
 import os
+import pathlib
 import re
 import shutil
 import signal
@@ -16,42 +16,30 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from private_postfix import DOMAIN, PrivatePostfix, free_port, wait_for_port  # noqa: E402
+from private_postfix import DOMAIN, Milter, PrivatePostfix  # noqa: E402
 
 MILTER, HOST, SOURCE = sys.argv[1:4] if len(sys.argv) >= 4 else (None, None, ".")
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "testdata")
 RULES = os.path.join(SOURCE, "examples", "rules", "zentry.dat")
 INTERCEPT, SENDER, ALICE = (f"{user}@{DOMAIN}" for user in ("intercept", "sender", "alice"))
+PIF_HIT = b'rule="Program information file"; name="%s"'  # the hit header for a *.pif attachment
 until = PrivatePostfix.wait_until
 
 
 def read(path):
-    with open(path, "rb") as source:
-        return source.read()
+    return pathlib.Path(path).read_bytes()
 
 
 def message(subject, name="a.txt", message_id=None, padding=""):
     """The small MIME message of testdata/postfix, one attachment called `name`."""
-    text = read(os.path.join(DATA, "postfix", "message.eml")).decode().format(
-        domain=DOMAIN, subject=subject, name=name, id=message_id or subject.replace(" ", "."), padding=padding)
-    return text.replace("\n", "\r\n").encode()
+    return read(os.path.join(DATA, "postfix", "message.eml")).decode().format(
+        domain=DOMAIN, subject=subject, name=name, id=message_id or subject.replace(" ", "."),
+        padding=padding).replace("\n", "\r\n").encode()
 
 
 def run(arguments, data=None, check=True):
     return subprocess.run(arguments, input=data, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, check=check,
                           timeout=120).stdout
-
-
-def send(postfix, data, recipients=(ALICE,)):
-    """Sends one message; returns the SMTP error (code, text) or None."""
-    try:
-        with smtplib.SMTP("127.0.0.1", postfix.port, timeout=60) as client:
-            client.sendmail(SENDER, list(recipients), data)
-        return None
-    except smtplib.SMTPResponseException as error:
-        return error.smtp_code, error.smtp_error
-    except smtplib.SMTPRecipientsRefused as error:
-        return list(error.recipients.values())[0]
 
 
 def header(delivered, name):
@@ -63,8 +51,7 @@ def header(delivered, name):
 def direct_verdict(data, rules, root):
     """(subject, name, rule) as zentry says them, run by zentry-host as the server would; None when clean."""
     path = os.path.join(root, "direct.eml")
-    with open(path, "wb") as out:
-        out.write(data)
+    pathlib.Path(path).write_bytes(data)
     output = run([HOST, "--debug", path, rules, INTERCEPT], check=False)
     subject = re.search(rb"^Subject: (.*)\r$", output, re.M)
     found = re.search(rb"^Found suspect file - (.*) \((.*)\)\r$", output, re.M)
@@ -76,64 +63,9 @@ def printable(text):
     return "".join(chr(b) if 0x20 <= b < 0x7F and chr(b) not in '"\\%' else "%%%02X" % b for b in text[:200]).encode()
 
 
-class Milter:
-    """zentry-milter in the foreground on a loopback port, its log in a file."""
-
-    def __init__(self, root):
-        self.port, self.process = free_port(), None
-        self.rules, self.log_path = os.path.join(root, "zentry.dat"), os.path.join(root, "milter.log")
-        shutil.copy(RULES, self.rules)
-
-    def start(self, *extra):
-        with open(self.log_path, "ab") as log:
-            self.process = subprocess.Popen(
-                [MILTER, "--socket", f"inet:{self.port}", "--rules", self.rules, "--mailbox", INTERCEPT,
-                 "--foreground", "--rules-check-seconds", "1", *extra], stderr=log)
-        assert wait_for_port(self.port, 20), "the milter did not listen:\n" + self.log()
-
-    def stop(self, how=signal.SIGTERM):
-        """Stops the milter; returns its exit status (None when it was not running)."""
-        process, self.process = self.process, None
-        if not process or process.poll() is not None:
-            return None
-        process.send_signal(how)
-        try:
-            return process.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            return process.wait(timeout=10)
-
-    def log(self):
-        with open(self.log_path, errors="replace") as log:
-            return log.read()
-
-    def wait_log(self, text, count=1):
-        assert until(lambda: self.log().count(text) >= count, 10), f"the milter did not log {text!r}"
-
-    @contextlib.contextmanager
-    def running_with(self, *extra):
-        self.stop()
-        self.start(*extra)
-        try:
-            yield
-        finally:
-            self.stop()
-            self.start()
-
-    def set_rules(self, text, hup=True):
-        """New rules, read at once on SIGHUP or when the milter's check sees the file changed."""
-        before = self.log().count("rules read from")
-        with open(self.rules + ".new", "wb") as rules:
-            rules.write(text)
-        os.replace(self.rules + ".new", self.rules)
-        if hup:
-            self.process.send_signal(signal.SIGHUP)
-        self.wait_log("rules read from", before + 1)
-
-
 class Checks:
     def __init__(self, postfix, milter, root):
-        self.postfix, self.milter, self.root = postfix, milter, root
+        self.postfix, self.milter, self.root, self.rules = postfix, milter, root, os.path.join(root, "zentry.dat")
         self.sent = {}  # user -> messages expected in that mailbox so far
 
     def expect(self, user, more=1, seconds=60):
@@ -141,6 +73,18 @@ class Checks:
         got = lambda: self.postfix.delivered(user)  # noqa: E731
         assert until(lambda: len(got()) >= self.sent[user], seconds), f"{user}: {len(got())} of {self.sent[user]}"
         return got()
+
+    def set_rules(self, text, hup=True):
+        """New rules, read at once on SIGHUP or when the milter's check sees the file changed."""
+        before = self.milter.log().count("rules read from")
+        pathlib.Path(self.rules + ".new").write_bytes(text)
+        os.replace(self.rules + ".new", self.rules)
+        if hup:
+            self.milter.process.send_signal(signal.SIGHUP)
+        self.wait_log("rules read from", before + 1)
+
+    def wait_log(self, text, count=1):
+        assert until(lambda: self.milter.log().count(text) >= count, 10), f"the milter did not log {text!r}"
 
     def nothing_more(self):
         time.sleep(1)
@@ -150,15 +94,12 @@ class Checks:
     def delivered_as_zentry_says(self, data, rules=RULES, user="carol", recipients=None):
         """Sends `data`: a hit reaches the intercept mailbox with zentry's subject and the hit header,
         a clean message reaches `user` without it. Returns (delivered, verdict)."""
-        assert send(self.postfix, data, recipients or [f"{user}@{DOMAIN}"]) is None
+        assert self.postfix.send(data, recipients or [f"{user}@{DOMAIN}"]) is None
         verdict = direct_verdict(data, rules, self.root)
         delivered = self.expect("intercept" if verdict else user)[-1]
         got = (header(delivered, "Subject"), header(delivered, "X-Zentry-Hit"))
-        if verdict:
-            subject, name, label = verdict
-            assert got == (subject, b'rule="' + printable(label) + b'"; name="' + printable(name) + b'"'), got
-        else:
-            assert got[1] is None, got
+        hit = verdict and (verdict[0], b'rule="%s"; name="%s"' % (printable(verdict[2]), printable(verdict[1])))
+        assert got == (hit or (got[0], None)), (got, hit)
         return delivered, verdict
 
     def clean_message_unchanged(self):
@@ -186,9 +127,9 @@ class Checks:
         mbox = read(os.path.join(SOURCE, "examples", "mail", "sample.mbox"))
         mails += [entry.split(b"\n", 1)[1] for entry in re.split(rb"^(?=From )", mbox, flags=re.M) if entry.strip()]
         for number, (data, rules) in enumerate(cases + [(mail, RULES) for mail in mails]):
-            self.milter.set_rules(read(rules), hup=number % 4 != 0)
+            self.set_rules(read(rules), hup=number % 4 != 0)
             self.delivered_as_zentry_says(data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n"), rules)
-        self.milter.set_rules(read(RULES))
+        self.set_rules(read(RULES))
         self.nothing_more()
 
     def parallel_sessions_deliver_once(self, total=500, sessions=5, rules_changes=0):
@@ -208,7 +149,7 @@ class Checks:
             thread.start()
         for change in range(rules_changes):
             # Every version still catches *.pif; half also name *.txt late, under a label that never matches.
-            self.milter.set_rules(read(RULES) + (b"Never\nno such subject\n*.txt\n" if change % 2 else b""))
+            self.set_rules(read(RULES) + (b"Never\nno such subject\n*.txt\n" if change % 2 else b""))
         for thread in threads:
             thread.join(timeout=300)
         assert not failures, failures
@@ -223,19 +164,18 @@ class Checks:
         self.parallel_sessions_deliver_once(total=200, sessions=4, rules_changes=6)
 
     def unreadable_rules_keep_the_old(self):
-        os.replace(self.milter.rules, self.milter.rules + ".away")
+        os.replace(self.rules, self.rules + ".away")
         self.milter.process.send_signal(signal.SIGHUP)
-        self.milter.wait_log("cannot read the rules")
-        assert send(self.postfix, message("still filtered", "a.pif")) is None
+        self.wait_log("cannot read the rules")
+        assert self.postfix.send(message("still filtered", "a.pif")) is None
         self.expect("intercept")
         time.sleep(2.5)  # two more checks of the file: said once, not on every check
         assert self.milter.log().count("cannot read the rules") == 1, self.milter.log()
-        os.replace(self.milter.rules + ".away", self.milter.rules)
+        os.replace(self.rules + ".away", self.rules)
 
     def reject_answers_550(self):
         path = os.path.join(self.root, "reject.eml")
-        with open(path, "wb") as out:
-            out.write(message("Your invoice", "invoice.pif"))
+        pathlib.Path(path).write_bytes(message("Your invoice", "invoice.pif"))
         with self.milter.running_with("--action", "reject"):
             swaks = run(["swaks", "--server", f"127.0.0.1:{self.postfix.port}", "--from", SENDER, "--to", ALICE,
                          "--data", f"@{path}", "--timeout", "60"], check=False)
@@ -244,27 +184,27 @@ class Checks:
 
     def quarantine_holds_and_tag_delivers(self):
         with self.milter.running_with("--action", "quarantine"):
-            assert send(self.postfix, message("held", "held.pif")) is None
+            assert self.postfix.send(message("held", "held.pif")) is None
             held = lambda: [entry for entry in self.postfix.queue() if entry.get("queue_name") == "hold"]  # noqa
             assert until(lambda: len(held()) == 1, 30), self.postfix.queue()
             run(["postsuper", "-c", self.postfix.config, "-d", held()[0]["queue_id"]])
         with self.milter.running_with("--action", "tag"):
-            assert send(self.postfix, message("tagged", "tagged.pif")) is None
+            assert self.postfix.send(message("tagged", "tagged.pif")) is None
             delivered = self.expect("alice")[-1]
-        assert (header(delivered, "Subject"), header(delivered, "X-Zentry-Hit")) == \
-            (b"tagged", b'rule="Program information file"; name="tagged.pif"'), delivered
+        got = (header(delivered, "Subject"), header(delivered, "X-Zentry-Hit"))
+        assert got == (b"tagged", PIF_HIT % b"tagged.pif"), delivered
         self.nothing_more()
 
     def flows_again(self, data):
         """The milter back: `data` goes through once, nothing else turns up."""
         self.milter.start()
-        assert send(self.postfix, data) is None
+        assert self.postfix.send(data) is None
         self.expect("alice")
         self.nothing_more()
 
     def milter_down_defers(self):
         self.milter.stop()
-        error = send(self.postfix, message("while down"))
+        error = self.postfix.send(message("while down"))
         assert error is not None and 400 <= error[0] < 500, error
         self.flows_again(message("while down"))
 
@@ -277,7 +217,7 @@ class Checks:
         self.nothing_more()
         self.milter.start()
         run(["postkick", "-c", self.postfix.config, "public", "pickup", "W"])
-        assert header(self.expect("intercept")[-1], "X-Zentry-Hit") is not None
+        assert header(self.expect("intercept")[-1], "X-Zentry-Hit") == PIF_HIT % b"a.pif"
         self.nothing_more()
 
     def milter_killed_mid_message_defers(self):
@@ -296,7 +236,7 @@ class Checks:
 
     def oversized_message_defers(self):
         with self.milter.running_with("--max-message-size", "100000"):
-            error = send(self.postfix, message("too large", "a.pif", padding="x" * 150000))
+            error = self.postfix.send(message("too large", "a.pif", padding="x" * 150000))
         assert error is not None and error[0] == 452, error
         self.nothing_more()
 
@@ -326,7 +266,8 @@ def main():
     run(["debconf-set-selections"], b"postfix postfix/main_mailer_type select No configuration\n")
     run([os.path.join(SOURCE, "tools", "ensure-packages.sh"), "postfix", "swaks"])
     root = PrivatePostfix().root  # a scratch directory of the same kind
-    milter = Milter(root)
+    shutil.copy(RULES, os.path.join(root, "zentry.dat"))
+    milter = Milter(MILTER, root, os.path.join(root, "zentry.dat"), INTERCEPT, "--rules-check-seconds", "1")
     postfix = PrivatePostfix(milter_socket=f"inet:127.0.0.1:{milter.port}")
     failed = 0
     try:
@@ -344,8 +285,7 @@ def main():
                 failed += 1
                 print(f"FAIL  {check.__name__}: {error!r}"[:3000], flush=True)
                 checks.sent = {user: len(postfix.delivered(user)) for user in checks.sent}
-        # A clean stop ends with status 0 (under AddressSanitizer: no leaks either).
-        code = milter.stop()
+        code = milter.stop()  # a clean stop ends with status 0 (under AddressSanitizer: no leaks either)
         if code != 0:
             failed += 1
             print(f"FAIL  the milter's stop on SIGTERM: exit status {code}")
