@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/host_inputs.h"
+
 namespace zentry::host {
 
 FilterResult runMessage(const WorkDir& dir, const std::string& filterPath, const std::string& message,
@@ -13,9 +15,24 @@ FilterResult runMessage(const WorkDir& dir, const std::string& filterPath, const
                         int slot) {
   FilterResult result;
   if (!dir.writeFile("routing.dat", routingFileBytes(message), &result.error)) return result;
+  return runStoredMessage(dir, filterPath, subject, arguments, slot);
+}
+
+FilterResult runStoredMessage(const WorkDir& dir, const std::string& filterPath,
+                              const std::optional<std::string>& subject,
+                              const std::vector<std::string>& arguments, int slot) {
   // The filter appends to its log; a reused directory must not mix two runs.
   dir.removeFile("zentry.log");
   return runFilter(FilterRequest{filterPath, dir.path(), arguments, subject}, slot);
+}
+
+void reportSubjectCuts(const SubjectField& subject, const std::string& where) {
+  if (subject.cutAtNul)
+    complain(where + "the Subject field holds a NUL byte; the filter sees the text before it");
+  if (subject.cutAtLimit) {
+    complain(where + "the Subject field is longer than " + std::to_string(subjectLimit) +
+             " bytes; the filter sees its first " + std::to_string(subjectLimit));
+  }
 }
 
 bool appendToFile(const std::string& path, const std::string& bytes, std::string* error) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/filter_process.h"
+#include "host/message_text.h"
 #include "host/work_dir.h"
 
 namespace zentry::host {
@@ -16,6 +17,14 @@ namespace zentry::host {
 FilterResult runMessage(const WorkDir& dir, const std::string& filterPath, const std::string& message,
                         const std::optional<std::string>& subject, const std::vector<std::string>& arguments,
                         int slot);
+
+/// The same for a message already stored as routing.dat in `dir`.
+FilterResult runStoredMessage(const WorkDir& dir, const std::string& filterPath,
+                              const std::optional<std::string>& subject,
+                              const std::vector<std::string>& arguments, int slot);
+
+/// Says on standard error how the Subject field was cut, if it was.
+void reportSubjectCuts(const SubjectField& subject, const std::string& where);
 
 /// Appends `bytes` to the file at `path`; false with the reason in *error.
 [[nodiscard]] bool appendToFile(const std::string& path, const std::string& bytes, std::string* error);

@@ -23,8 +23,16 @@ std::string printable(const std::string& text, std::size_t limit) {
   return out;
 }
 
+// Columns on a UTF-8 terminal: a letter written in two bytes takes one column.
+std::size_t columns(const std::string& text) {
+  std::size_t count = 0;
+  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
 std::string pad(const std::string& text, std::size_t width) {
-  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+  const std::size_t used = columns(text);
+  return used >= width ? text : text + std::string(width - used, ' ');
 }
 
 struct TextCells {
@@ -32,8 +40,10 @@ struct TextCells {
 };
 
 TextCells textCells(const ReplayRow& row) {
-  TextCells cells{printable(row.id, 1000),
-                  row.subject ? printable(*row.subject, subjectColumnLimit) : "(none)", "-", "-"};
+  TextCells cells{
+      printable(row.id, 1000),
+      row.subject ? printable(row.decodedSubject.value_or(*row.subject), subjectColumnLimit) : "(none)", "-",
+      "-"};
   if (row.result == ReplayRow::Result::hit) {
     cells.rule = printable(row.label, ruleColumnLimit);
     if (row.name) cells.name = printable(*row.name, 1000);
@@ -50,7 +60,7 @@ std::string textReport(const std::vector<ReplayRow>& rows, std::size_t skipped) 
   std::size_t idWidth = 0, subjectWidth = 0, ruleWidth = 0;
   for (const TextCells& c : cells) {
     idWidth = std::max(idWidth, c.id.size());
-    subjectWidth = std::max(subjectWidth, c.subject.size());
+    subjectWidth = std::max(subjectWidth, columns(c.subject));
     ruleWidth = std::max(ruleWidth, c.rule.size());
   }
   std::string out;
@@ -77,11 +87,12 @@ std::string csvField(const std::string& text) {
 
 std::string csvReport(const std::vector<ReplayRow>& rows) {
   static const char* results[] = {"clean", "hit", "failed"};
-  std::string out = "message,subject,result,rule,name,error\r\n";
+  std::string out = "message,subject,result,rule,name,error,decoded_subject\r\n";
   for (const ReplayRow& row : rows) {
     out += csvField(row.id) + "," + csvField(row.subject.value_or("")) + "," +
            results[static_cast<int>(row.result)] + "," + csvField(row.label) + "," +
-           csvField(row.name.value_or("")) + "," + csvField(row.problem) + "\r\n";
+           csvField(row.name.value_or("")) + "," + csvField(row.problem) + "," +
+           csvField(row.decodedSubject.value_or("")) + "\r\n";
   }
   return out;
 }
@@ -118,7 +129,8 @@ std::string jsonReport(const std::vector<ReplayRow>& rows, const std::vector<std
     const ReplayRow& row = rows[i];
     const bool hit = row.result == ReplayRow::Result::hit;
     out += std::string(i == 0 ? "\n" : ",\n") + "{\"message\":" + jsonString(row.id) +
-           ",\"subject\":" + jsonOptional(row.subject) + ",\"result\":\"" +
+           ",\"subject\":" + jsonOptional(row.subject) +
+           ",\"decoded_subject\":" + jsonOptional(row.decodedSubject) + ",\"result\":\"" +
            results[static_cast<int>(row.result)] + "\",\"rule\":" + (hit ? jsonString(row.label) : "null") +
            ",\"name\":" + jsonOptional(row.name);
     if (row.result == ReplayRow::Result::failed) out += ",\"error\":" + jsonString(row.problem);

@@ -13,9 +13,10 @@ struct ReplayRow {
   std::string id;                      ///< mbox message number or maildir file
   std::optional<std::string> subject;  ///< as passed to the filter; none without a Subject field
   Result result = Result::clean;
-  std::string label;                ///< rule label on a hit
-  std::optional<std::string> name;  ///< matched name on a hit by file mask
-  std::string problem;              ///< why the run failed
+  std::string label;                          ///< rule label on a hit
+  std::optional<std::string> name;            ///< matched name on a hit by file mask
+  std::string problem;                        ///< why the run failed
+  std::optional<std::string> decodedSubject;  ///< trimmed, encoded words decoded, as the filter matches it
 };
 
 enum class ReportFormat { text, csv, json };

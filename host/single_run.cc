@@ -8,8 +8,9 @@
 #include "host/exit_codes.h"
 #include "host/filter_trace.h"
 #include "host/host_inputs.h"
+#include "host/input_file.h"
 #include "host/message_run.h"
-#include "host/message_text.h"
+#include "host/routing_writer.h"
 
 namespace zentry::host {
 namespace {
@@ -40,15 +41,54 @@ int exitCodeFor(const FilterResult& result) {
   return result.unusable ? exitConfig : exitTempFail;
 }
 
+// Streams the message into dir's routing.dat; 0 when stored, else the exit code.
+int storeMessage(int input, const std::string& inputPath, const WorkDir& dir, SubjectField* subject) {
+  RoutingWriter writer;
+  std::string error;
+  if (!writer.open(dir.path() + "/routing.dat", &error)) {
+    complain(error);
+    return exitTempFail;
+  }
+  switch (copyMessage(input, writer, &error)) {
+    case CopyStatus::ok:
+      break;
+    case CopyStatus::empty:
+      complain("message " + (inputPath == "-" ? std::string("on standard input") : inputPath) + " is empty");
+      return exitDataError;
+    case CopyStatus::readFailed:
+      // A signal cut the reading short: the caller ends by that signal.
+      if (!interrupted()) complain("message: cannot read " + inputName(inputPath) + ": " + error);
+      return exitNoInput;
+    case CopyStatus::writeFailed:
+      complain(error);
+      return exitTempFail;
+  }
+  if (!writer.close(&error)) {
+    complain(error);
+    return exitTempFail;
+  }
+  *subject = writer.subject();
+  return 0;
+}
+
 }  // namespace
 
 int runSingle(const Options& options) {
   int exitCode = exitClean;
-  std::string message;
+  int input = -1;
+  std::string error;
+  if (openInputFile(options.input, &input, &error) != ReadStatus::ok) {
+    complain("message " + error);
+    return exitNoInput;
+  }
+  struct Closer {
+    int fd;
+    ~Closer() {
+      if (fd != STDIN_FILENO) close(fd);
+    }
+  } closer{input};
   HostInputs inputs;
-  if (!loadMessageRun(options, &message, &inputs, &exitCode)) return exitCode;
-  const SubjectField subject = extractSubject(message);
-  if (subject.cutAtNul) complain("the Subject field holds a NUL byte; the filter sees the text before it");
+  if (!loadHostInputs(options, &inputs, &exitCode)) return exitCode;
 
   std::vector<std::string> arguments{options.mailbox};
   if (options.errorlevel) arguments.push_back("errorlevel");
@@ -61,15 +101,20 @@ int runSingle(const Options& options) {
   {
     const std::unique_ptr<WorkDir> dir = makeRulesDirectory(inputs.rules);
     if (dir == nullptr) return exitTempFail;
-    result = runMessage(*dir, inputs.filterPath, message, subject.value, arguments, 0);
-    log = dir->readFile("zentry.log");
+    SubjectField subject;
+    exitCode = storeMessage(input, options.input, *dir, &subject);
+    if (exitCode == 0) {
+      reportSubjectCuts(subject, "");
+      result = runStoredMessage(*dir, inputs.filterPath, subject.value, arguments, 0);
+      log = dir->readFile("zentry.log");
+    }
   }
   reraiseIfInterrupted();
+  if (exitCode != 0) return exitCode;
   if (!writeStandardOutput(result.output)) {
     complain(std::string("cannot write standard output: ") + std::strerror(errno));
     return exitIoError;
   }
-  std::string error;
   // The filter writes its log blind: in a full $TMPDIR it goes on with a cut
   // log and says nothing, so the log is checked against the trace it printed.
   if (!options.logFile.empty() && result.status == FilterResult::Status::exited &&

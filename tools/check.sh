@@ -26,7 +26,7 @@ echo "== fuzz targets, ${ZENTRY_FUZZ_SECONDS:-20} s each"
 echo "== valgrind"
 "$root/tools/valgrind.sh"
 echo "== plain build"
-run_suite "$root/build/check-plain"
+run_suite "$root/build/check-plain" -DZENTRY_PACKAGE_TEST=ON
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 
 fail() { echo "test-deb: $*" >&2; exit 1; }
 
-cmake --build "$build" --target zentry zentry-host zentry-milter -- -j2 >"$work/build.log" 2>&1 ||
+cmake --build "$build" --target zentry zentry-host zentry-milter zentry_gzipped_docs zentry_milter_man -- -j2 >"$work/build.log" 2>&1 ||
   { tail -20 "$work/build.log" >&2; fail "the build failed"; }
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1) ||
   { cat "$work/cpack.log" >&2; fail "cpack failed"; }
@@ -19,12 +19,25 @@ deb=$(ls "$work"/out/*.deb)
 echo "test-deb: built $(basename "$deb")"
 
 contents=$(dpkg-deb --contents "$deb")
-for path in ./usr/bin/zentry ./usr/bin/zentry-host ./usr/share/man/man1/zentry.1 \
-            ./usr/share/man/man1/zentry-host.1 ./usr/share/man/man5/zentry.dat.5 \
+for path in ./usr/bin/zentry ./usr/bin/zentry-host ./usr/share/man/man1/zentry.1.gz \
+            ./usr/share/man/man1/zentry-host.1.gz ./usr/share/man/man5/zentry.dat.5.gz \
             ./usr/share/doc/zentry/examples/zentry.dat ./usr/share/doc/zentry/rules.md \
-            ./usr/share/doc/zentry/deploy.md; do
+            ./usr/share/doc/zentry/deploy.md ./usr/share/doc/zentry/copyright \
+            ./usr/share/doc/zentry/examples/recipes/zentry.procmailrc \
+            ./usr/share/doc/zentry/examples/recipes/zentry.mailfilter \
+            ./etc/zentry/zentry.dat ./var/log/zentry/; do
   grep -q " $path\$" <<<"$contents" || fail "$path is not in the package"
 done
+conffiles=$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)
+for conffile in /etc/zentry/zentry.dat /etc/zentry/zentry-milter.conf; do
+  grep -qx "$conffile" <<<"$conffiles" || fail "$conffile is not a configuration file"
+done
+
+# Debian's own checks: no error and no warning (tools/ensure-packages.sh
+# installs lintian when it is missing).
+"$source_dir/tools/ensure-packages.sh" lintian
+lintian --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1 || true
+if grep -E '^[EW]: ' "$work/lintian.log" >&2; then fail "lintian reports the lines above"; fi
 [ "$(dpkg-deb --field "$deb" Package)" = zentry ] || fail "wrong package name"
 depends=$(dpkg-deb --field "$deb" Depends)
 grep -q libc6 <<<"$depends" || fail "Depends lacks libc6: $depends"
@@ -52,7 +65,7 @@ examples=$root/usr/share/doc/zentry/examples
 
 # zentry-host finds the installed zentry next to itself.
 set +e
-verdict=$("$bin/zentry-host" --errorlevel "$source_dir/examples/mail/invoice.eml" "$examples/zentry.dat" infected)
+verdict=$("$bin/zentry-host" --errorlevel "$source_dir/examples/mail/invoice.eml" "$root/etc/zentry/zentry.dat" infected)
 code=$?
 set -e
 [ "$code" = 1 ] || fail "expected exit code 1 on a hit, got $code"
@@ -62,7 +75,7 @@ grep -q $'^Subject: Infected (Program information file) - Your invoice\r$' <<<"$
 report=$("$bin/zentry-host" --replay --no-progress "$source_dir/examples/mail/sample.mbox" "$examples/zentry.dat" 2>/dev/null)
 grep -q '^5 messages: 4 hit, 1 clean, 0 failed, 0 skipped$' <<<"$report" || fail "unexpected report: $report"
 
-for page in man1/zentry.1 man1/zentry-host.1 man5/zentry.dat.5; do
+for page in man1/zentry.1.gz man1/zentry-host.1.gz man5/zentry.dat.5.gz; do
   [ -z "$(man -l "$root/usr/share/man/$page" 2>&1 >/dev/null)" ] || fail "man page $page has errors"
 done
 
@@ -78,6 +91,8 @@ set -e
   fail "man page zentry-milter.8 has errors"
 
 dpkg --root="$root" --force-not-root --force-script-chrootless --log=/dev/null --instdir="$root" \
-  --admindir="$root/var/lib/dpkg" --purge zentry >/dev/null
+  --admindir="$root/var/lib/dpkg" --purge zentry >/dev/null 2>"$work/purge.err" ||
+  fail "purge failed: $(cat "$work/purge.err")"
 [ ! -e "$bin/zentry-host" ] || fail "purge left zentry-host behind"
+[ ! -e "$root/etc/zentry/zentry.dat" ] || fail "purge left the configuration file behind"
 echo "test-deb: installed, ran and removed cleanly"

@@ -26,9 +26,10 @@ const std::string mails[] = {
     "Subject: URGENT: now\n\nbody\n",
     "Subject: calm\nContent-Disposition: attachment; filename=\"notes.txt\"\n\nx\n",
 };
-const char* const csvRows[] = {",Item number 1,hit,Exe,tool.exe,\r\n", ",,hit,Exe,doc.exe,\r\n",
-                               ",URGENT: now,hit,Urgent,,\r\n", ",calm,clean,,,\r\n"};
-const std::string csvHeader = "message,subject,result,rule,name,error\r\n";
+const char* const csvRows[] = {",Item number 1,hit,Exe,tool.exe,,Item number 1\r\n",
+                               ",,hit,Exe,doc.exe,,\r\n", ",URGENT: now,hit,Urgent,,,URGENT: now\r\n",
+                               ",calm,clean,,,,calm\r\n"};
+const std::string csvHeader = "message,subject,result,rule,name,error,decoded_subject\r\n";
 
 struct HostE2e : HostFixture {
   void SetUp() override {
@@ -120,7 +121,7 @@ TEST_F(HostRunMode, BadInputGetsItsOwnExitCode) {
       {{"--explain", file("missing.eml"), r}, 66, "missing.eml"},
       {{"--replay", file("empty.mbox"), r}, 65, "empty mailbox"},
       {{"--replay", file("text.mbox"), r}, 65, "not an mbox file"},
-      {{"--replay", file("envelope.mbox"), r}, 65, "message 1 is empty"},
+      {{"--replay", file("envelope.mbox"), r}, 65, "message 1: empty"},
       {{"--replay", file("folder"), r}, 65, "not a maildir"},
       {{"--replay", file("missing.mbox"), r}, 66, "No such file"},
       // Control characters in a file name are shown, not sent to the terminal.
@@ -195,9 +196,10 @@ TEST_F(HostReplay, CrashingFiltersAreReported) {
   const HostRun replay =
       host({"--replay", "--format=json", "--zentry", file("crash.sh"), file("mail.mbox"), file("rules.dat")});
   EXPECT_EQ(70, replay.exitCode);
-  EXPECT_NE(std::string::npos,
-            replay.output.find("{\"message\":\"2\",\"subject\":null,\"result\":\"failed\","
-                               "\"rule\":null,\"name\":null,\"error\":\"killed by signal 11\"}"))
+  EXPECT_NE(
+      std::string::npos,
+      replay.output.find("{\"message\":\"2\",\"subject\":null,\"decoded_subject\":null,\"result\":\"failed\","
+                         "\"rule\":null,\"name\":null,\"error\":\"killed by signal 11\"}"))
       << replay.output;
   EXPECT_TRUE(tmpIsEmpty());
 }

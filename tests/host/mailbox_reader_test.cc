@@ -1,106 +1,110 @@
 #include "host/mailbox_reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
-#include <vector>
 
+#include "host/mbox_reader.h"
 #include "support/e2e.h"
 
 namespace zentry::host {
 namespace {
 
-const std::string envelope = "From a@example.com Mon Jan  1 10:00:00 2024\n";
-
-struct MboxCase {
-  const char* name;
-  std::string bytes;
-  std::vector<std::string> messages;
-};
-
-TEST(SplitMbox, Messages) {
-  const MboxCase cases[] = {
-      {"one, separator dropped", envelope + "Subject: a\n\nbody\n\n", {"Subject: a\n\nbody\n"}},
-      {"two", envelope + "S: 1\n\nx\n\n" + envelope + "S: 2\n\ny\n", {"S: 1\n\nx\n", "S: 2\n\ny\n"}},
-      {"crlf", envelope + "S: 1\r\n\r\nx\r\n\r\n" + envelope + "S: 2\r\n", {"S: 1\r\n\r\nx\r\n", "S: 2\r\n"}},
-      {"quoted From lines lose one >",
-       envelope + "S: 1\n\n>From me\n>>From you\n> From not\n",
-       {"S: 1\n\nFrom me\n>From you\n> From not\n"}},
-      // A body line starting with "From " after an empty line, left unquoted:
-      // without a time of day it is not taken for an envelope.
-      {"unquoted body From", envelope + "S: 1\n\nFrom here on\n", {"S: 1\n\nFrom here on\n"}},
-      {"From line not after an empty line",
-       envelope + "S: 1\n" + envelope + "x\n",
-       {"S: 1\n" + envelope + "x\n"}},
-      {"envelope only", "From a@b Mon Jan  1 10:00:00 2024", {""}},
-      {"empty message between", envelope + "\n" + envelope + "S: 2\n", {"", "S: 2\n"}},
-  };
-  for (const MboxCase& c : cases) {
-    std::vector<MailboxEntry> messages;
-    ASSERT_TRUE(splitMbox(c.bytes, &messages)) << c.name;
-    ASSERT_EQ(c.messages.size(), messages.size()) << c.name;
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-      EXPECT_EQ(c.messages[i], messages[i].message) << c.name << " #" << i;
-      EXPECT_EQ(std::to_string(i + 1), messages[i].id) << c.name;
-    }
-  }
-}
-
-TEST(SplitMbox, RefusesWhatIsNotAnMbox) {
-  for (const std::string bytes : {"Subject: x\n\n", "\nFrom a Mon Jan  1 10:00:00 2024\n", "from a\n"}) {
-    std::vector<MailboxEntry> messages;
-    EXPECT_FALSE(splitMbox(bytes, &messages)) << bytes;
-  }
-}
-
-TEST(ReadMailbox, MaildirSkipsWhatIsNotMail) {
+// Every entry of a mailbox, in the form of the testdata/mbox/*.split files:
+// "== message ID, N bytes\n" and the message and a LF, or "== skipped: why\n".
+std::string readAll(const std::string& path) {
+  std::unique_ptr<MailboxReader> reader;
+  std::string out;
+  if (MailboxReader::open(path, &reader, &out) != MailboxStatus::ok) return "== failed: " + out + "\n";
   test::TempDir dir;
+  RoutingWriter writer;
+  for (;;) {
+    std::string id, problem, error;
+    EXPECT_TRUE(writer.open(dir.path() + "/routing.dat", &error)) << error;
+    const MailboxReader::Next next = reader->next(writer, &id, &problem);
+    EXPECT_TRUE(writer.close(&error)) << error;
+    if (next == MailboxReader::Next::end) return out;
+    if (next != MailboxReader::Next::message) {
+      out += "== skipped: " + problem + "\n";
+      continue;
+    }
+    const std::string message = dir.read("routing.dat").substr(4);
+    out += "== message " + id + ", " + std::to_string(message.size()) + " bytes\n";
+    out += message + "\n";
+  }
+}
+
+// One mbox per file, each beside the entries it must split into.
+TEST(Mbox, SplitsAsTheGoldenFilesSay) {
+  const std::filesystem::path folder = std::filesystem::path(__FILE__).parent_path() / "testdata" / "mbox";
+  int cases = 0;
+  for (const auto& item : std::filesystem::directory_iterator(folder)) {
+    if (item.path().extension() != ".mbox") continue;
+    std::filesystem::path split = item.path();
+    std::ifstream file(split.replace_extension(".split"), std::ios::binary);
+    const std::string expected((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(expected, readAll(item.path().string())) << item.path();
+    ++cases;
+  }
+  EXPECT_GE(cases, 10);
+}
+
+TEST(Mbox, ReadErrorIsNamed) {
+  test::TempDir dir;
+  MailboxStatus status = MailboxStatus::ok;
+  std::string error;
+  EXPECT_EQ(nullptr, openMbox(open(dir.path().c_str(), O_RDONLY), "box", &status, &error));
+  EXPECT_EQ("box: Is a directory", error);
+}
+
+// Lines far longer than any buffer, and a run of '>' split over reads.
+TEST(Mbox, LongLinesCrossEveryBuffer) {
+  const std::string line(200000, 'x'), quotes(70000, '>');
+  test::TempDir dir;
+  dir.write("box",
+            "From a 10:00\nS: 1\n\n" + line + "\n" + quotes + "From x\n\nFrom " + line + " 10:00\nS: 2\n");
+  const std::string first = "S: 1\n\n" + line + "\n" + quotes.substr(1) + "From x\n";
+  EXPECT_EQ("== message 1, " + std::to_string(first.size()) + " bytes\n" + first +
+                "\n== message 2, 5 bytes\nS: 2\n\n",
+            readAll(dir.path() + "/box"));
+}
+
+// Former fault: links were followed, so a replay run by root read any file.
+TEST(Maildir, SkipsWhatIsNotMailAndNeverFollowsLinks) {
+  test::TempDir dir, elsewhere;
   for (const char* folder : {"cur", "new", "tmp", "cur/sub"})
     std::filesystem::create_directory(dir.path() + "/" + folder);
-  dir.write("new/200.b", "Subject: second\n\n");
-  dir.write("cur/100.a:2,S", "Subject: first\n\n");
-  dir.write("cur/300.c:2,", envelope + "Subject: third\n\n");
-  dir.write("cur/.hidden", "Subject: hidden\n\n");
-  dir.write("tmp/050.x", "Subject: in delivery\n\n");
+  dir.write("new/200.b", "Subject: second\n");
+  dir.write("cur/100.a:2,S", "Subject: first\n");
+  dir.write("cur/300.c:2,", "From a@b Mon Jan  1 10:00:00 2024\nSubject: third\n");
+  dir.write("cur/.hidden", "Subject: hidden\n");
+  dir.write("tmp/050.x", "Subject: in delivery\n");
   dir.write("cur/400.d", "");
   dir.write("cur/500.e", "just text\n");
-  dir.write("dovecot-uidlist", "3 V1 N4\n");
-
-  Mailbox mailbox;
-  std::string error;
-  ASSERT_EQ(MailboxStatus::ok, readMailbox(dir.path(), &mailbox, &error));
-  std::vector<std::string> ids;
-  for (const MailboxEntry& entry : mailbox.messages) ids.push_back(entry.id);
-  EXPECT_EQ((std::vector<std::string>{"cur/100.a:2,S", "new/200.b", "cur/300.c:2,"}), ids);
-  EXPECT_EQ("Subject: third\n\n", mailbox.messages[2].message);
-  ASSERT_EQ(3u, mailbox.skipped.size());
-  EXPECT_NE(std::string::npos, mailbox.skipped[0].find("400.d: empty file"));
-  EXPECT_NE(std::string::npos, mailbox.skipped[1].find("500.e: not a mail message"));
-  EXPECT_NE(std::string::npos, mailbox.skipped[2].find("sub: not a regular file"));
-}
-
-TEST(ReadMailbox, Failures) {
-  test::TempDir dir;
-  dir.write("empty.mbox", "");
-  dir.write("text.mbox", "hello\n");
-  std::filesystem::create_directory(dir.path() + "/plain");
-  struct Case {
-    std::string path;
-    MailboxStatus status;
-  };
-  const Case cases[] = {
-      {dir.path() + "/missing", MailboxStatus::missing},
-      {dir.path() + "/empty.mbox", MailboxStatus::notMailbox},
-      {dir.path() + "/text.mbox", MailboxStatus::notMailbox},
-      {dir.path() + "/plain", MailboxStatus::notMailbox},
-  };
-  for (const Case& c : cases) {
-    Mailbox mailbox;
-    std::string error;
-    EXPECT_EQ(c.status, readMailbox(c.path, &mailbox, &error)) << c.path;
-    EXPECT_NE(std::string::npos, error.find(c.path)) << error;
-  }
+  elsewhere.write("secret", "root:x:0:0\n");
+  std::filesystem::create_symlink(elsewhere.path() + "/secret", dir.path() + "/cur/600.f");
+  mkfifo((dir.path() + "/cur/700.g").c_str(), 0600);
+  const std::string cur = "== skipped: " + dir.path() + "/cur/";
+  EXPECT_EQ(
+      "== message cur/100.a:2,S, 15 bytes\nSubject: first\n\n== message new/200.b, 16 bytes\nSubject: "
+      "second\n\n"
+      "== message cur/300.c:2,, 15 bytes\nSubject: third\n\n" +
+          cur + "400.d: empty file\n" + cur +
+          "500.e: not a mail message (no header field on its first line)\n" + cur +
+          "600.f: a symbolic link, not followed\n" + cur + "700.g: not a regular file\n" + cur +
+          "sub: not a regular file\n",
+      readAll(dir.path()));
+  std::filesystem::remove_all(dir.path() + "/cur");
+  std::filesystem::create_symlink(elsewhere.path(), dir.path() + "/cur");
+  EXPECT_EQ("== skipped: " + dir.path() +
+                "/cur: a symbolic link, not followed\n== message new/200.b, 16 bytes\n"
+                "Subject: second\n\n",
+            readAll(dir.path()));
 }
 
 }  // namespace

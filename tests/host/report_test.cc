@@ -13,10 +13,12 @@ namespace {
 using Result = ReplayRow::Result;
 
 const std::vector<ReplayRow> rows = {
-    {"1", std::string("Your invoice"), Result::hit, "Executable", std::string("invoice.pif"), ""},
-    {"2", std::nullopt, Result::clean, "", std::nullopt, ""},
-    {"3", std::string("a,\"b\"\r\nc"), Result::hit, "Subject rule", std::nullopt, ""},
-    {"4", std::string("caf\xe9 \xc3\xa9\x01"), Result::failed, "", std::nullopt, "killed by signal 9"},
+    {"1", std::string("=?x?Q?Your_invoice?="), Result::hit, "Executable", std::string("invoice.pif"), "",
+     std::string("Your invoice")},
+    {"2", std::nullopt, Result::clean, "", std::nullopt, "", std::nullopt},
+    {"3", std::string("a,\"b\"\r\nc"), Result::hit, "Subject rule", std::nullopt, "", std::nullopt},
+    {"4", std::string("caf\xe9 \xc3\xa9\x01"), Result::failed, "", std::nullopt, "killed by signal 9",
+     std::nullopt},
 };
 
 TEST(FormatReport, Text) {
@@ -25,24 +27,25 @@ TEST(FormatReport, Text) {
       "1        Your invoice  Executable    invoice.pif\n"
       "2        (none)        -             -\n"
       "3        a,\"b\"??c      Subject rule  -\n"
-      "4        caf\xe9 \xc3\xa9?      FAILED        killed by signal 9\n"
+      // Columns count letters: the two-byte UTF-8 letter takes one.
+      "4        caf\xe9 \xc3\xa9?       FAILED        killed by signal 9\n"
       "\n"
       "4 messages: 2 hit, 1 clean, 1 failed, 1 skipped\n"
       "  1  Executable\n"
       "  1  Subject rule\n",
       formatReport(ReportFormat::text, rows, {"x: empty file"}));
   const std::string cut = formatReport(
-      ReportFormat::text, {{"1", std::string(50, 's'), Result::hit, std::string(30, 'r'), "n", ""}}, {});
+      ReportFormat::text, {{"1", std::string(50, 's'), Result::hit, std::string(30, 'r'), "n", "", {}}}, {});
   EXPECT_NE(std::string::npos, cut.find(std::string(37, 's') + "...  " + std::string(21, 'r') + "...  n\n"));
 }
 
 TEST(FormatReport, CsvQuotesOnlyWhatNeedsIt) {
   EXPECT_EQ(
-      "message,subject,result,rule,name,error\r\n"
-      "1,Your invoice,hit,Executable,invoice.pif,\r\n"
-      "2,,clean,,,\r\n"
-      "3,\"a,\"\"b\"\"\r\nc\",hit,Subject rule,,\r\n"
-      "4,caf\xe9 \xc3\xa9\x01,failed,,,killed by signal 9\r\n",
+      "message,subject,result,rule,name,error,decoded_subject\r\n"
+      "1,=?x?Q?Your_invoice?=,hit,Executable,invoice.pif,,Your invoice\r\n"
+      "2,,clean,,,,\r\n"
+      "3,\"a,\"\"b\"\"\r\nc\",hit,Subject rule,,,\r\n"
+      "4,caf\xe9 \xc3\xa9\x01,failed,,,killed by signal 9,\r\n",
       formatReport(ReportFormat::csv, rows, {}));
 }
 
@@ -51,13 +54,17 @@ TEST(FormatReport, CsvQuotesOnlyWhatNeedsIt) {
 TEST(FormatReport, JsonEscapesControlAndStrayBytes) {
   EXPECT_EQ(
       "{\"messages\":[\n"
-      "{\"message\":\"1\",\"subject\":\"Your invoice\",\"result\":\"hit\",\"rule\":\"Executable\","
+      "{\"message\":\"1\",\"subject\":\"=?x?Q?Your_invoice?=\",\"decoded_subject\":\"Your "
+      "invoice\",\"result\":\"hit\",\"rule\":\"Executable\","
       "\"name\":\"invoice.pif\"},\n"
-      "{\"message\":\"2\",\"subject\":null,\"result\":\"clean\",\"rule\":null,\"name\":null},\n"
-      "{\"message\":\"3\",\"subject\":\"a,\\\"b\\\"\\u000d\\u000ac\",\"result\":\"hit\",\"rule\":\"Subject "
+      "{\"message\":\"2\",\"subject\":null,\"decoded_subject\":null,\"result\":\"clean\",\"rule\":null,"
+      "\"name\":null},\n"
+      "{\"message\":\"3\",\"subject\":\"a,\\\"b\\\"\\u000d\\u000ac\",\"decoded_subject\":null,\"result\":"
+      "\"hit\",\"rule\":\"Subject "
       "rule\","
       "\"name\":null},\n"
-      "{\"message\":\"4\",\"subject\":\"caf\\u00e9 \xc3\xa9\\u0001\",\"result\":\"failed\",\"rule\":null,"
+      "{\"message\":\"4\",\"subject\":\"caf\\u00e9 "
+      "\xc3\xa9\\u0001\",\"decoded_subject\":null,\"result\":\"failed\",\"rule\":null,"
       "\"name\":null,\"error\":\"killed by signal 9\"}\n"
       "],\"skipped\":[\"x\\\\y\"],\"totals\":{\"messages\":4,\"hit\":2,\"clean\":1,\"failed\":1,\"skipped\":"
       "1}}\n",
@@ -79,7 +86,7 @@ TEST(FormatReport, JsonHoldsOnlyWellFormedUtf8) {
   };
   for (const auto& [subject, shown] : cases) {
     const std::string json =
-        formatReport(ReportFormat::json, {{"1", subject, Result::clean, "", {}, ""}}, {});
+        formatReport(ReportFormat::json, {{"1", subject, Result::clean, "", {}, "", {}}}, {});
     EXPECT_NE(std::string::npos, json.find("\"subject\":\"" + shown + "\",")) << json;
   }
 }
