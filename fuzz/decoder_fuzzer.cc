@@ -16,21 +16,15 @@ using zentry::String;
 using zentry::fuzz::require;
 using zentry::fuzz::visible;
 
-// The input as a failure message shows it, built only on a failure.
-struct Shown {
-  const String& input;
-  std::string operator()() const { return visible(input.cStr()); }
-};
-
 void checkEncodedWord(const String& input) {
-  const Shown shown{input};
+  const auto shown = [&] { return visible(input.cStr()); };
   String word(input);
   zentry::decodeEncodedWord(word);
   require(word.length() <= input.length(), "encoded word decodes no longer", shown);
 }
 
 void checkQuotedPrintable(const String& input) {
-  const Shown shown{input};
+  const auto shown = [&] { return visible(input.cStr()); };
   String plain(input);
   zentry::decodeQuotedPrintable(plain, false);
   require(plain.length() <= input.length(), "quoted-printable decodes no longer", shown);
@@ -44,7 +38,7 @@ void checkQuotedPrintable(const String& input) {
 }
 
 void checkBase64(const String& input, int limit) {
-  const Shown shown{input};
+  const auto shown = [&] { return visible(input.cStr()); };
   std::unique_ptr<unsigned char[]> output(new unsigned char[static_cast<std::size_t>(limit)]);
   const int written = input.decodeBase64(output.get(), limit);
   require(written >= 0 && written <= limit, "base64 keeps to its limit", shown);

@@ -51,14 +51,13 @@ Case splitInput(const std::uint8_t* data, std::size_t size) {
   Case input;
   if (size == 0) return input;
   input.flags = data[0];
-  const std::string rest(reinterpret_cast<const char*>(data) + 1, size - 1);
-  const std::size_t first = rest.find('\0');
-  input.rules = rest.substr(0, first);
-  if (first == std::string::npos) return input;
-  const std::size_t second = rest.find('\0', first + 1);
-  input.subject =
-      rest.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
-  if (second != std::string::npos) input.message = rest.substr(second + 1);
+  std::string rest(reinterpret_cast<const char*>(data) + 1, size - 1);
+  for (std::string* part : {&input.rules, &input.subject}) {
+    const std::size_t nul = rest.find('\0');
+    *part = rest.substr(0, nul);
+    rest.erase(0, nul == std::string::npos ? rest.size() : nul + 1);
+  }
+  input.message = rest;
   return input;
 }
 

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/output_check.h"
+
 namespace zentry::fuzz {
 
 /// A broken promise is a crash, so libFuzzer keeps the input and the replay
@@ -21,20 +23,6 @@ void require(bool holds, const char* promise, const Detail& detail) {
   if (!holds) require(false, promise, std::string(detail()));
 }
 
-/// Bytes shown with their control characters escaped, for failure messages.
-inline std::string visible(const std::string& bytes) {
-  std::string out;
-  for (const char raw : bytes) {
-    const auto byte = static_cast<unsigned char>(raw);
-    if (byte >= 0x20 && byte < 0x7f && byte != '\\') {
-      out.push_back(static_cast<char>(byte));
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-      out += escaped;
-    }
-  }
-  return out;
-}
+using test::visible;
 
 }  // namespace zentry::fuzz

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "core/allocator.h"
 #include "support/table.h"
@@ -72,48 +71,29 @@ TEST(StringSearch, Table) {
   }
 }
 
-// clang-format off
-struct TrimCase { const char* text; bool left; const char* want; };
-const TrimCase trimCases[] = {
-    {" \t\r\n", false, ""}, {" a b ", true, "a b "}, {" a b ", false, " a b"},
-    {"\n\tx", true, "x"},   {"  ", true, ""},        {"x", false, "x"},
-};
-// clang-format on
 TEST(StringTrim, KeepsBufferAndCursor) {
-  for (const TrimCase& c : trimCases) {
-    String s = roomy(c.text);
+  for (const test::Row& row : test::readTable("string_trims.txt")) {
+    String s = roomy(row[0].c_str());
     s.nextToken("", false);  // moves the cursor, which trims must leave alone
     const std::uint32_t cursor = s.cursor();
-    c.left ? s.trimLeft() : s.trimRight();
-    EXPECT_EQ(std::string(c.want) + "/" + std::to_string(std::string(c.want).size()) + "/64/" +
-                  std::to_string(cursor),
-              describe(s))
-        << c.text;
+    row[1] == "l" ? s.trimLeft() : s.trimRight();
+    EXPECT_EQ(row[2] + "/" + std::to_string(row[2].size()) + "/64/" + std::to_string(cursor), describe(s))
+        << row.where;
   }
 }
 
-// clang-format off
-struct TokenStep { const char* delimiters; bool restart; const char* want; };
-struct TokenCase { const char* text; std::vector<TokenStep> steps; };
-const TokenCase tokenCases[] = {
-    {"a;;b;", {{";", true, "a"}, {";", false, "b"}, {";", false, nullptr}}},
-    {"x?Q?rest\nmore", {{"?", true, "x"}, {"?", false, "Q"}, {"\n", false, "rest"}, {"?", false, "more"}}},
-    {";;", {{";", false, nullptr}, {";", true, nullptr}}},
-    {"ab", {{";", false, "ab"}, {";", false, nullptr}, {";", true, "ab"}}},
-    {nullptr, {{";", true, ""}, {";", false, ""}}},
-};
-// clang-format on
 TEST(StringNextToken, Table) {
-  for (const TokenCase& c : tokenCases) {
-    String s = roomy(c.text);
+  for (const test::Row& row : test::readTable("string_tokens.txt")) {
+    String s = roomy(text(row[0]));
     const std::uint32_t startCursor = s.cursor();
-    for (const TokenStep& step : c.steps) {
-      const String token = s.nextToken(step.delimiters, step.restart);
-      EXPECT_EQ(step.want == nullptr, !token.hasBuffer()) << c.text;
-      EXPECT_STREQ(step.want ? step.want : "", token.cStr()) << c.text;
+    for (std::size_t step = 1; step + 2 < row.fields.size(); step += 3) {
+      const String token = s.nextToken(row[step].c_str(), row[step + 1] == "1");
+      EXPECT_EQ(row[step + 2] == "(none)", !token.hasBuffer()) << row.where << " step " << step / 3;
+      EXPECT_EQ(row[step + 2] == "(none)" ? "" : row[step + 2], token.cStr())
+          << row.where << " step " << step / 3;
     }
-    if (c.text == nullptr) {
-      EXPECT_EQ(startCursor, s.cursor());
+    if (text(row[0]) == nullptr) {
+      EXPECT_EQ(startCursor, s.cursor()) << row.where;
     }
   }
 }
@@ -185,21 +165,9 @@ std::string underFailure(char op, std::uint64_t failing) {
   return describe(s) + " " + describe(result);
 }
 
-// clang-format off
-struct FailCase { char op; std::uint64_t failing; const char* want; };
-const FailCase failCases[] = {
-    {'a', 1, "-/0/0/0 -/0/0/4294967295"},  {'+', 1, "ab/2/3/0 -/0/0/4294967295"},
-    {'c', 1, "ab/2/3/0 -/0/0/4294967295"}, {'r', 1, "ab/2/3/0 -/0/0/4294967295"},
-    {'m', 1, "ab/2/3/0 -/0/0/0"},          {'m', 2, "ab/2/3/0 -/0/0/0"},
-    {'l', 1, "ab/2/3/0 -/0/0/0"},          {'l', 2, "ab/2/3/0 -/0/0/0"},
-    {'R', 1, "ab/2/3/0 -/0/0/0"},          {'R', 2, "ab/2/3/0 -/0/0/0"},
-    {'k', 1, "ab/2/3/0 -/0/0/0"},
-};
-// clang-format on
 TEST(StringOutOfMemory, Table) {
-  for (const FailCase& c : failCases) {
-    EXPECT_EQ(c.want, underFailure(c.op, c.failing)) << c.op << c.failing;
-  }
+  for (const test::Row& row : test::readTable("string_allocation_failures.txt"))
+    EXPECT_EQ(row[2], underFailure(row[0][0], std::stoull(row[1]))) << row.where;
 }
 
 // Names and tokens are built byte by byte and a sender can make them

@@ -1,57 +1,25 @@
 // Runs every end-to-end case under tests/testdata/e2e/<group>/*.case through
-// the built zentry binary, one gtest per case (named <group>_<file>).
-//
-// A case file:
-//
-//   One line that says what the case shows.
-//   # Comment lines (before the first section) are for the reader.
-//   args: box errorlevel debug     arguments after argument 0, split at blanks;
-//                                  "" is an empty argument; absent: none
-//   subject: Invoice               sets the variable subject (the value is the
-//                                  rest of the line after "subject: ")
-//   env: NAME=value                any other variable; may repeat
-//   dir: zentry.log                a directory to create; may repeat
-//   exit: 1                        the exit code expected; absent: 0
-//   === rules                      zentry.dat (absent: no file)
-//   === message                    routing.dat, after the host's prefix "XXXX"
-//   === message raw                routing.dat exactly as written
-//   === file NAME                  any other file, e.g. an earlier zentry.log
-//   === stdout                     the whole standard output
-//   === log                        the whole zentry.log after the run (absent:
-//                                  zentry.log must be as it was before)
-//
-// Input sections end every line in LF, or in CR LF when the section header
-// says "crlf" (=== message crlf). Expected sections are written with LF and
-// every line end is compared as CR LF: a bare LF in the real output fails.
-// Escapes, in every section and in header values, give exact bytes:
-//   \\ \r \n \t \0 \xHH    one byte (not touched by the line-end rules)
-//   \c                     at the end of a line: no line end after it
-//   \{N:TEXT}              TEXT (escapes allowed, "}" as \x7d) N times
-//   \{N}REST               at the start of a line: the rest of the line,
-//                          line end included, N times
-// Every run is killed after a few seconds, failing the case, so a looping
-// filter fails fast. A mismatch prints a line diff naming the case file.
+// the built zentry binary, one gtest per case (named <group>_<file>). The case
+// format is in tests/testdata/e2e/README.md. Every run is killed after a few
+// seconds, so a looping filter fails fast; a mismatch prints a line diff.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/e2e.h"
+#include "support/output_check.h"
 #include "support/table.h"
 
 namespace zentry::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Section {
-  std::vector<std::string> options;  // words after the section name
-  std::vector<std::string> lines;    // as written, escapes not yet applied
-};
 
 struct Case {
   std::string path;
@@ -60,8 +28,9 @@ struct Case {
   std::vector<std::string> environment;
   std::vector<std::string> directories;
   int exitCode = 0;
-  std::vector<std::pair<std::string, Section>> sections;  // in file order
-  std::string problem;                                    // a malformed case file
+  std::map<std::string, std::string> files;     // input files by name, exact bytes
+  std::map<std::string, std::string> expected;  // "stdout" and "log", exact bytes
+  std::string problem;                          // a malformed case file
 };
 
 std::vector<std::string> words(const std::string& text) {
@@ -71,62 +40,66 @@ std::vector<std::string> words(const std::string& text) {
   return out;
 }
 
-// The bytes of a section: escapes applied, each line ended by `lineEnd`.
-std::string sectionBytes(const Section& section, const std::string& lineEnd, std::string& problem) {
-  std::string out;
-  for (const std::string& written : section.lines) {
-    std::string line = written;
-    std::size_t times = 1;
-    if (line.rfind("\\{", 0) == 0 && line.find('}') != std::string::npos &&
-        line.find_first_not_of("0123456789", 2) == line.find('}')) {
-      times = std::stoul(line.substr(2));
-      line.erase(0, line.find('}') + 1);
-    }
-    bool noLineEnd = false;
-    std::size_t at = 0;
-    std::string bytes = unescape(line, at, '\0', noLineEnd, problem);
-    if (!noLineEnd) bytes += lineEnd;
-    for (std::size_t i = 0; i < times; ++i) out += bytes;
+// One written line as bytes: escapes applied, a leading \{N} repeat, the line end.
+std::string lineBytes(std::string line, const std::string& lineEnd, std::string& problem) {
+  std::size_t times = 1;
+  const std::size_t brace = line.find('}');
+  if (line.rfind("\\{", 0) == 0 && brace != std::string::npos &&
+      line.find_first_not_of("0123456789", 2) == brace) {
+    times = std::stoul(line.substr(2));
+    line.erase(0, brace + 1);
   }
+  bool noLineEnd = false;
+  std::size_t at = 0;
+  std::string bytes = unescape(line, at, '\0', noLineEnd, problem);
+  if (!noLineEnd) bytes += lineEnd;
+  std::string out;
+  for (std::size_t i = 0; i < times; ++i) out += bytes;
   return out;
 }
 
-bool hasOption(const Section& section, const std::string& option) {
-  return std::find(section.options.begin(), section.options.end(), option) != section.options.end();
+std::string unescaped(const std::string& text, std::string& problem) {
+  bool ignored = false;
+  std::size_t at = 0;
+  return text == "\"\"" ? "" : unescape(text, at, '\0', ignored, problem);
 }
 
 Case readCase(const std::string& path) {
   Case c;
   c.path = path;
   std::ifstream file(path, std::ios::binary);
-  std::string line;
   std::getline(file, c.description);
-  Section* current = nullptr;
-  while (std::getline(file, line)) {
+  std::string* section = nullptr;  // the bytes the current section adds to
+  std::string lineEnd;
+  for (std::string line; std::getline(file, line);) {
     if (line.rfind("=== ", 0) == 0) {
       std::vector<std::string> header = words(line.substr(4));
-      if (header.empty()) header.push_back("");
-      c.sections.push_back({header[0], Section{{header.begin() + 1, header.end()}, {}}});
-      current = &c.sections.back().second;
-    } else if (current != nullptr) {
-      current->lines.push_back(line);
-    } else if (line.empty() || line[0] == '#') {
-      continue;
-    } else {
+      header.resize(std::max<std::size_t>(header.size(), 2));
+      const auto has = [&](const char* option) {
+        return std::find(header.begin() + 1, header.end(), option) != header.end();
+      };
+      const std::string& name = header[0];
+      lineEnd = has("crlf") || name == "stdout" || name == "log" ? "\r\n" : "\n";
+      if (name == "stdout" || name == "log")
+        section = &c.expected[name];
+      else if (name == "rules")
+        section = &c.files["zentry.dat"];
+      else if (name == "message")
+        section = &(c.files["routing.dat"] = has("raw") ? "" : "XXXX");
+      else if (name == "file" && !header[1].empty())
+        section = &c.files[header[1]];
+      else
+        c.problem = "unknown section: " + line;
+    } else if (section != nullptr) {
+      *section += lineBytes(line, lineEnd, c.problem);
+    } else if (!line.empty() && line[0] != '#') {
       const std::size_t colon = line.find(": ");
       const std::string key = line.substr(0, std::min(colon, line.find(':')));
       const std::string value = colon == std::string::npos ? "" : line.substr(colon + 2);
-      bool ignored = false;
-      std::size_t at = 0;
       if (key == "args") {
-        for (const std::string& word : words(value)) {
-          at = 0;
-          c.arguments.push_back(word == "\"\"" ? "" : unescape(word, at, '\0', ignored, c.problem));
-        }
-      } else if (key == "subject") {
-        c.environment.push_back("subject=" + unescape(value, at, '\0', ignored, c.problem));
-      } else if (key == "env") {
-        c.environment.push_back(unescape(value, at, '\0', ignored, c.problem));
+        for (const std::string& word : words(value)) c.arguments.push_back(unescaped(word, c.problem));
+      } else if (key == "subject" || key == "env") {
+        c.environment.push_back((key == "env" ? "" : "subject=") + unescaped(value, c.problem));
       } else if (key == "dir") {
         c.directories.push_back(value);
       } else if (key == "exit") {
@@ -136,60 +109,39 @@ Case readCase(const std::string& path) {
       }
     }
   }
+  if (c.expected.count("stdout") == 0) c.problem = "no stdout section";
   return c;
 }
 
-// A line made readable: CR, LF and other control bytes shown as escapes,
-// long lines cut.
-std::string visible(const std::string& line) {
-  std::string out;
-  for (const unsigned char byte : line.substr(0, 160)) {
-    if (byte == '\r') out += "\\r";
-    else if (byte == '\n') out += "\\n";
-    else if (byte < 0x20 || byte >= 0x7f) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-      out += hex;
-    } else out += static_cast<char>(byte);
-  }
-  if (line.size() > 160) out += "... (" + std::to_string(line.size()) + " bytes)";
-  return out;
+// A line made readable: control bytes escaped, long lines cut.
+std::string shown(const std::string& line) {
+  return visible(line.substr(0, 160)) +
+         (line.size() > 160 ? "... (" + std::to_string(line.size()) + " bytes)" : "");
 }
 
 std::vector<std::string> splitAfterLf(const std::string& text) {
   std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t lf = text.find('\n', start);
-    const std::size_t end = lf == std::string::npos ? text.size() : lf + 1;
+  for (std::size_t start = 0, end; start < text.size(); start = end) {
+    end = std::min(text.find('\n', start), text.size() - 1) + 1;
     lines.push_back(text.substr(start, end - start));
-    start = end;
   }
   return lines;
 }
 
-// The lines where the two texts differ, between their common first and last
-// lines, with two lines of context: "-" expected, "+" actual.
+// From two lines before the first line that differs, up to 40 lines of each
+// side: "-" expected, "+" actual, with line numbers.
 std::string lineDiff(const std::string& expected, const std::string& actual) {
   const std::vector<std::string> e = splitAfterLf(expected), a = splitAfterLf(actual);
   std::size_t head = 0;
   while (head < e.size() && head < a.size() && e[head] == a[head]) ++head;
-  std::size_t tail = 0;
-  while (tail < e.size() - head && tail < a.size() - head && e[e.size() - 1 - tail] == a[a.size() - 1 - tail])
-    ++tail;
   std::ostringstream out;
-  const std::size_t from = head > 2 ? head - 2 : 0;
-  for (std::size_t i = from; i < head; ++i) out << "  " << i + 1 << "  " << visible(e[i]) << "\n";
-  const auto side = [&](const std::vector<std::string>& lines, const char* mark) {
-    const std::size_t end = lines.size() - tail;
-    for (std::size_t i = head; i < end && i < head + 40; ++i)
-      out << mark << " " << i + 1 << "  " << visible(lines[i]) << "\n";
-    if (end > head + 40) out << mark << " ... " << end - head - 40 << " more lines\n";
-  };
-  side(e, "-");
-  side(a, "+");
-  for (std::size_t i = e.size() - tail; i < e.size() && i < e.size() - tail + 2; ++i)
-    out << "  " << i + 1 << "  " << visible(e[i]) << "\n";
+  for (std::size_t i = head > 2 ? head - 2 : 0; i < head; ++i)
+    out << "  " << i + 1 << "  " << shown(e[i]) << "\n";
+  for (const auto& [lines, mark] : {std::pair{&e, "-"}, std::pair{&a, "+"}}) {
+    for (std::size_t i = head; i < lines->size() && i < head + 40; ++i)
+      out << mark << " " << i + 1 << "  " << shown((*lines)[i]) << "\n";
+    if (lines->size() > head + 40) out << mark << " ... " << lines->size() - head - 40 << " more lines\n";
+  }
   return out.str();
 }
 
@@ -203,33 +155,18 @@ void runCase(const Case& c) {
   ASSERT_EQ("", c.problem) << c.path;
   TempDir dir;
   for (const std::string& directory : c.directories) fs::create_directory(dir.path() + "/" + directory);
-  std::string problem;
-  const Section* stdoutSection = nullptr;
-  const Section* logSection = nullptr;
-  for (const auto& [name, section] : c.sections) {
-    const std::string lineEnd = hasOption(section, "crlf") ? "\r\n" : "\n";
-    if (name == "rules") dir.write("zentry.dat", sectionBytes(section, lineEnd, problem));
-    else if (name == "message")
-      dir.write("routing.dat", (hasOption(section, "raw") ? "" : "XXXX") + sectionBytes(section, lineEnd, problem));
-    else if (name == "file" && !section.options.empty())
-      dir.write(section.options[0], sectionBytes(section, lineEnd, problem));
-    else if (name == "stdout") stdoutSection = &section;
-    else if (name == "log") logSection = &section;
-    else problem = "unknown section: " + name;
-  }
-  ASSERT_EQ("", problem) << c.path;
-  ASSERT_NE(nullptr, stdoutSection) << c.path << ": no stdout section";
+  for (const auto& [name, bytes] : c.files) dir.write(name, bytes);
   const bool logBefore = dir.exists("zentry.log");
   const std::string earlierLog = dir.read("zentry.log");
 
   const RunResult run = runBinary(dir, c.arguments, c.environment);
   ASSERT_FALSE(run.timedOut) << c.path << ": killed after " << runTimeLimitSeconds << " seconds";
-  expectBytes(c, "standard output", sectionBytes(*stdoutSection, "\r\n", problem), run.output);
-  if (logSection != nullptr) expectBytes(c, "zentry.log", sectionBytes(*logSection, "\r\n", problem), dir.read("zentry.log"));
-  else {
+  expectBytes(c, "standard output", c.expected.at("stdout"), run.output);
+  const auto log = c.expected.find("log");
+  if (log == c.expected.end()) {
     EXPECT_EQ(logBefore, dir.exists("zentry.log")) << c.path << ": zentry.log appeared or vanished";
-    expectBytes(c, "zentry.log", earlierLog, dir.read("zentry.log"));
   }
+  expectBytes(c, "zentry.log", log == c.expected.end() ? earlierLog : log->second, dir.read("zentry.log"));
   EXPECT_EQ(c.exitCode, run.exitCode) << c.path << ": exit code";
 }
 

@@ -3,62 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
+
+#include "support/table.h"
 
 namespace zentry {
 namespace {
 
-struct CaptureCase {
-  const char* what;
-  BodyEncoding encoding;
-  std::vector<std::string> lines;
-  std::string bytes;
-  bool truncated;
-};
-
-// A zip's first bytes keep the whole body decoded; text may be a tar header.
-const std::string zipHead = "PK\x03\x04";
-
-const CaptureCase captureCases[] = {
-    {"base64 groups split over lines, junk skipped",
-     BodyEncoding::Base64,
-     {"UEsD", "BA\r\n", "=\n", "YW Jj\n"},
-     zipHead + "abc",
-     false},
-    {"quoted-printable soft and hard breaks",
-     BodyEncoding::QuotedPrintable,
-     {"PK=03=04a=\n", "b=4 \t\n", "c"},
-     zipHead + "ab=4\r\nc",
-     false},
-    {"uuencoded lines keep their counted bytes",
-     BodyEncoding::Uuencode,
-     {"$4$L#!```\n", "\"86)C\n", "M86)C\n"},
-     zipHead + "ababc",
-     false},
-    {"control bytes stop after the first look",
-     BodyEncoding::Unencoded,
-     {std::string(40, '\x01') + "\n", std::string(40, 'x') + "\n", "more\n"},
-     std::string(40, '\x01') + "\n" + std::string(40, 'x') + "\n",
-     true},
-    {"a text start waits for the first sector",
-     BodyEncoding::Unencoded,
-     {std::string(600, '\xE9'), "more"},
-     std::string(600, '\xE9'),
-     true},
-    {"an all-zero first sector is kept whole",
-     BodyEncoding::Unencoded,
-     {std::string(600, '\0'), "more"},
-     std::string(600, '\0') + "more",
-     false},
-};
+BodyEncoding encodingNamed(const std::string& name) {
+  if (name == "base64") return BodyEncoding::Base64;
+  if (name == "qp") return BodyEncoding::QuotedPrintable;
+  return name == "uu" ? BodyEncoding::Uuencode : BodyEncoding::Unencoded;
+}
 
 TEST(BodyCapture, Table) {
   BodyCapture capture;
-  for (const CaptureCase& c : captureCases) {
-    capture.start(c.encoding);
-    for (const std::string& line : c.lines) capture.addLine(line.data(), line.size());
-    EXPECT_EQ(c.bytes, std::string(reinterpret_cast<const char*>(capture.data()), capture.size())) << c.what;
-    EXPECT_EQ(c.truncated, capture.truncated()) << c.what;
+  for (const test::Row& row : test::readTable("body_captures.txt")) {
+    capture.start(encodingNamed(row[0]));
+    for (std::size_t i = 3; i < row.fields.size(); ++i) capture.addLine(row[i].data(), row[i].size());
+    EXPECT_EQ(row[1], std::string(reinterpret_cast<const char*>(capture.data()), capture.size()))
+        << row.where;
+    EXPECT_EQ(row[2] == "1", capture.truncated()) << row.where;
   }
 }
 
@@ -66,7 +30,7 @@ TEST(BodyCapture, Table) {
 TEST(BodyCapture, StopsAtTheBound) {
   BodyCapture capture;
   capture.start(BodyEncoding::Unencoded);
-  const std::string line = zipHead + std::string(9995, 'z');
+  const std::string line = "PK\x03\x04" + std::string(9995, 'z');
   const std::size_t lines = maxInspectedBytes / line.size() + 2;
   for (std::size_t i = 0; i < lines; ++i) capture.addLine(line.data(), line.size());
   EXPECT_TRUE(capture.truncated());

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -93,8 +94,7 @@ struct WalkTrace {
 // The leaf walk's hand-off, alone: every body line that is not a delimiter
 // line goes to the block reader, and the walk goes on from wherever the
 // position stands. Walks run one after the other over one context, from 0.
-WalkTrace walk(const std::string& body, const std::vector<LeafSettings>& leaves, BlockReaderFn reader) {
-  MemoryLineSource source(body);
+WalkTrace walk(MemoryLineSource& source, const std::vector<LeafSettings>& leaves, BlockReaderFn reader) {
   StringSink sink;
   Console console(sink);
   AttachmentNames names;
@@ -124,7 +124,8 @@ constexpr std::uint32_t noLimit = 0xFFFFFFFEu;
 TEST(ScanUuencodeBlock, Endings) {
   for (const test::Row& row : test::readTable("uu_block_endings.txt")) {
     const std::uint32_t endOffset = row[2] == "-" ? noLimit : static_cast<std::uint32_t>(std::stoul(row[2]));
-    const WalkTrace trace = walk(row[0], {{endOffset, row[3].c_str()}}, scanUuencodeBlock);
+    MemoryLineSource source(row[0]);
+    const WalkTrace trace = walk(source, {{endOffset, row[3].c_str()}}, scanUuencodeBlock);
     std::string names;
     for (const std::string& name : trace.names) names += (names.empty() ? "" : "|") + name;
     EXPECT_EQ(row[1], names) << row.where;
@@ -161,8 +162,9 @@ TEST(ScanUuencodeBlock, SameResultsAsThePlainSteps) {
     // The second walk reads the same lines again under other settings, as an
     // embedded message does: nothing learnt under the first may carry over.
     const std::vector<LeafSettings> leaves = {generatedLeaf(random, body), generatedLeaf(random, body)};
-    const WalkTrace expected = walk(body, leaves, plainBlockReader);
-    const WalkTrace got = walk(body, leaves, scanUuencodeBlock);
+    MemoryLineSource plainSource(body), source(body);
+    const WalkTrace expected = walk(plainSource, leaves, plainBlockReader);
+    const WalkTrace got = walk(source, leaves, scanUuencodeBlock);
     ASSERT_EQ(expected.names, got.names) << body;
     ASSERT_EQ(expected.partCounter, got.partCounter) << body;
     ASSERT_EQ(expected.positions, got.positions) << body;
@@ -186,20 +188,11 @@ TEST(ScanUuencodeBlock, ReadsEachLineAFewTimesOnly) {
     std::string body;
     for (int i = 0; i < 2000; ++i) body += line;
     CountingLineSource source(body);
-    StringSink sink;
-    Console console(sink);
-    AttachmentNames names;
-    ScanContext context(source, console, names);
-    String currentLine;
-    std::int32_t partCounter = 0;
-    std::size_t lines = 0;
-    while (source.readLine(context.lineBuffer, lineLimit) != 0) {
-      ++lines;
-      takeLine(currentLine, context.lineBuffer);
-      scanUuencodeBlock(context, currentLine, noLimit, partCounter, String(), String());
-    }
+    const WalkTrace trace = walk(source, {{noLimit, ""}}, scanUuencodeBlock);
+    const std::size_t lines = trace.positions.size() - 1;
+    ASSERT_EQ(2000u * static_cast<std::size_t>(std::count(line.begin(), line.end(), '\n')), lines);
     EXPECT_LT(source.reads, 4 * lines) << line;
-    EXPECT_TRUE(names.empty());
+    EXPECT_TRUE(trace.names.empty());
   }
 }
 
