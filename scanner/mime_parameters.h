@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -18,6 +19,7 @@ class ShownNames {
 
   /// Adds a name unless it is empty or already held.
   void add(std::string name);
+  bool contains(std::string_view name) const;
   const std::vector<std::string>& inOrder() const { return inOrder_; }
   void clear();
 
