@@ -89,6 +89,7 @@ bool signatureMatches(const unsigned char* data, std::size_t size) {
   if (!firstBytes.starts[data[0]] && (size < 3 || data[2] != '-') && size < 257 + 5) return false;
   for (const Signature& signature : signatures) {
     if (size >= signature.offset + signature.size &&
+        data[signature.offset] == static_cast<unsigned char>(signature.bytes[0]) &&
         std::memcmp(data + signature.offset, signature.bytes, signature.size) == 0)
       return true;
   }
