@@ -103,6 +103,8 @@ bool BodyCapture::probeBase64Head(const char* line, std::size_t head) {
     done += 4;
     if (scanned_ == 0 || mayBeControl(fresh[0]) || mayBeControl(fresh[1]) || mayBeControl(fresh[2])) {
       if (ruleOutByFirstBytes()) return true;
+      // A body that may begin a signature waits for the first look.
+      if (!firstBytesMayRuleOut(bytes_)) break;
     } else {
       scanned_ = size_;
     }

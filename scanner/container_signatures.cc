@@ -117,10 +117,14 @@ bool firstLookLeavesOpen(const unsigned char* data, std::size_t size) {
   return !controlByteAmong(data, std::min(size, firstLookBytes));
 }
 
+bool firstBytesMayRuleOut(const unsigned char* data) {
+  return !firstBytes.starts[data[0]] && data[2] != '-' && !mayBeBootCode(data[0]);
+}
+
 bool firstBytesRuleOut(const unsigned char* data, std::size_t size, std::size_t checked) {
   // Past offset 2 only tar's magic at 257 could still match, and a first
   // look at fewer bytes never reaches it.
-  if (size < 3 || firstBytes.starts[data[0]] || data[2] == '-' || mayBeBootCode(data[0])) return false;
+  if (size < 3 || !firstBytesMayRuleOut(data)) return false;
   const std::size_t limit = std::min(size, firstLookBytes);
   const std::size_t from = std::min(checked, limit);
   return controlByteAmong(data + from, limit - from);

@@ -25,6 +25,9 @@ bool firstLookLeavesOpen(const unsigned char* data, std::size_t size);
 /// bytes are taken to hold no control byte: a caller that asks again after
 /// more bytes came passes the size of its previous question.
 bool firstBytesRuleOut(const unsigned char* data, std::size_t size, std::size_t checked);
+/// Whether firstBytesRuleOut can ever say yes for a body that begins with
+/// these three bytes (or more), whatever bytes follow.
+bool firstBytesMayRuleOut(const unsigned char* data);
 
 /// Whether a body whose first bytes are these (up to signatureProbeBytes of
 /// them) may be an archive, a compressed file, a disk image or an executable

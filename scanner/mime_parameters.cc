@@ -284,25 +284,26 @@ void ShownNames::add(std::string name) {
   if (inOrder_.size() < linearSearchLimit) {
     if (std::find(inOrder_.begin(), inOrder_.end(), name) != inOrder_.end()) return;
   } else {
-    if (held_.empty()) held_.insert(inOrder_.begin(), inOrder_.end());
-    if (!held_.insert(name).second) return;
+    if (held_ == nullptr) held_ = std::make_unique<std::unordered_set<std::string>>();
+    if (held_->empty()) held_->insert(inOrder_.begin(), inOrder_.end());
+    if (!held_->insert(name).second) return;
   }
   if (inOrder_.size() == maxNames) {
-    held_.erase(inOrder_.back());
+    if (held_ != nullptr) held_->erase(inOrder_.back());
     inOrder_.pop_back();
   }
   inOrder_.push_back(std::move(name));
 }
 
 bool ShownNames::contains(std::string_view name) const {
-  if (held_.empty()) return std::find(inOrder_.begin(), inOrder_.end(), name) != inOrder_.end();
-  return held_.count(std::string(name)) != 0;
+  if (held_ == nullptr || held_->empty()) return std::find(inOrder_.begin(), inOrder_.end(), name) != inOrder_.end();
+  return held_->count(std::string(name)) != 0;
 }
 
 void ShownNames::clear() {
   inOrder_.clear();
   // Clearing even an empty set walks its buckets; most parts never fill it.
-  if (!held_.empty()) held_.clear();
+  if (held_ != nullptr && !held_->empty()) held_->clear();
 }
 
 void collectShownNames(const String& field, ShownNames& names) {
