@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "filter/driver.h"
+#include "platform/archive_lister_process.h"
 #include "platform/standard_output.h"
 
 namespace {
@@ -14,6 +15,10 @@ zentry::RunState globals;
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv, argv + argc);
+  // Strict mode lists archives with zentry-archive, found beside this program
+  // at the first archive (exact mode never looks for it).
+  zentry::ProcessArchiveLister archiveLister;
+  zentry::useArchiveLister(&archiveLister);
   zentry::StandardOutputSink standardOutput;
   const auto workspace = zentry::makeDirectoryWorkspace("");
   const int exitCode =

@@ -1,8 +1,9 @@
-// Attachment inspection (archive listing and content kinds) over any bytes.
-// The input is an attachment name, a newline, then the attachment's decoded
-// bytes; a name starting with '!' stands for a body cut short. The promises:
-// no crash, every name found is non-empty and bounded, and the message's
-// budget is never overdrawn.
+// The archive lister's work (archive listing and content kinds) over any
+// bytes. The input is an attachment name, a newline, then the attachment's
+// decoded bytes; a name starting with '!' stands for a body cut short. The
+// promises: no crash, every name found is non-empty and bounded, crosses the
+// lister's answer format unchanged, and the message's budget is never
+// overdrawn.
 // The seed corpus is the inspection test table, one file per row:
 //   ZENTRY_WRITE_INSPECTION_SEEDS=fuzz/corpus/inspection_fuzzer
 //     build/dev/tests/zentry_tests --gtest_filter=InspectAttachment.Table
@@ -12,13 +13,24 @@
 #include <string>
 #include <vector>
 
+#include "archive/attachment_listing.h"
 #include "fuzz_check.h"
 #include "scanner/archive_limits.h"
-#include "scanner/attachment_inspection.h"
+#include "scanner/archive_lister.h"
 
 namespace {
 
 using zentry::fuzz::require;
+
+class LastName : public zentry::InspectionSink {
+ public:
+  void foundName(const std::string& name, const std::string& route) override {
+    lastName = name;
+    lastRoute = route;
+  }
+  std::string lastName;
+  std::string lastRoute;
+};
 
 class CheckingSink : public zentry::InspectionSink {
  public:
@@ -33,6 +45,11 @@ class CheckingSink : public zentry::InspectionSink {
     require(!name.empty(), "a found name is never empty", route);
     require(!route.empty() || nameless_, "every name has a route", name);
     require(name.size() <= longest_, "names are bounded", route);
+    LastName parsed;
+    zentry::ListerReplyReader reader(parsed);
+    const std::string line = zentry::listerFoundLine(name, route);
+    require(reader.take(line.data(), line.size()), "an answer line reads back", route);
+    require(parsed.lastName == name && parsed.lastRoute == route, "names cross the answer unchanged", route);
   }
   std::size_t count = 0;
 
@@ -60,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // limit, and 64 MiB per input would leave the fuzzer a few runs a second.
   budget.decompressedBytesLeft /= 16;
   CheckingSink sink(name.size());
-  zentry::inspectAttachment(name, body.data(), body.size(), truncated, budget, sink);
+  zentry::listAttachment(name, body.data(), body.size(), truncated, budget, sink);
   require(budget.decompressedBytesLeft <= zentry::maxDecompressedBytesPerMessage,
           "decompression budget kept");
   require(budget.membersLeft <= zentry::maxMembersPerMessage, "member budget kept");

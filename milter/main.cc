@@ -16,6 +16,7 @@
 #include "milter/milter_callbacks.h"
 #include "milter/options.h"
 #include "milter/rules_watcher.h"
+#include "platform/archive_lister_process.h"
 
 namespace {
 
@@ -80,6 +81,10 @@ int main(int argc, char** argv) {
   options.pidFile = absolute(options.pidFile);
   RulesStore rules(options.rules);
   if (rules.reload(true, &error) != RulesStore::Reload::loaded) return startError(error, exitConfig);
+
+  // Strict mode lists archives with the zentry-archive beside this program.
+  zentry::ProcessArchiveLister archiveLister;
+  zentry::useArchiveLister(&archiveLister);
 
   const MessageLog log(options.foreground);
   const Service service{&options, &rules, &log};

@@ -9,7 +9,7 @@ set(ZENTRY_LOG_DIR /var/log/zentry CACHE PATH "The folder made for zentry-host -
 
 # Manual pages and the changelog go compressed, as Debian wants them.
 set(ZENTRY_GZIPPED)
-foreach(source docs/man/zentry.1 docs/man/zentry-host.1 docs/man/zentry.dat.5 packaging/changelog)
+foreach(source docs/man/zentry.1 docs/man/zentry-host.1 docs/man/zentry-archive.1 docs/man/zentry.dat.5 packaging/changelog)
   get_filename_component(name ${source} NAME)
   set(gzipped ${CMAKE_CURRENT_BINARY_DIR}/${name}.gz)
   add_custom_command(OUTPUT ${gzipped} COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/${source} > ${gzipped}
@@ -18,8 +18,10 @@ foreach(source docs/man/zentry.1 docs/man/zentry-host.1 docs/man/zentry.dat.5 pa
 endforeach()
 add_custom_target(zentry_gzipped_docs ALL DEPENDS ${ZENTRY_GZIPPED})
 
-install(TARGETS zentry zentry-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# zentry-archive sits beside zentry, where the filter looks for it.
+install(TARGETS zentry zentry-host zentry-archive RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zentry.1.gz ${CMAKE_CURRENT_BINARY_DIR}/zentry-host.1.gz
+              ${CMAKE_CURRENT_BINARY_DIR}/zentry-archive.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zentry.dat.5.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/rules.md ${CMAKE_SOURCE_DIR}/docs/deploy.md
@@ -49,8 +51,8 @@ find_program(ZENTRY_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(ZENTRY_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  # zentry-host links libarchive dynamically (the filter has it built in).
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libarchive13")
+  # zentry-host links libstdc++ dynamically; zentry and zentry-archive are static.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
 endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -29,4 +29,13 @@ constexpr int maxArchiveDepth = 8;
 /// trace is cut the same way.
 constexpr std::size_t maxMemberNameBytes = 1024;
 
+/// Most decoded bytes of one attachment handed to the archive lister; a
+/// longer attachment is listed as far as this, as a truncated one.
+constexpr std::size_t maxListedAttachmentBytes = std::size_t{32} << 20;
+
+/// Most bytes of answer read from the archive lister for one attachment: room
+/// for every member the message allows with long names and routes. A longer
+/// answer ends the listing with the marker.
+constexpr std::size_t maxListerReplyBytes = std::size_t{16} << 20;
+
 }  // namespace zentry

@@ -3,33 +3,77 @@
 #include <algorithm>
 #include <new>
 
-#include "scanner/archive_listing.h"
+#include "scanner/archive_lister.h"
 #include "scanner/content_kind.h"
 
 namespace zentry {
+namespace {
+
+const char* const incompleteMarker = "|incomplete-archive";
+
+// Passes names on and notes whether the lister already gave the marker.
+class MarkerWatch : public InspectionSink {
+ public:
+  MarkerWatch(InspectionSink& sink, const std::string& marker) : sink_(sink), marker_(marker) {}
+  void foundName(const std::string& name, const std::string& route) override {
+    if (name == marker_) sawMarker = true;
+    sink_.foundName(name, route);
+  }
+  bool sawMarker = false;
+
+ private:
+  InspectionSink& sink_;
+  const std::string& marker_;
+};
+
+// Hands an archive to the lister. On any failure the attachment gets the
+// marker, and the rest of the message's budget is spent: a lister that
+// failed once (most often by running out of time) is not started again for
+// the same message, so one message costs at most one time limit.
+void listArchiveAttachment(const std::string& name, const unsigned char* data, std::size_t size,
+                           bool truncated, InspectionBudget& budget, InspectionSink& sink) {
+  const std::string marker = name + incompleteMarker;
+  ArchiveLister* lister = archiveLister();
+  if (lister == nullptr || budget.membersLeft == 0 || budget.decompressedBytesLeft == 0) {
+    sink.foundName(marker, name);
+    return;
+  }
+  MarkerWatch watch(sink, marker);
+  if (!lister->list(name, data, size, truncated, budget, watch)) {
+    if (!watch.sawMarker) sink.foundName(marker, name);
+    budget.membersLeft = 0;
+    budget.decompressedBytesLeft = 0;
+  }
+}
+
+}  // namespace
 
 void inspectAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
                        InspectionBudget& budget, InspectionSink& sink) {
-  // libarchive's memory and ours come from the standard allocator, not the
-  // program's own; running out of it ends the inspection with the marker
-  // instead of the run.
   try {
     // Only the first bytes decide the kind, as for an archive member.
     std::size_t window = std::min(size, contentSniffBytes);
     window = std::min(size, bytesToClassify(data, window));
-    ContentKind kind = classifyContent(data, window);
+    const ContentKind kind = classifyContent(data, window);
     if (isArchiveKind(kind)) {
-      const ArchiveOrigin origin{name, name, 1};
-      kind = listArchive(origin, data, size, truncated, kind, budget, sink);
+      // The lister also reports the kind: only listing tells a Java archive from a zip.
+      listArchiveAttachment(name, data, size, truncated, budget, sink);
+      return;
     }
     reportContentKind(name, name, kind, sink);
   } catch (const std::bad_alloc&) {
     try {
-      sink.foundName(name + "|incomplete-archive", name);
+      sink.foundName(name + incompleteMarker, name);
     } catch (const std::bad_alloc&) {
       // Nothing more can be recorded; the names found so far stand.
     }
   }
+}
+
+void reportContentKind(const std::string& name, const std::string& route, ContentKind kind,
+                       InspectionSink& sink) {
+  if (kind == ContentKind::None || nameAgreesWithKind(name, kind)) return;
+  sink.foundName(name + "|content." + usualExtension(kind), route);
 }
 
 }  // namespace zentry

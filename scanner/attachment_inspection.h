@@ -5,6 +5,7 @@
 #include <string>
 
 #include "scanner/archive_limits.h"
+#include "scanner/content_kind.h"
 
 namespace zentry {
 
@@ -44,7 +45,14 @@ class InspectionSink {
 /// Inspects one attachment: `name` as it was recorded, `data` its decoded
 /// bytes (possibly only the first part of them when `truncated`). Never
 /// fails: damage, encryption and exhausted budgets end in a marker name.
+/// An archive is listed by the program's archive lister (archive_lister.h);
+/// everything else is classified here.
 void inspectAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
                        InspectionBudget& budget, InspectionSink& sink);
+
+/// Reports what the content of a file (attachment or member) adds: the
+/// "|content.<ext>" name when its kind disagrees with its name.
+void reportContentKind(const std::string& name, const std::string& route, ContentKind kind,
+                       InspectionSink& sink);
 
 }  // namespace zentry

@@ -7,10 +7,13 @@ smtpd listens on 127.0.0.1 on a free port; the system's /etc/postfix is never
 read or written. Needs root (the master process starts as root).
 """
 
+import contextlib
 import json
 import os
 import pwd
 import shutil
+import signal
+import smtplib
 import socket
 import subprocess
 import tempfile
@@ -193,16 +196,71 @@ maximal_backoff_time = 2s
                 result.append(message.read())
         return result
 
+    def send(self, data, recipients=(f"alice@{DOMAIN}",), sender=f"sender@{DOMAIN}"):
+        """Sends one message over SMTP; returns the server's refusal (code, text), or None."""
+        try:
+            with smtplib.SMTP("127.0.0.1", self.port, timeout=60) as client:
+                client.sendmail(sender, list(recipients), data)
+            return None
+        except smtplib.SMTPResponseException as error:
+            return error.smtp_code, error.smtp_error
+        except smtplib.SMTPRecipientsRefused as error:
+            return list(error.recipients.values())[0]
+
     def queue(self):
         """The queued messages, as postqueue -j describes them."""
         listing = subprocess.run(["postqueue", "-c", self.config, "-j"], stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL, timeout=30).stdout
         return [json.loads(line) for line in listing.splitlines() if line.strip()]
 
-    def wait_until(self, condition, seconds):
+    @staticmethod
+    def wait_until(condition, seconds):
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             if condition():
                 return True
             time.sleep(0.2)
         return condition()
+
+
+class Milter:
+    """zentry-milter in the foreground on a loopback port beside a PrivatePostfix, its log in a file under
+    `root`; every start passes the command line's options, then `extra`."""
+
+    def __init__(self, binary, root, rules, mailbox, *options):
+        self.port, self.process, self.log_path = free_port(), None, os.path.join(root, "milter.log")
+        self.command = [binary, "--socket", f"inet:{self.port}", "--rules", rules, "--mailbox", mailbox,
+                        "--foreground", *options]
+
+    def start(self, *extra):
+        with open(self.log_path, "ab") as log:
+            self.process = subprocess.Popen(self.command + list(extra), stderr=log)
+        if not wait_for_port(self.port, 20):
+            raise AssertionError("the milter did not listen:\n" + self.log())
+
+    def stop(self, how=signal.SIGTERM):
+        """Stops the milter; returns its exit status (None when it was not running)."""
+        process, self.process = self.process, None
+        if not process or process.poll() is not None:
+            return None
+        process.send_signal(how)
+        try:
+            return process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            return process.wait(timeout=10)
+
+    @contextlib.contextmanager
+    def running_with(self, *extra):
+        """The milter restarted with `extra` for a while, then as before."""
+        self.stop()
+        self.start(*extra)
+        try:
+            yield
+        finally:
+            self.stop()
+            self.start()
+
+    def log(self):
+        with open(self.log_path, errors="replace") as log:
+            return log.read()

@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 
 fail() { echo "test-deb: $*" >&2; exit 1; }
 
-cmake --build "$build" --target zentry zentry-host zentry-milter zentry_gzipped_docs zentry_milter_man -- -j2 >"$work/build.log" 2>&1 ||
+cmake --build "$build" --target zentry zentry-host zentry-milter zentry-archive zentry_gzipped_docs zentry_milter_man -- -j2 >"$work/build.log" 2>&1 ||
   { tail -20 "$work/build.log" >&2; fail "the build failed"; }
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1) ||
   { cat "$work/cpack.log" >&2; fail "cpack failed"; }
@@ -19,8 +19,9 @@ deb=$(ls "$work"/out/*.deb)
 echo "test-deb: built $(basename "$deb")"
 
 contents=$(dpkg-deb --contents "$deb")
-for path in ./usr/bin/zentry ./usr/bin/zentry-host ./usr/share/man/man1/zentry.1.gz \
-            ./usr/share/man/man1/zentry-host.1.gz ./usr/share/man/man5/zentry.dat.5.gz \
+for path in ./usr/bin/zentry ./usr/bin/zentry-host ./usr/bin/zentry-archive ./usr/share/man/man1/zentry.1.gz \
+            ./usr/share/man/man1/zentry-host.1.gz ./usr/share/man/man1/zentry-archive.1.gz \
+            ./usr/share/man/man5/zentry.dat.5.gz \
             ./usr/share/doc/zentry/examples/zentry.dat ./usr/share/doc/zentry/rules.md \
             ./usr/share/doc/zentry/deploy.md ./usr/share/doc/zentry/copyright \
             ./usr/share/doc/zentry/examples/recipes/zentry.procmailrc \
@@ -63,6 +64,10 @@ bin=$root/usr/bin
 examples=$root/usr/share/doc/zentry/examples
 "$bin/zentry" | head -1 | grep -q '^Zentry V1.3' || fail "installed zentry does not run"
 
+# Strict mode's archive lister, installed beside the filter that starts it.
+[ "$(printf '' | "$bin/zentry-archive" a.zip 0 10 100)" = "left 10 100" ] ||
+  fail "installed zentry-archive does not answer"
+
 # zentry-host finds the installed zentry next to itself.
 set +e
 verdict=$("$bin/zentry-host" --errorlevel "$source_dir/examples/mail/invoice.eml" "$root/etc/zentry/zentry.dat" infected)
@@ -75,7 +80,7 @@ grep -q $'^Subject: Infected (Program information file) - Your invoice\r$' <<<"$
 report=$("$bin/zentry-host" --replay --no-progress "$source_dir/examples/mail/sample.mbox" "$examples/zentry.dat" 2>/dev/null)
 grep -q '^5 messages: 4 hit, 1 clean, 0 failed, 0 skipped$' <<<"$report" || fail "unexpected report: $report"
 
-for page in man1/zentry.1.gz man1/zentry-host.1.gz man5/zentry.dat.5.gz; do
+for page in man1/zentry.1.gz man1/zentry-host.1.gz man1/zentry-archive.1.gz man5/zentry.dat.5.gz; do
   [ -z "$(man -l "$root/usr/share/man/$page" 2>&1 >/dev/null)" ] || fail "man page $page has errors"
 done
 
@@ -93,6 +98,6 @@ set -e
 dpkg --root="$root" --force-not-root --force-script-chrootless --log=/dev/null --instdir="$root" \
   --admindir="$root/var/lib/dpkg" --purge zentry >/dev/null 2>"$work/purge.err" ||
   fail "purge failed: $(cat "$work/purge.err")"
-[ ! -e "$bin/zentry-host" ] || fail "purge left zentry-host behind"
+[ ! -e "$bin/zentry-host" ] && [ ! -e "$bin/zentry-archive" ] || fail "purge left programs behind"
 [ ! -e "$root/etc/zentry/zentry.dat" ] || fail "purge left the configuration file behind"
 echo "test-deb: installed, ran and removed cleanly"

@@ -1,5 +1,5 @@
 // Inspects one file as strict mode inspects a decoded attachment, for the
-// archive benchmark: reads it whole, then lists it with inspectAttachment.
+// archive benchmark: reads it whole, then lists it with listAttachment, as zentry-archive does.
 // Prints the names and routes with --names, then how many names were found,
 // how many were markers, and the time the inspection itself took.
 //
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "scanner/attachment_inspection.h"
+#include "archive/attachment_listing.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
   zentry::InspectionBudget budget;
   CountingSink sink(print);
   const auto start = std::chrono::steady_clock::now();
-  zentry::inspectAttachment(name, bytes.data(), bytes.size(), false, budget, sink);
+  zentry::listAttachment(name, bytes.data(), bytes.size(), false, budget, sink);
   const auto micros =
       std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
   std::printf("names %zu markers %zu inspection_us %lld\n", sink.names, sink.markers,

@@ -5,12 +5,12 @@
 //
 //   zentry_parallel_scan SOURCE_DIR
 
-#include <unistd.h>
-
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "milter/message_scan.h"
@@ -18,45 +18,32 @@
 
 namespace {
 
-using zentry::milter::RulesStore;
-using zentry::milter::scanHeldMessage;
 using zentry::milter::ScanVerdict;
 
-constexpr int threadCount = 8;
-constexpr int roundsPerThread = 40;
-
-std::string readFile(const std::string& path) {
+std::string readFile(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream bytes;
   bytes << file.rdbuf();
   return bytes.str();
 }
 
+// Every example's routing file, and every message under tests/milter/testdata
+// (routing files as they are, messages given the routing file's four leading
+// bytes): among them a zip holding setup.exe, so strict mode lists archives
+// on every thread at once.
 std::vector<std::string> messages(const std::string& source) {
   std::vector<std::string> list;
-  for (const char* example : {"encoded-name", "invoice", "named-attachment", "nested-multipart"}) {
-    list.push_back(readFile(source + "/examples/" + example + "/routing.dat"));
+  for (const auto& entry : std::filesystem::directory_iterator(source + "/examples"))
+    if (std::filesystem::exists(entry.path() / "routing.dat")) list.push_back(readFile(entry.path() / "routing.dat"));
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(source + "/tests/milter/testdata")) {
+    if (!entry.is_regular_file()) continue;
+    const std::string bytes = readFile(entry.path());
+    list.push_back(entry.path().extension() == ".dat" ? bytes : "XXXX" + bytes);
   }
-  const std::string multipart = "XXXXContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n";
-  list.push_back(multipart +
-                 "Content-Type: a/b; name=\"=?utf-8?Q?r=C3=A9sum=C3=A9.scr?=\"\r\n\r\nx\r\n--b--\r\n");
-  list.push_back(multipart +
-                 "Content-Type: text/plain\r\n\r\nbegin 644 a.pif\r\n#86)C\r\n`\r\nend\r\n--b--\r\n");
-  list.push_back("XXXXSubject: plain\r\n\r\nnothing here\r\n");
-  // A zip holding setup.exe: strict mode lists archives on every thread at once.
-  list.push_back(
-      multipart +
-      "Content-Type: application/zip; name=\"tools.zip\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
-      "UEsDBBQAAAAAADcZh10WDfUIKgAAACoAAAAPAAAAaW5uZXIvc2V0dXAuZXhlTVp4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4"
-      "eHh4eHh4eHh4eHh4UEsBAhQDFAAAAAAANxmHXRYN9QgqAAAAKgAAAA8AAAAAAAAAAAAAAIABAAAAAGlubmVyL3NldHVwLmV4ZVBL"
-      "BQYAAAAAAQABAD0AAABXAAAAAAA=\r\n--b--\r\n");
   return list;
 }
 
-bool same(const ScanVerdict& a, const ScanVerdict& b) {
-  return a.hit == b.hit && a.subject == b.subject && a.ruleLabel == b.ruleLabel && a.name == b.name &&
-         a.interceptMailbox == b.interceptMailbox;
-}
+auto fields(const ScanVerdict& v) { return std::tie(v.hit, v.subject, v.ruleLabel, v.name, v.interceptMailbox); }
 
 }  // namespace
 
@@ -65,54 +52,39 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: zentry_parallel_scan SOURCE_DIR\n");
     return 2;
   }
-  const std::string source = argv[1];
-  const std::vector<std::string> list = messages(source);
-  char dir[] = "/tmp/zentry-parallel-XXXXXX";
-  if (mkdtemp(dir) == nullptr) return 2;
-  const std::string rulesPath = std::string(dir) + "/zentry.dat";
-  const std::string rules = readFile(source + "/examples/rules/zentry.dat");
-  std::ofstream(rulesPath, std::ios::binary) << rules;
-  RulesStore store(rulesPath);
+  const std::vector<std::string> list = messages(argv[1]);
+  zentry::milter::RulesStore store(std::string(argv[1]) + "/examples/rules/zentry.dat");
   std::string error;
   store.reload(true, &error);
-
   // Exact and strict scans alike: every message is scanned both ways.
   std::vector<ScanVerdict> expected;
-  for (const bool strict : {false, true}) {
+  for (const bool strict : {false, true})
     for (const std::string& message : list)
-      expected.push_back(scanHeldMessage(message, rules, "s", "q", strict));
-  }
+      expected.push_back(zentry::milter::scanHeldMessage(message, *store.current(), "s", "q", strict));
 
+  constexpr int threadCount = 8, rounds = 40;
   std::vector<int> mismatches(threadCount, 0);
   std::vector<std::thread> threads;
   for (int t = 0; t < threadCount; ++t) {
     threads.emplace_back([&, t] {
-      for (int round = 0; round < roundsPerThread; ++round) {
+      for (int round = 0; round < rounds; ++round) {
         for (std::size_t m = 0; m < expected.size(); ++m) {
           const auto held = store.current();
           const bool strict = m >= list.size();
-          if (!same(expected[m], scanHeldMessage(list[m % list.size()], *held, "s", "q", strict)))
-            ++mismatches[t];
+          const ScanVerdict got = zentry::milter::scanHeldMessage(list[m % list.size()], *held, "s", "q", strict);
+          mismatches[t] += fields(expected[m]) != fields(got);
         }
       }
     });
   }
-  // The same rules written again and again: every reload swaps the bytes
-  // under the scans without changing what they say.
-  std::thread reloader([&] {
-    for (int i = 0; i < 50; ++i) {
-      std::string why;
-      store.reload(true, &why);
-    }
+  // The same rules read again and again: every reload swaps the bytes under
+  // the scans without changing what they say.
+  threads.emplace_back([&] {
+    for (int i = 0; i < 50; ++i) store.reload(true, &error);
   });
   for (std::thread& thread : threads) thread.join();
-  reloader.join();
-  unlink(rulesPath.c_str());
-  rmdir(dir);
-
   int total = 0;
   for (const int count : mismatches) total += count;
-  std::printf("%d threads x %d rounds x %zu scans: %d mismatches\n", threadCount, roundsPerThread,
-              expected.size(), total);
-  return total == 0 ? 0 : 1;
+  std::printf("%d threads x %d rounds x %zu scans: %d mismatches\n", threadCount, rounds, expected.size(), total);
+  return total == 0 && !list.empty() ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // Attachment inspection on bytes the tests make: one row per archive format
-// and per renamed-file trick, benign rows that must add nothing, and hostile
-// archives that must stay within the message's bounds.
+// and per renamed-file trick, benign rows that must add nothing, all through
+// the real zentry-archive program; and hostile archives, listed in this
+// process, that must stay within the message's bounds.
 #include "scanner/attachment_inspection.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/attachment_listing.h"
+#include "platform/archive_lister_process.h"
 #include "scanner/content_kind.h"
 #include "support/archive_maker.h"
 
@@ -36,12 +39,23 @@ class RecordingSink : public InspectionSink {
   Found found;
 };
 
-Found inspect(const std::string& name, const std::string& bytes, bool truncated = false,
-              InspectionBudget* budget = nullptr) {
-  InspectionBudget fresh;
+// As the filter inspects: archives go to the lister program.
+Found inspect(const std::string& name, const std::string& bytes, bool truncated = false) {
+  static ProcessArchiveLister lister(ZENTRY_ARCHIVE_BINARY);
+  useArchiveLister(&lister);
+  InspectionBudget budget;
   RecordingSink sink;
   inspectAttachment(name, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), truncated,
-                    budget != nullptr ? *budget : fresh, sink);
+                    budget, sink);
+  return sink.found;
+}
+
+// As the lister lists, in this process.
+Found list(const std::string& name, const std::string& bytes, InspectionBudget* budget = nullptr) {
+  InspectionBudget fresh;
+  RecordingSink sink;
+  listAttachment(name, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), false,
+                 budget != nullptr ? *budget : fresh, sink);
   return sink.found;
 }
 
@@ -205,17 +219,17 @@ TEST(InspectAttachment, HundredThousandMembersStopAtTheMessageBound) {
   std::vector<ArchiveMember> members(100000);
   for (std::size_t i = 0; i < members.size(); ++i) members[i].path = std::to_string(i) + ".txt";
   InspectionBudget budget;
-  const Found found = inspect("many.tar", makeArchive(ArchiveFormat::Tar, members), false, &budget);
+  const Found found = list("many.tar", makeArchive(ArchiveFormat::Tar, members), &budget);
   EXPECT_EQ(maxMembersPerMessage + 1u, found.names.size());
   EXPECT_TRUE(endsWith(found.names, "many.tar|incomplete-archive"));
   EXPECT_EQ(0u, budget.membersLeft);
 }
 
 TEST(InspectAttachment, NestingDeeperThanTheBoundIsMarkedNotOpened) {
-  const Found found = inspect("mail.zip", nested(maxArchiveDepth + 2, test::peHeader(false)));
+  const Found found = list("mail.zip", nested(maxArchiveDepth + 2, test::peHeader(false)));
   EXPECT_EQ(static_cast<std::size_t>(maxArchiveDepth) + 1, found.names.size());
   EXPECT_TRUE(endsWith(found.names, "level.zip|incomplete-archive"));
-  EXPECT_EQ(2u, inspect("mail.zip", nested(2, test::peHeader(false))).names.size());
+  EXPECT_EQ(2u, list("mail.zip", nested(2, test::peHeader(false))).names.size());
 }
 
 TEST(InspectAttachment, GzipBombSpendsTheBudgetAndNoMore) {
@@ -224,7 +238,7 @@ TEST(InspectAttachment, GzipBombSpendsTheBudgetAndNoMore) {
   const std::string member = test::gzipFile("", std::string(1 << 20, 'A'));
   for (int i = 0; i < 100; ++i) bomb += member;
   InspectionBudget budget;
-  const Found found = inspect("bomb.gz", bomb, false, &budget);
+  const Found found = list("bomb.gz", bomb, &budget);
   EXPECT_EQ((std::vector<std::string>{"bomb", "bomb.gz|incomplete-archive"}), found.names);
   EXPECT_EQ(0u, budget.decompressedBytesLeft);
 }
@@ -236,12 +250,12 @@ TEST(InspectAttachment, CompressedTarStopsWhereTheBudgetEnds) {
   InspectionBudget budget;
   budget.decompressedBytesLeft = 1 << 20;
   EXPECT_EQ((std::vector<std::string>{"f.tar", "big.bin", "f.tar.gz|incomplete-archive"}),
-            inspect("f.tar.gz", tgz, false, &budget).names);
+            list("f.tar.gz", tgz, &budget).names);
 }
 
 TEST(InspectAttachment, NestedZipBombEndsWithinBothBounds) {
   InspectionBudget budget;
-  const Found found = inspect("42.zip", bombNest(4, 16, 256 * 1024), false, &budget);
+  const Found found = list("42.zip", bombNest(4, 16, 256 * 1024), &budget);
   EXPECT_LE(found.names.size(), maxMembersPerMessage + 16u * 16u * 16u);
   EXPECT_TRUE(endsWith(found.names, "42.zip|incomplete-archive"));
   EXPECT_TRUE(budget.membersLeft == 0 || budget.decompressedBytesLeft == 0);
@@ -249,7 +263,7 @@ TEST(InspectAttachment, NestedZipBombEndsWithinBothBounds) {
 
 TEST(InspectAttachment, OverlappingEntriesAreReadOnce) {
   InspectionBudget budget;
-  const Found found = inspect("overlap.zip", overlapping(5000, std::string(1 << 20, 'A')), false, &budget);
+  const Found found = list("overlap.zip", overlapping(5000, std::string(1 << 20, 'A')), &budget);
   EXPECT_EQ(std::vector<std::string>{"zeros.bin"}, found.names);
   // One block of the member is inflated (libarchive's 256 KiB), not one per entry.
   EXPECT_GE(budget.decompressedBytesLeft, maxDecompressedBytesPerMessage - (1u << 20));
@@ -260,14 +274,14 @@ TEST(InspectAttachment, HugeClaimedSizeAllocatesNothingUpFront) {
   const std::size_t directory = zip.rfind("PK\x01\x02");
   for (std::size_t i = 24; i < 28; ++i) zip[directory + i] = '\xFF';  // uncompressed size: 4 GiB
   InspectionBudget budget;
-  const Found found = inspect("claim.zip", zip, false, &budget);
+  const Found found = list("claim.zip", zip, &budget);
   ASSERT_FALSE(found.names.empty());
   EXPECT_EQ("small.zip", found.names[0]);
 }
 
 TEST(InspectAttachment, LongMemberNameKeepsItsTail) {
   const std::string name = std::string(5000, 'a') + ".exe";
-  const Found found = inspect("a.tar", makeArchive(ArchiveFormat::Tar, {{"dir/" + name, "x"}}));
+  const Found found = list("a.tar", makeArchive(ArchiveFormat::Tar, {{"dir/" + name, "x"}}));
   ASSERT_EQ(1u, found.names.size());
   EXPECT_EQ(name.substr(name.size() - maxMemberNameBytes), found.names[0]);
   EXPECT_EQ("a.tar > " + name.substr(name.size() - maxMemberNameBytes), found.routes[0]);

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace zentry::test {
 
@@ -41,8 +42,13 @@ bool TempDir::exists(const std::string& name) const { return std::filesystem::ex
 
 RunResult runBinary(const TempDir& directory, const std::vector<std::string>& arguments,
                     const std::vector<std::string>& environment) {
+  return runProgram(ZENTRY_BINARY, directory, arguments, environment);
+}
+
+RunResult runProgram(const std::string& program, const TempDir& directory,
+                     const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
   const std::string outputPath = directory.path() + "/.stdout";
-  std::vector<std::string> argv{ZENTRY_BINARY};
+  std::vector<std::string> argv{program};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<char*> argvPointers;
   for (std::string& argument : argv) argvPointers.push_back(argument.data());

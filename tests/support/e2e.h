@@ -39,6 +39,10 @@ constexpr int runTimeLimitSeconds = 5;
 /// variables ("NAME=value").
 RunResult runBinary(const TempDir& directory, const std::vector<std::string>& arguments,
                     const std::vector<std::string>& environment = {});
+/// The same with another program (a copy of zentry placed elsewhere).
+RunResult runProgram(const std::string& program, const TempDir& directory,
+                     const std::vector<std::string>& arguments,
+                     const std::vector<std::string>& environment = {});
 
 /// The host's stored form of a message: four prefix bytes, then the message.
 inline std::string routingFile(const std::string& message) { return "XXXX" + message; }

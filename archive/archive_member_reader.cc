@@ -1,4 +1,4 @@
-#include "scanner/archive_member_reader.h"
+#include "archive/archive_member_reader.h"
 
 #include <archive.h>
 

@@ -25,11 +25,6 @@ struct ArchiveOrigin {
 ContentKind listArchive(const ArchiveOrigin& origin, const unsigned char* data, std::size_t size,
                         bool truncated, ContentKind kind, InspectionBudget& budget, InspectionSink& sink);
 
-/// Reports what the content of a file (attachment or member) adds: the
-/// "|content.<ext>" name when its kind disagrees with its name.
-void reportContentKind(const std::string& name, const std::string& route, ContentKind kind,
-                       InspectionSink& sink);
-
 /// The name of the one file inside a compressed stream: the original name a
 /// gzip header stores (its base name), else `streamName` less its last
 /// suffix ("invoice.exe.gz" gives "invoice.exe"), else `streamName` itself.

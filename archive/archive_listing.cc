@@ -1,4 +1,4 @@
-#include "scanner/archive_listing.h"
+#include "archive/archive_listing.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "archive/archive_member_reader.h"
 #include "scanner/archive_limits.h"
-#include "scanner/archive_member_reader.h"
 
 namespace zentry {
 namespace {
@@ -277,12 +277,6 @@ std::string gzipStoredName(const unsigned char* data, std::size_t size) {
 ContentKind listArchive(const ArchiveOrigin& origin, const unsigned char* data, std::size_t size,
                         bool truncated, ContentKind kind, InspectionBudget& budget, InspectionSink& sink) {
   return ArchiveLister(origin, budget, sink).list(data, size, truncated, kind);
-}
-
-void reportContentKind(const std::string& name, const std::string& route, ContentKind kind,
-                       InspectionSink& sink) {
-  if (kind == ContentKind::None || nameAgreesWithKind(name, kind)) return;
-  sink.foundName(name + "|content." + usualExtension(kind), route);
 }
 
 std::string compressedMemberName(const std::string& streamName, const unsigned char* data, std::size_t size) {

@@ -1,0 +1,34 @@
+#include "archive/attachment_listing.h"
+
+#include <algorithm>
+#include <new>
+
+#include "archive/archive_listing.h"
+#include "scanner/content_kind.h"
+
+namespace zentry {
+
+void listAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
+                    InspectionBudget& budget, InspectionSink& sink) {
+  // libarchive's memory and ours come from the standard allocator (bounded
+  // by the lister's address-space limit); running out of it ends the
+  // listing with the marker instead of the run.
+  try {
+    std::size_t window = std::min(size, contentSniffBytes);
+    window = std::min(size, bytesToClassify(data, window));
+    ContentKind kind = classifyContent(data, window);
+    if (isArchiveKind(kind)) {
+      const ArchiveOrigin origin{name, name, 1};
+      kind = listArchive(origin, data, size, truncated, kind, budget, sink);
+    }
+    reportContentKind(name, name, kind, sink);
+  } catch (const std::bad_alloc&) {
+    try {
+      sink.foundName(name + "|incomplete-archive", name);
+    } catch (const std::bad_alloc&) {
+      // Nothing more can be recorded; the names found so far stand.
+    }
+  }
+}
+
+}  // namespace zentry

@@ -1,0 +1,85 @@
+// zentry-archive: lists one archive attachment for strict mode, in a process
+// of its own so that the listing library neither slows the filter's start
+// nor takes the filter down with it. The filter starts it, under limits on
+// memory and time, as
+//   zentry-archive NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT
+// writes the decoded attachment to its standard input and reads the answer
+// from its standard output (the format is in scanner/archive_lister.h).
+// Exit status 0 with a whole answer; 2 for arguments it cannot read.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "archive/attachment_listing.h"
+#include "scanner/archive_limits.h"
+#include "scanner/archive_lister.h"
+
+namespace {
+
+class AnswerSink : public zentry::InspectionSink {
+ public:
+  void foundName(const std::string& name, const std::string& route) override {
+    const std::string line = zentry::listerFoundLine(name, route);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  }
+};
+
+bool parseNumber(const char* text, std::uint64_t limit, std::uint64_t* value) {
+  if (*text < '0' || *text > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long result = std::strtoull(text, &end, 10);
+  if (errno != 0 || *end != '\0' || result > limit) return false;
+  *value = result;
+  return true;
+}
+
+// Reads standard input up to the bound; more input than that makes the
+// attachment a truncated one, listed as far as the bound. The buffer is
+// reserved at the bound but not initialised, so only the pages the input
+// fills are ever touched, and each byte is copied once.
+std::unique_ptr<unsigned char[]> readAttachment(std::size_t* size, bool* truncated) {
+  std::unique_ptr<unsigned char[]> bytes(new unsigned char[zentry::maxListedAttachmentBytes]);
+  *size = 0;
+  while (*size < zentry::maxListedAttachmentBytes) {
+    const ssize_t got = read(STDIN_FILENO, bytes.get() + *size, zentry::maxListedAttachmentBytes - *size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return bytes;
+    *size += static_cast<std::size_t>(got);
+  }
+  unsigned char probe = 0;
+  if (read(STDIN_FILENO, &probe, 1) > 0) *truncated = true;
+  return bytes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string name;
+  std::uint64_t members = 0;
+  std::uint64_t bytesLeft = 0;
+  const std::string truncatedArgument = argc == 5 ? argv[2] : "";
+  if (argc != 5 || !zentry::unescapeListerField(argv[1], &name) ||
+      (truncatedArgument != "0" && truncatedArgument != "1") || !parseNumber(argv[3], UINT32_MAX, &members) ||
+      !parseNumber(argv[4], UINT64_MAX, &bytesLeft)) {
+    std::fprintf(stderr, "usage: zentry-archive NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT < attachment\n");
+    return 2;
+  }
+  bool truncated = truncatedArgument == "1";
+  std::size_t size = 0;
+  const std::unique_ptr<unsigned char[]> attachment = readAttachment(&size, &truncated);
+  zentry::InspectionBudget budget;
+  budget.membersLeft = static_cast<std::uint32_t>(members);
+  budget.decompressedBytesLeft = bytesLeft;
+  AnswerSink sink;
+  // The budget is the caller's to set: the filter may allow more than the defaults.
+  zentry::listAttachment(name, attachment.get(), size, truncated, budget, sink);
+  const std::string left = zentry::listerLeftLine(budget);
+  std::fwrite(left.data(), 1, left.size(), stdout);
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}

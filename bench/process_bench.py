@@ -1,0 +1,142 @@
+#!/usr/bin/env python3
+"""Times whole zentry processes, as the mail server starts them: the 5 KB
+everyday message in exact and strict mode next to a trivial static C++
+program (bench/peers/trivial.cc), and a message with a 10 MB zip of 1,000
+members (base64) in strict mode next to `bsdtar -tf` on the decoded zip.
+All in one run, interleaved in rounds so a load that comes and goes touches
+every program alike; bench/peers/measure spawns and times each run.
+
+    bench/process_bench.py [--bin DIR] [--base ZENTRY] [--rounds N] [--runs N]
+
+--bin is a build directory holding zentry and zentry-archive (default: build
+a Release one into build/process-bench); --base adds a second zentry binary
+(an older build) to the 5 KB rows. Medians of each round, then the median of
+the rounds; wall time and CPU time (user + system) in microseconds.
+"""
+
+import argparse
+import base64
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+BENCH = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(BENCH)
+sys.path.insert(0, BENCH)
+import archive_bench  # noqa: E402  (lives beside this script)
+import gen_workloads  # noqa: E402
+
+
+def build(directory):
+    subprocess.run(["cmake", "-S", REPO, "-B", directory, "-DCMAKE_BUILD_TYPE=Release", "-DZENTRY_TESTS=OFF",
+                    "-DZENTRY_BENCH=OFF"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", directory, "-j2", "--target", "zentry", "zentry-archive"], check=True,
+                   stdout=subprocess.DEVNULL)
+    return directory
+
+
+def helpers(work):
+    paths = {}
+    for name in ("measure", "trivial"):
+        paths[name] = os.path.join(work, name)
+        subprocess.run(["g++", "-std=c++17", "-O2", "-static", "-o", paths[name],
+                        os.path.join(BENCH, "peers", name + ".cc")], check=True)
+    return paths
+
+
+def zip_message(zip_data):
+    boundary = "----=_Part_zip"
+    head = gen_workloads.crlf_lines(gen_workloads.top_header(
+        'multipart/mixed; boundary="%s"' % boundary, "zip") + ["", ""])
+    tail = gen_workloads.crlf_lines(["--" + boundary + "--"])
+    return head + gen_workloads.attachment(boundary, "attachment.zip", "application/zip", zip_data) + tail
+
+
+def run_directory(work, name, message):
+    directory = os.path.join(work, name)
+    os.makedirs(directory)
+    with open(os.path.join(directory, "routing.dat"), "wb") as routing:
+        routing.write(b"XXXX" + message)  # the host's four bytes, then the message
+    with open(os.path.join(directory, "zentry.dat"), "wb") as rules:
+        rules.write(gen_workloads.rule_file())
+    return directory
+
+
+def measure(paths, command, cwd, runs):
+    argv = [paths["measure"], "--warmup", "2", "--min-runs", str(runs), "--max-runs", str(runs), "--budget",
+            "600"]
+    if cwd:
+        argv += ["--cwd", cwd, "--env", "subject=" + gen_workloads.SUBJECT]
+    result = subprocess.run(argv + ["--"] + command, check=True, capture_output=True, text=True)
+    return json.loads(result.stdout)
+
+
+def rounds(paths, rows, count, runs):
+    """rows: label -> (command, cwd). Returns label -> (wall us, cpu us, peak RSS kB, status)."""
+    samples = {label: [] for label in rows}
+    for _ in range(count):
+        for label, (command, cwd) in rows.items():
+            samples[label].append(measure(paths, command, cwd, runs))
+    return {label: (statistics.median(s["median_us"] for s in got),
+                    statistics.median(s["median_cpu_us"] for s in got),
+                    max(s["peak_rss_kb"] for s in got), got[0]["status"])
+            for label, got in samples.items()}
+
+
+def table(results, floor):
+    print("| program | wall (us) | x floor | CPU (us) | x floor | peak RSS | exit |")
+    print("|---|---:|---:|---:|---:|---:|---:|")
+    wall0, cpu0 = results[floor][0], results[floor][1]
+    for label, (wall, cpu, rss, status) in results.items():
+        print("| %s | %.0f | %.2f | %.0f | %s | %.1f MB | %d |" % (
+            label, wall, wall / wall0, cpu, "%.2f" % (cpu / cpu0) if cpu0 else "-", rss / 1024, status))
+    print()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--bin", help="build directory with zentry and zentry-archive")
+    parser.add_argument("--base", help="another zentry binary to time on the 5 KB message")
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--runs", type=int, default=100, help="runs per program per round (5 KB message)")
+    args = parser.parse_args()
+    directory = os.path.abspath(args.bin) if args.bin else build(os.path.join(REPO, "build", "process-bench"))
+    zentry = os.path.join(directory, "zentry")
+    work = tempfile.mkdtemp(prefix="zentry-process-bench-")
+    try:
+        paths = helpers(work)
+        everyday, _ = gen_workloads.everyday_message()
+        small = run_directory(work, "everyday", everyday)
+        rows = {"trivial C++, static": ([paths["trivial"]], None),
+                "zentry, exact": ([zentry, "infected"], small),
+                "zentry strict": ([zentry, "infected", "strict"], small)}
+        if args.base:
+            rows["base zentry, exact"] = ([os.path.abspath(args.base), "infected"], small)
+        print("5 KB message, %d rounds of %d runs; load average %.1f at the start." % (
+            args.rounds, args.runs, os.getloadavg()[0]))
+        print()
+        table(rounds(paths, rows, args.rounds, args.runs), "trivial C++, static")
+        sys.stdout.flush()
+
+        zip_data = archive_bench.thousand_members()
+        zip_path = os.path.join(work, "attachment.zip")
+        with open(zip_path, "wb") as file:
+            file.write(zip_data)
+        large = run_directory(work, "zip", zip_message(zip_data))
+        rows = {"bsdtar -tf (decoded zip)": (["bsdtar", "-tf", zip_path], None),
+                "zentry strict (10 MB zip, base64)": ([zentry, "infected", "strict"], large),
+                "zentry, exact (same message)": ([zentry, "infected"], large)}
+        print("10 MB zip of 1,000 members, %d rounds of 5 runs; load average %.1f." % (
+            args.rounds, os.getloadavg()[0]))
+        print()
+        table(rounds(paths, rows, args.rounds, 5), "bsdtar -tf (decoded zip)")
+    finally:
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()
