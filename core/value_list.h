@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <list>
+#include <utility>
 
 namespace zentry {
 
@@ -13,6 +14,11 @@ class ValueList {
   using const_iterator = typename std::list<Element>::const_iterator;
 
   void pushBack(const Element& element) { elements_.push_back(element); }
+  /// Builds the new last element in place from `arguments`, with no copy.
+  template <typename... Arguments>
+  void emplaceBack(Arguments&&... arguments) {
+    elements_.emplace_back(std::forward<Arguments>(arguments)...);
+  }
   /// Callers never pop an empty list.
   void popBack() { elements_.pop_back(); }
   /// Destroys the elements first to last; the list stays usable.

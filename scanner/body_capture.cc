@@ -37,6 +37,8 @@ void BodyCapture::start(BodyEncoding encoding) {
   truncated_ = false;
   probing_ = true;
   firstLooked_ = false;
+  ruledOutEarly_ = false;
+  scanned_ = 0;
   bits_ = 0;
   held_ = 0;
 }
@@ -63,6 +65,54 @@ bool BodyCapture::makeRoom(std::size_t count) {
   return true;
 }
 
+namespace {
+// A byte that might be a control byte, as firstBytesRuleOut counts them.
+bool mayBeControl(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+}  // namespace
+
+bool BodyCapture::ruleOutByFirstBytes() {
+  const bool ruledOut = firstBytesRuleOut(bytes_, size_, scanned_);
+  scanned_ = size_;
+  if (ruledOut) {
+    firstLooked_ = true;
+    probing_ = false;
+    truncated_ = true;
+    ruledOutEarly_ = true;
+  }
+  return ruledOut;
+}
+
+bool BodyCapture::probeBase64Head(const char* line, std::size_t head) {
+  const auto* text = reinterpret_cast<const unsigned char*>(line);
+  const std::int16_t* table = base64Table.value;
+  std::size_t done = 0;
+  // Group by group, as addBase64 decodes whole groups; the first bytes are
+  // asked about again only when a new one might be a control byte.
+  while (held_ == 0 && done + 4 <= head) {
+    const int a = table[text[done]];
+    const int b = table[text[done + 1]];
+    const int c = table[text[done + 2]];
+    const int d = table[text[done + 3]];
+    if ((a | b | c | d) < 0) break;
+    const auto group = static_cast<std::uint32_t>((a << 18) | (b << 12) | (c << 6) | d);
+    unsigned char* fresh = bytes_ + size_;
+    fresh[0] = static_cast<unsigned char>(group >> 16);
+    fresh[1] = static_cast<unsigned char>(group >> 8);
+    fresh[2] = static_cast<unsigned char>(group);
+    size_ += 3;
+    done += 4;
+    if (scanned_ == 0 || mayBeControl(fresh[0]) || mayBeControl(fresh[1]) || mayBeControl(fresh[2])) {
+      if (ruleOutByFirstBytes()) return true;
+      // A body that may begin a signature waits for the first look.
+      if (!firstBytesMayRuleOut(bytes_)) break;
+    } else {
+      scanned_ = size_;
+    }
+  }
+  addBase64(line + done, head - done);
+  return size_ >= 3 && ruleOutByFirstBytes();
+}
+
 void BodyCapture::put(unsigned char byte) { bytes_[size_++] = byte; }
 
 void BodyCapture::addDecodedLine(const char* line, std::size_t size) {
@@ -74,7 +124,7 @@ void BodyCapture::addDecodedLine(const char* line, std::size_t size) {
         // Only as many characters as the first look needs, when they are
         // valid: most bodies stop right after it.
         const std::size_t head = std::min(size, (firstLookBytes - size_ + 2) / 3 * 4);
-        addBase64(line, head);
+        if (probeBase64Head(line, head)) return;
         if (size_ >= firstLookBytes) {
           decideAfterProbe();
           if (truncated_) return;

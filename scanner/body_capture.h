@@ -44,6 +44,10 @@ class BodyCapture {
   const unsigned char* data() const { return bytes_; }
   std::size_t size() const { return size_; }
   bool truncated() const { return truncated_; }
+  /// Whether decoding stopped because the first few bytes (firstBytesRuleOut)
+  /// can start nothing that inspection tells apart: inspecting the body
+  /// would find no kind and no name.
+  bool ruledOutEarly() const { return ruledOutEarly_; }
 
  private:
   /// Room for `count` more bytes, up to the bound; false when none is left.
@@ -53,6 +57,12 @@ class BodyCapture {
   void decideAfterProbe();
   void put(unsigned char byte);
   void addBase64(const char* line, std::size_t size);
+  /// Decodes the first `head` characters of a line while the first look is
+  /// still to come, asking firstBytesRuleOut as the bytes arrive: in most
+  /// binary data a control byte among the first few rules the body out
+  /// before the rest is decoded. True when it did (decoding has stopped).
+  bool probeBase64Head(const char* line, std::size_t head);
+  bool ruleOutByFirstBytes();
   void addQuotedPrintable(const char* line, std::size_t size);
   void addUuencoded(const char* line, std::size_t size);
 
@@ -62,6 +72,8 @@ class BodyCapture {
   bool truncated_ = false;
   bool probing_ = true;       // the first bytes have not yet decided
   bool firstLooked_ = false;  // the first look left it open
+  bool ruledOutEarly_ = false;
+  std::size_t scanned_ = 0;  // first bytes known to hold no control byte, once 3 or more
   BodyEncoding encoding_ = BodyEncoding::Unencoded;
   std::uint32_t bits_ = 0;  // base64 bits not yet written
   unsigned held_ = 0;       // how many of bits_ count

@@ -1,5 +1,6 @@
 #include "scanner/container_signatures.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zentry {
@@ -88,8 +89,22 @@ bool signatureMatches(const unsigned char* data, std::size_t size) {
   if (!firstBytes.starts[data[0]] && (size < 3 || data[2] != '-') && size < 257 + 5) return false;
   for (const Signature& signature : signatures) {
     if (size >= signature.offset + signature.size &&
+        data[signature.offset] == static_cast<unsigned char>(signature.bytes[0]) &&
         std::memcmp(data + signature.offset, signature.bytes, signature.size) == 0)
       return true;
+  }
+  return false;
+}
+
+// Boot code as a hybrid image's boot record begins: a jump, cli, or xor.
+bool mayBeBootCode(unsigned char first) { return first == 0xEB || first == 0xE9 || first == 0xFA || first == 0x33; }
+
+// Text and NULs, as a tar header's name field holds (UTF-8 names included),
+// have none; control bytes are common in any binary data.
+bool controlByteAmong(const unsigned char* data, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    const unsigned char byte = data[i];
+    if ((byte < 0x20 && byte != 0 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7F) return true;
   }
   return false;
 }
@@ -98,16 +113,21 @@ bool signatureMatches(const unsigned char* data, std::size_t size) {
 
 bool firstLookLeavesOpen(const unsigned char* data, std::size_t size) {
   if (signatureMatches(data, size)) return true;
-  // Boot code as a hybrid image's boot record begins: a jump, cli, or xor.
-  if (size > 0 && (data[0] == 0xEB || data[0] == 0xE9 || data[0] == 0xFA || data[0] == 0x33)) return true;
-  // Text and NULs, as a tar header's name field holds (UTF-8 names
-  // included); control bytes, common in any binary data, rule it out.
-  for (std::size_t i = 0; i < size && i < firstLookBytes; ++i) {
-    const unsigned char byte = data[i];
-    if ((byte < 0x20 && byte != 0 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7F)
-      return false;
-  }
-  return true;
+  if (size > 0 && mayBeBootCode(data[0])) return true;
+  return !controlByteAmong(data, std::min(size, firstLookBytes));
+}
+
+bool firstBytesMayRuleOut(const unsigned char* data) {
+  return !firstBytes.starts[data[0]] && data[2] != '-' && !mayBeBootCode(data[0]);
+}
+
+bool firstBytesRuleOut(const unsigned char* data, std::size_t size, std::size_t checked) {
+  // Past offset 2 only tar's magic at 257 could still match, and a first
+  // look at fewer bytes never reaches it.
+  if (size < 3 || !firstBytesMayRuleOut(data)) return false;
+  const std::size_t limit = std::min(size, firstLookBytes);
+  const std::size_t from = std::min(checked, limit);
+  return controlByteAmong(data + from, limit - from);
 }
 
 bool mayHoldContainer(const unsigned char* data, std::size_t size) {

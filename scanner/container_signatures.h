@@ -17,6 +17,18 @@ constexpr std::size_t signatureProbeBytes = 512;
 /// and most media data is ruled out here.
 bool firstLookLeavesOpen(const unsigned char* data, std::size_t size);
 
+/// Whether these first bytes of a body (fewer than firstLookBytes + 3 in all
+/// so far) already make firstLookLeavesOpen false for the first look at the
+/// body, whatever bytes follow: no signature can start there and a control
+/// byte is among them. Then no content kind can be told from them either.
+/// Lets a body be ruled out after a few decoded bytes. The first `checked`
+/// bytes are taken to hold no control byte: a caller that asks again after
+/// more bytes came passes the size of its previous question.
+bool firstBytesRuleOut(const unsigned char* data, std::size_t size, std::size_t checked);
+/// Whether firstBytesRuleOut can ever say yes for a body that begins with
+/// these three bytes (or more), whatever bytes follow.
+bool firstBytesMayRuleOut(const unsigned char* data);
+
 /// Whether a body whose first bytes are these (up to signatureProbeBytes of
 /// them) may be an archive, a compressed file, a disk image or an executable
 /// that carries one, judged by what such files hold at fixed places: the

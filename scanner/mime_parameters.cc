@@ -78,14 +78,17 @@ void splitName(std::string name, Parameter& parameter) {
 /// end of the text.
 std::size_t readValue(const char* text, std::size_t at, std::size_t end, std::string* value) {
   if (at < end && text[at] == '"') {
-    std::size_t i = at + 1;
+    // The first quote closes the value unless a backslash comes before it.
+    const void* quote = std::memchr(text + at + 1, '"', end - at - 1);
+    std::size_t i = quote == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(quote) - text);
     bool escaped = false;
-    while (i < end && text[i] != '"') {
-      if (text[i] == '\\' && i + 1 < end) {
-        escaped = true;
-        ++i;
+    if (std::memchr(text + at + 1, '\\', i - at - 1) != nullptr) {
+      for (i = at + 1; i < end && text[i] != '"'; ++i) {
+        if (text[i] == '\\' && i + 1 < end) {
+          escaped = true;
+          ++i;
+        }
       }
-      ++i;
     }
     if (value != nullptr && !escaped) value->assign(text + at + 1, i - at - 1);
     if (value != nullptr && escaped) {
@@ -131,9 +134,52 @@ std::string withoutCharset(const std::string& value) {
   return value.substr(second + 1);
 }
 
+bool mayHoldEncodedWord(std::string_view value) {
+  for (std::size_t at = value.find('='); at != std::string_view::npos; at = value.find('=', at + 1)) {
+    if (at + 1 < value.size() && value[at + 1] == '?') return true;
+  }
+  return false;
+}
+
 std::string decodedPlainValue(std::string value) {
-  if (value.find("=?") == std::string::npos) return value;  // moved out, not copied
+  if (!mayHoldEncodedWord(value)) return value;  // moved out, not copied
   return decodeEncodedWords(value);
+}
+
+/// Reads the value at `at` as readValue does and adds it to `names` as
+/// decodedPlainValue gives it, copying it only when it is a new name (the
+/// same name in Content-Type and Content-Disposition is the rule). Returns
+/// where the parameter ends.
+std::size_t addPlainValue(const char* text, std::size_t at, std::size_t end, ShownNames& names) {
+  std::size_t valueStart = at;
+  std::size_t valueEnd = end;
+  std::size_t searchFrom = at;
+  if (at < end && text[at] == '"') {
+    const void* quote = std::memchr(text + at + 1, '"', end - at - 1);
+    valueStart = at + 1;
+    valueEnd = quote == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(quote) - text);
+    if (std::memchr(text + valueStart, '\\', valueEnd - valueStart) != nullptr) {
+      std::string value;
+      const std::size_t stop = readValue(text, at, end, &value);
+      names.add(decodedPlainValue(std::move(value)));
+      return stop;
+    }
+    searchFrom = valueEnd;
+  }
+  const void* semicolon = searchFrom < end ? std::memchr(text + searchFrom, ';', end - searchFrom) : nullptr;
+  const std::size_t stop =
+      semicolon == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(semicolon) - text);
+  if (valueStart == at) {
+    valueEnd = stop;
+    while (valueEnd > at && isBlank(text[valueEnd - 1])) --valueEnd;
+  }
+  const std::string_view value(text + valueStart, valueEnd - valueStart);
+  if (mayHoldEncodedWord(value)) {
+    names.add(decodeEncodedWords(std::string(value)));
+  } else if (!names.contains(value)) {
+    names.add(std::string(value));
+  }
+  return stop;
 }
 
 /// The parameters after the field's own value (its first ';'): a name given
@@ -155,6 +201,13 @@ std::vector<Parameter> parseParameters(const char* text, std::size_t begin, std:
     while (nameLast > i && isBlank(text[nameLast - 1])) --nameLast;
     std::size_t valueAt = nameEnd + 1;
     while (valueAt < end && isBlank(text[valueAt])) ++valueAt;
+    // A plain `name` or `filename`, the common case, goes straight in.
+    const std::size_t nameLength = nameLast - i;
+    if ((nameLength == 4 && startsWithNoCase(text + i, nameLength, "name")) ||
+        (nameLength == 8 && startsWithNoCase(text + i, nameLength, "filename"))) {
+      i = addPlainValue(text, valueAt, end, names);
+      continue;
+    }
     // Other parameters (boundary, charset ...) are only stepped over.
     if (!startsWithNoCase(text + i, nameLast - i, "name") &&
         !startsWithNoCase(text + i, nameLast - i, "filename")) {
@@ -196,20 +249,30 @@ std::string joinedSections(std::vector<const Parameter*> sections) {
   return anyExtended ? joined : decodeEncodedWords(joined);
 }
 
+bool equalsNoCase(const char* text, const char* lowerName, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    if (foldAscii(static_cast<unsigned char>(text[i])) != static_cast<unsigned char>(lowerName[i])) return false;
+  }
+  return true;
+}
+
 /// The length of "Content-Type" or "Content-Disposition" and the blanks up to
 /// and including the colon; 0 when the field is neither.
 std::size_t parameterFieldStart(const char* text, std::size_t size) {
-  for (const char* fieldName : {"content-type", "content-disposition"}) {
-    const std::size_t length = std::strlen(fieldName);
-    if (size < length || !std::equal(fieldName, fieldName + length, text, [](char a, char b) {
-          return a == static_cast<char>(foldAscii(static_cast<unsigned char>(b)));
-        }))
-      continue;
-    std::size_t i = length;
-    while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
-    if (i < size && text[i] == ':') return i + 1;
-  }
-  return 0;
+  // Three bytes tell the two apart from every other field ("Content-Transfer-
+  // Encoding" included), and the usual spelling is matched as it is.
+  if (size < 12 || (text[0] | 0x20) != 'c') return 0;
+  const unsigned char ninth = foldAscii(static_cast<unsigned char>(text[8]));
+  const unsigned char tenth = foldAscii(static_cast<unsigned char>(text[9]));
+  const bool type = ninth == 't' && tenth == 'y';
+  if (!type && !(ninth == 'd' && tenth == 'i')) return 0;
+  const char* usual = type ? "Content-Type" : "Content-Disposition";
+  const char* lower = type ? "content-type" : "content-disposition";
+  const std::size_t length = type ? 12 : 19;
+  if (size < length || (std::memcmp(text, usual, length) != 0 && !equalsNoCase(text, lower, length))) return 0;
+  std::size_t i = length;
+  while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
+  return i < size && text[i] == ':' ? i + 1 : 0;
 }
 
 }  // namespace
@@ -221,19 +284,26 @@ void ShownNames::add(std::string name) {
   if (inOrder_.size() < linearSearchLimit) {
     if (std::find(inOrder_.begin(), inOrder_.end(), name) != inOrder_.end()) return;
   } else {
-    if (held_.empty()) held_.insert(inOrder_.begin(), inOrder_.end());
-    if (!held_.insert(name).second) return;
+    if (held_ == nullptr) held_ = std::make_unique<std::unordered_set<std::string>>();
+    if (held_->empty()) held_->insert(inOrder_.begin(), inOrder_.end());
+    if (!held_->insert(name).second) return;
   }
   if (inOrder_.size() == maxNames) {
-    held_.erase(inOrder_.back());
+    if (held_ != nullptr) held_->erase(inOrder_.back());
     inOrder_.pop_back();
   }
   inOrder_.push_back(std::move(name));
 }
 
+bool ShownNames::contains(std::string_view name) const {
+  if (held_ == nullptr || held_->empty()) return std::find(inOrder_.begin(), inOrder_.end(), name) != inOrder_.end();
+  return held_->count(std::string(name)) != 0;
+}
+
 void ShownNames::clear() {
   inOrder_.clear();
-  held_.clear();
+  // Clearing even an empty set walks its buckets; most parts never fill it.
+  if (held_ != nullptr && !held_->empty()) held_->clear();
 }
 
 void collectShownNames(const String& field, ShownNames& names) {

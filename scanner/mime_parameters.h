@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -18,13 +20,16 @@ class ShownNames {
 
   /// Adds a name unless it is empty or already held.
   void add(std::string name);
+  bool contains(std::string_view name) const;
   const std::vector<std::string>& inOrder() const { return inOrder_; }
   void clear();
 
  private:
   static constexpr std::size_t linearSearchLimit = 8;
   std::vector<std::string> inOrder_;
-  std::unordered_set<std::string> held_;
+  // Made only for a part that shows many names: most parts never need it,
+  // and a part header that holds none is built and dropped at no cost.
+  std::unique_ptr<std::unordered_set<std::string>> held_;
 };
 
 /// Adds to `names` every name a mail client might show for a part that one

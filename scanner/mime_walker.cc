@@ -1,6 +1,7 @@
 #include "scanner/mime_walker.h"
 
 #include <cstring>
+#include <new>
 
 #include "scanner/encoded_word.h"
 #include "scanner/header_fields.h"
@@ -226,6 +227,32 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
   return false;
 }
 
+// Lends a part header the name list of a part that is done, and takes it
+// back, emptied, when the part is done in turn.
+class LentShownNames {
+ public:
+  LentShownNames(StrictScan* strict, ShownNames& names) : strict_(strict), names_(names) {
+    if (strict_ == nullptr || strict_->spareShownNames.empty()) return;
+    names_ = std::move(strict_->spareShownNames.back());
+    strict_->spareShownNames.pop_back();
+  }
+  ~LentShownNames() {
+    if (strict_ == nullptr) return;
+    names_.clear();
+    try {
+      strict_->spareShownNames.push_back(std::move(names_));
+    } catch (const std::bad_alloc&) {
+      // Without memory the list is not kept; the next part makes its own.
+    }
+  }
+  LentShownNames(const LentShownNames&) = delete;
+  LentShownNames& operator=(const LentShownNames&) = delete;
+
+ private:
+  StrictScan* strict_;
+  ShownNames& names_;
+};
+
 }  // namespace
 
 bool scanPart(ScanContext& context, BoundaryStack& boundaries, std::int32_t& partCounter,
@@ -233,6 +260,7 @@ bool scanPart(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
   const ActiveCount active(context.activePartCalls);
   context.console.trace("Process MIME Part %d\n", static_cast<int>(partCounter));
   PartHeader header;
+  const LentShownNames lent(context.strict, header.shownNames);
   readHeaderBlock(context, endOffset, header, boundaries);
   context.console.trace("%.100s\n", header.contentTypeText());
   // Past maxPartDepth a multipart is walked as a leaf: the recursion, and so

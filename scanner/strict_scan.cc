@@ -1,5 +1,7 @@
 #include "scanner/strict_scan.h"
 
+#include <cstring>
+
 #include "scanner/encoded_text.h"
 #include "scanner/encoded_word.h"
 #include "scanner/scan_context.h"
@@ -23,8 +25,11 @@ class RecordingSink : public InspectionSink {
 // gives something else, as exact mode does: strict mode never loses a name
 // exact mode finds.
 void addDecodedBothWays(const String& raw, ShownNames& names) {
-  if (raw.find('?', 0) < 0) {
-    names.add(withoutTrailingDotsAndSpaces(raw.cStr()));  // no encoded word: both leave it
+  if (std::memchr(raw.cStr(), '?', raw.length()) == nullptr) {
+    // No encoded word: both leave it. Most parts name it already, so it is
+    // looked for before a copy is made.
+    const std::size_t kept = trimmedLength(raw.cStr(), raw.length());
+    if (!names.contains(std::string_view(raw.cStr(), kept))) names.add(std::string(raw.cStr(), kept));
     return;
   }
   names.add(withoutTrailingDotsAndSpaces(decodeEncodedWords(raw.cStr())));
@@ -35,14 +40,21 @@ void addDecodedBothWays(const String& raw, ShownNames& names) {
 
 }  // namespace
 
+std::size_t trimmedLength(const char* name, std::size_t size) {
+  std::size_t kept = size;
+  while (kept > 0 && (name[kept - 1] == '.' || name[kept - 1] == ' ')) --kept;
+  // A name of dots and spaces only is kept whole.
+  return kept == 0 ? size : kept;
+}
+
 std::string withoutTrailingDotsAndSpaces(const std::string& name) {
-  const std::size_t kept = name.find_last_not_of(". ");
-  return kept == std::string::npos ? name : name.substr(0, kept + 1);
+  const std::size_t kept = trimmedLength(name.data(), name.size());
+  return kept == name.size() ? name : name.substr(0, kept);
 }
 
 void recordDecodedName(ScanContext& context, const std::string& name) {
   // String ends at a 0 byte: a decoded NUL cuts the name as a C client would.
-  context.attachmentNames.pushBack(String(withoutTrailingDotsAndSpaces(name).c_str()));
+  context.attachmentNames.emplaceBack(withoutTrailingDotsAndSpaces(name).c_str());
 }
 
 std::string recordNameInStrictMode(ScanContext& context, const String& raw) {
@@ -57,12 +69,15 @@ void recordPartInStrictMode(ScanContext& context, const ShownNames& shown, const
                             bool exactNameGenerated, const BodyCapture* body) {
   ShownNames& tested = context.strict->testedNames;
   tested.clear();
-  for (const std::string& name : shown.inOrder()) tested.add(withoutTrailingDotsAndSpaces(name));
+  for (const std::string& name : shown.inOrder()) {
+    const std::size_t kept = trimmedLength(name.data(), name.size());
+    tested.add(kept == name.size() ? name : name.substr(0, kept));
+  }
   if (!exactNameGenerated || tested.inOrder().empty()) addDecodedBothWays(exactName, tested);
   // A name that decodes to nothing still stands for the part.
   if (tested.inOrder().empty()) tested.add(exactName.cStr());
-  for (const std::string& name : tested.inOrder()) context.attachmentNames.pushBack(String(name.c_str()));
-  if (body != nullptr && !tested.inOrder().empty()) inspectBody(context, tested.inOrder().front(), *body);
+  for (const std::string& name : tested.inOrder()) context.attachmentNames.emplaceBack(name.c_str());
+  if (body != nullptr && !body->ruledOutEarly() && !tested.inOrder().empty()) inspectBody(context, tested.inOrder().front(), *body);
 }
 
 void inspectBody(ScanContext& context, const std::string& name, const BodyCapture& body) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/string.h"
 #include "scanner/attachment_inspection.h"
@@ -21,12 +22,17 @@ struct StrictScan {
   BodyCapture uuencodedBody;
   InspectionBudget budget;  ///< the whole message's allowance, all attachments together
   ShownNames testedNames;   ///< a part's names as they are tested, reused from part to part
+  /// Name lists of parts that are done, lent to the next parts (one per
+  /// part being read at once) so that a part costs no allocation for them.
+  std::vector<ShownNames> spareShownNames;
 };
 
 /// A name as strict mode tests it: Windows drops trailing dots and spaces
 /// when it opens a file, so "invoice.exe. " is "invoice.exe". A name of only
 /// dots and spaces stays as it is.
 std::string withoutTrailingDotsAndSpaces(const std::string& name);
+/// How many of a name's `size` bytes withoutTrailingDotsAndSpaces keeps.
+std::size_t trimmedLength(const char* name, std::size_t size);
 
 /// Strict mode's recording of one name that is already decoded: trimmed as
 /// above and appended to the collected names.

@@ -1,0 +1,62 @@
+#include "scanner/container_signatures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zentry {
+namespace {
+
+const unsigned char* bytesOf(const std::string& text) { return reinterpret_cast<const unsigned char*>(text.data()); }
+
+// The early answer must never rule out a body that the first look, made on
+// all firstLookBytes, would leave open; asked again with `checked` set to the
+// previous size, it must give what a question from scratch gives.
+TEST(ContainerSignatures, EarlyRuleOutAgreesWithFirstLook) {
+  std::uint32_t state = 12345;
+  int ruledOut = 0;
+  for (int round = 0; round < 4000; ++round) {
+    std::vector<unsigned char> body(firstLookBytes);
+    for (unsigned char& byte : body) {
+      state = state * 1103515245u + 12345u;
+      // Mostly text, so that many bodies hold their first control byte late.
+      byte = static_cast<unsigned char>(round % 2 == 0 ? state >> 24 : 0x20 + (state >> 24) % 0x60);
+    }
+    const bool open = firstLookLeavesOpen(body.data(), body.size());
+    std::size_t checked = 0;
+    for (std::size_t size = 3; size <= body.size(); size += 3) {
+      const bool early = firstBytesRuleOut(body.data(), size, checked);
+      ASSERT_EQ(early, firstBytesRuleOut(body.data(), size, 0)) << round << " at " << size;
+      if (early) {
+        ASSERT_FALSE(open) << round << " at " << size;
+        ++ruledOut;
+        break;
+      }
+      checked = size;
+    }
+  }
+  EXPECT_GT(ruledOut, 1000);  // random binary data is ruled out early as a rule
+}
+
+TEST(ContainerSignatures, EarlyRuleOutWaitsForWhatMayBeginASignature) {
+  const std::vector<std::string> mayBegin = {
+      std::string("PK\x01\x02", 4),    // a zip's first byte
+      std::string("\xEB\x01\x02", 3),  // boot code
+      std::string("\x01\x02-lh", 5),   // lha's method at offset 2
+      std::string("\x1F\x02\x03", 3),  // gzip's and compress's first byte
+  };
+  for (const std::string& body : mayBegin) {
+    EXPECT_FALSE(firstBytesMayRuleOut(bytesOf(body))) << body;
+    EXPECT_FALSE(firstBytesRuleOut(bytesOf(body), body.size(), 0)) << body;
+  }
+  const std::string binary("\x02\x91\xC3", 3);
+  EXPECT_TRUE(firstBytesRuleOut(bytesOf(binary), binary.size(), 0));
+  const std::string text = "plain text\r\n\twith blanks";
+  EXPECT_FALSE(firstBytesRuleOut(bytesOf(text), text.size(), 0));
+  EXPECT_FALSE(firstBytesRuleOut(bytesOf(binary), 2, 0));  // too few bytes to say
+}
+
+}  // namespace
+}  // namespace zentry
