@@ -44,8 +44,7 @@ int runZentry(const std::vector<std::string>& arguments, const EnvironmentBlock&
   String strictSubjectText;
   if (state.strictMode) strictSubjectText.assign(decodeEncodedWords(subjectText.cStr()).c_str());
   decodeEncodedWord(subjectText);
-  traceSubjectAndNames(console, state.strictMode ? strictSubjectText : subjectText,
-                       state.attachmentNames);
+  traceSubjectAndNames(console, state.strictMode ? strictSubjectText : subjectText, state.attachmentNames);
 
   const Hit hit = findHit(state.ruleList, state.attachmentNames, subjectText,
                           state.strictMode ? &strictSubjectText : nullptr);

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 int main(int argc, char** argv) {
   std::vector<std::filesystem::path> inputs;
   for (int i = 1; i < argc; ++i) {
-    if (!std::filesystem::is_directory(argv[i])) inputs.emplace_back(argv[i]);
+    if (!std::filesystem::is_directory(argv[i]))
+      inputs.emplace_back(argv[i]);
     else
       for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i]))
         if (entry.is_regular_file()) inputs.push_back(entry.path());
@@ -28,7 +29,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     // An exact-size copy: a read past the input's end trips AddressSanitizer.
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                                          std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   }
   std::printf("replayed %zu inputs\n", inputs.size());

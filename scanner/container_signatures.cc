@@ -97,14 +97,17 @@ bool signatureMatches(const unsigned char* data, std::size_t size) {
 }
 
 // Boot code as a hybrid image's boot record begins: a jump, cli, or xor.
-bool mayBeBootCode(unsigned char first) { return first == 0xEB || first == 0xE9 || first == 0xFA || first == 0x33; }
+bool mayBeBootCode(unsigned char first) {
+  return first == 0xEB || first == 0xE9 || first == 0xFA || first == 0x33;
+}
 
 // Text and NULs, as a tar header's name field holds (UTF-8 names included),
 // have none; control bytes are common in any binary data.
 bool controlByteAmong(const unsigned char* data, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) {
     const unsigned char byte = data[i];
-    if ((byte < 0x20 && byte != 0 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7F) return true;
+    if ((byte < 0x20 && byte != 0 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7F)
+      return true;
   }
   return false;
 }

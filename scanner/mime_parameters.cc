@@ -251,7 +251,8 @@ std::string joinedSections(std::vector<const Parameter*> sections) {
 
 bool equalsNoCase(const char* text, const char* lowerName, std::size_t length) {
   for (std::size_t i = 0; i < length; ++i) {
-    if (foldAscii(static_cast<unsigned char>(text[i])) != static_cast<unsigned char>(lowerName[i])) return false;
+    if (foldAscii(static_cast<unsigned char>(text[i])) != static_cast<unsigned char>(lowerName[i]))
+      return false;
   }
   return true;
 }
@@ -269,7 +270,8 @@ std::size_t parameterFieldStart(const char* text, std::size_t size) {
   const char* usual = type ? "Content-Type" : "Content-Disposition";
   const char* lower = type ? "content-type" : "content-disposition";
   const std::size_t length = type ? 12 : 19;
-  if (size < length || (std::memcmp(text, usual, length) != 0 && !equalsNoCase(text, lower, length))) return 0;
+  if (size < length || (std::memcmp(text, usual, length) != 0 && !equalsNoCase(text, lower, length)))
+    return 0;
   std::size_t i = length;
   while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
   return i < size && text[i] == ':' ? i + 1 : 0;
@@ -296,7 +298,8 @@ void ShownNames::add(std::string name) {
 }
 
 bool ShownNames::contains(std::string_view name) const {
-  if (held_ == nullptr || held_->empty()) return std::find(inOrder_.begin(), inOrder_.end(), name) != inOrder_.end();
+  if (held_ == nullptr || held_->empty())
+    return std::find(inOrder_.begin(), inOrder_.end(), name) != inOrder_.end();
   return held_->count(std::string(name)) != 0;
 }
 

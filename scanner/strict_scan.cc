@@ -77,7 +77,8 @@ void recordPartInStrictMode(ScanContext& context, const ShownNames& shown, const
   // A name that decodes to nothing still stands for the part.
   if (tested.inOrder().empty()) tested.add(exactName.cStr());
   for (const std::string& name : tested.inOrder()) context.attachmentNames.emplaceBack(name.c_str());
-  if (body != nullptr && !body->ruledOutEarly() && !tested.inOrder().empty()) inspectBody(context, tested.inOrder().front(), *body);
+  if (body != nullptr && !body->ruledOutEarly() && !tested.inOrder().empty())
+    inspectBody(context, tested.inOrder().front(), *body);
 }
 
 void inspectBody(ScanContext& context, const std::string& name, const BodyCapture& body) {

@@ -18,8 +18,10 @@ const char* const rules =
 TEST(ScanHeldMessage, SameVerdictAsTheProgram) {
   for (const test::Row& row : test::readTable("milter_scan.txt")) {
     const bool strict = row[0] == "strict";
-    const std::optional<std::string> subject = row[1] == "-" ? std::nullopt : std::optional<std::string>(row[1]);
-    const ScanVerdict verdict = scanHeldMessage(test::routingFile(row[2]), rules, subject, "quarantine", strict);
+    const std::optional<std::string> subject =
+        row[1] == "-" ? std::nullopt : std::optional<std::string>(row[1]);
+    const ScanVerdict verdict =
+        scanHeldMessage(test::routingFile(row[2]), rules, subject, "quarantine", strict);
     test::TempDir dir;
     dir.write("routing.dat", test::routingFile(row[2]));
     dir.write("zentry.dat", rules);

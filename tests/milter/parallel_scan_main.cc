@@ -34,7 +34,8 @@ std::string readFile(const std::filesystem::path& path) {
 std::vector<std::string> messages(const std::string& source) {
   std::vector<std::string> list;
   for (const auto& entry : std::filesystem::directory_iterator(source + "/examples"))
-    if (std::filesystem::exists(entry.path() / "routing.dat")) list.push_back(readFile(entry.path() / "routing.dat"));
+    if (std::filesystem::exists(entry.path() / "routing.dat"))
+      list.push_back(readFile(entry.path() / "routing.dat"));
   for (const auto& entry : std::filesystem::recursive_directory_iterator(source + "/tests/milter/testdata")) {
     if (!entry.is_regular_file()) continue;
     const std::string bytes = readFile(entry.path());
@@ -43,7 +44,9 @@ std::vector<std::string> messages(const std::string& source) {
   return list;
 }
 
-auto fields(const ScanVerdict& v) { return std::tie(v.hit, v.subject, v.ruleLabel, v.name, v.interceptMailbox); }
+auto fields(const ScanVerdict& v) {
+  return std::tie(v.hit, v.subject, v.ruleLabel, v.name, v.interceptMailbox);
+}
 
 }  // namespace
 
@@ -71,7 +74,8 @@ int main(int argc, char** argv) {
         for (std::size_t m = 0; m < expected.size(); ++m) {
           const auto held = store.current();
           const bool strict = m >= list.size();
-          const ScanVerdict got = zentry::milter::scanHeldMessage(list[m % list.size()], *held, "s", "q", strict);
+          const ScanVerdict got =
+              zentry::milter::scanHeldMessage(list[m % list.size()], *held, "s", "q", strict);
           mismatches[t] += fields(expected[m]) != fields(got);
         }
       }
@@ -85,6 +89,7 @@ int main(int argc, char** argv) {
   for (std::thread& thread : threads) thread.join();
   int total = 0;
   for (const int count : mismatches) total += count;
-  std::printf("%d threads x %d rounds x %zu scans: %d mismatches\n", threadCount, rounds, expected.size(), total);
+  std::printf("%d threads x %d rounds x %zu scans: %d mismatches\n", threadCount, rounds, expected.size(),
+              total);
   return total == 0 && !list.empty() ? 0 : 1;
 }

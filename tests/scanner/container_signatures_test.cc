@@ -9,7 +9,9 @@
 namespace zentry {
 namespace {
 
-const unsigned char* bytesOf(const std::string& text) { return reinterpret_cast<const unsigned char*>(text.data()); }
+const unsigned char* bytesOf(const std::string& text) {
+  return reinterpret_cast<const unsigned char*>(text.data());
+}
 
 // The early answer must never rule out a body that the first look, made on
 // all firstLookBytes, would leave open; asked again with `checked` set to the

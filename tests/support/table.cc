@@ -4,7 +4,8 @@
 
 namespace zentry::test {
 
-std::string unescape(const std::string& text, std::size_t& at, char stop, bool& noLineEnd, std::string& problem) {
+std::string unescape(const std::string& text, std::size_t& at, char stop, bool& noLineEnd,
+                     std::string& problem) {
   std::string out;
   while (at < text.size() && text[at] != stop) {
     const char c = text[at++];
@@ -14,12 +15,24 @@ std::string unescape(const std::string& text, std::size_t& at, char stop, bool& 
     }
     const char e = at < text.size() ? text[at++] : '\\';
     switch (e) {
-      case '\\': out += '\\'; break;
-      case 'r': out += '\r'; break;
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case '0': out += '\0'; break;
-      case 'c': noLineEnd = true; break;
+      case '\\':
+        out += '\\';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case '0':
+        out += '\0';
+        break;
+      case 'c':
+        noLineEnd = true;
+        break;
       case 'x':
         out += static_cast<char>(std::stoi(text.substr(at, 2), nullptr, 16));
         at += 2;
@@ -32,7 +45,8 @@ std::string unescape(const std::string& text, std::size_t& at, char stop, bool& 
         for (std::size_t i = 0; i < count; ++i) out += unit;
         break;
       }
-      default: problem = "unknown escape \\" + std::string(1, e) + " in: " + text;
+      default:
+        problem = "unknown escape \\" + std::string(1, e) + " in: " + text;
     }
   }
   if (at < text.size()) ++at;

@@ -9,7 +9,8 @@ namespace zentry::test {
 /// `stop` (or the end), leaving `at` after the stop: \\ \r \n \t \0 \xHH give
 /// one byte, \{N:TEXT} gives TEXT N times, \c sets `noLineEnd`. Sets
 /// `problem` on an unknown escape.
-std::string unescape(const std::string& text, std::size_t& at, char stop, bool& noLineEnd, std::string& problem);
+std::string unescape(const std::string& text, std::size_t& at, char stop, bool& noLineEnd,
+                     std::string& problem);
 
 /// One row of a table file: its fields, escapes applied, and "file:line".
 struct Row {
