@@ -65,6 +65,7 @@ class CheckingSink : public zentry::InspectionSink {
 // allocation fail and the attachment gets the incomplete-archive marker.
 // In process there is no such limit: let the allocator refuse the same
 // requests instead of stopping the run as out of memory.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
 extern "C" const char* __asan_default_options() {
   return "allocator_may_return_null=1:max_allocation_size_mb=1024";
 }
