@@ -65,29 +65,29 @@ bool BodyCapture::makeRoom(std::size_t count) {
   return true;
 }
 
-namespace {
-// A byte that might be a control byte, as firstBytesRuleOut counts them.
-bool mayBeControl(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
-}  // namespace
-
 bool BodyCapture::ruleOutByFirstBytes() {
   const bool ruledOut = firstBytesRuleOut(bytes_, size_, scanned_);
   scanned_ = size_;
-  if (ruledOut) {
-    firstLooked_ = true;
-    probing_ = false;
-    truncated_ = true;
-    ruledOutEarly_ = true;
-  }
+  if (ruledOut) markRuledOut();
   return ruledOut;
+}
+
+void BodyCapture::markRuledOut() {
+  firstLooked_ = true;
+  probing_ = false;
+  truncated_ = true;
+  ruledOutEarly_ = true;
 }
 
 bool BodyCapture::probeBase64Head(const char* line, std::size_t head) {
   const auto* text = reinterpret_cast<const unsigned char*>(line);
   const std::int16_t* table = base64Table.value;
   std::size_t done = 0;
-  // Group by group, as addBase64 decodes whole groups; the first bytes are
-  // asked about again only when a new one might be a control byte.
+  // Group by group, as addBase64 decodes whole groups. Once the first three
+  // bytes are known not to start a signature, any control byte among the
+  // first look's bytes rules the body out (firstBytesRuleOut), so only the
+  // new bytes of each group need a look.
+  bool controlRulesOut = false;
   while (held_ == 0 && done + 4 <= head) {
     const int a = table[text[done]];
     const int b = table[text[done + 1]];
@@ -101,13 +101,18 @@ bool BodyCapture::probeBase64Head(const char* line, std::size_t head) {
     fresh[2] = static_cast<unsigned char>(group);
     size_ += 3;
     done += 4;
-    if (scanned_ == 0 || mayBeControl(fresh[0]) || mayBeControl(fresh[1]) || mayBeControl(fresh[2])) {
-      if (ruleOutByFirstBytes()) return true;
-      // A body that may begin a signature waits for the first look.
-      if (!firstBytesMayRuleOut(bytes_)) break;
-    } else {
+    if (controlRulesOut && size_ <= firstLookBytes) {
+      if (isControlByte(fresh[0]) || isControlByte(fresh[1]) || isControlByte(fresh[2])) {
+        markRuledOut();
+        return true;
+      }
       scanned_ = size_;
+      continue;
     }
+    if (ruleOutByFirstBytes()) return true;
+    // A body that may begin a signature waits for the first look.
+    if (!firstBytesMayRuleOut(bytes_)) break;
+    controlRulesOut = true;
   }
   addBase64(line + done, head - done);
   return size_ >= 3 && ruleOutByFirstBytes();

@@ -63,6 +63,7 @@ class BodyCapture {
   /// before the rest is decoded. True when it did (decoding has stopped).
   bool probeBase64Head(const char* line, std::size_t head);
   bool ruleOutByFirstBytes();
+  void markRuledOut();
   void addQuotedPrintable(const char* line, std::size_t size);
   void addUuencoded(const char* line, std::size_t size);
 

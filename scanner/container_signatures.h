@@ -10,6 +10,13 @@ namespace zentry {
 constexpr std::size_t firstLookBytes = 48;
 constexpr std::size_t signatureProbeBytes = 512;
 
+/// A byte that rules out a first look (below): text and NULs, as a tar
+/// header's name field holds (UTF-8 names included), have none; control
+/// bytes are common in any binary data.
+inline bool isControlByte(unsigned char byte) {
+  return (byte < 0x20 && byte != 0 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7F;
+}
+
 /// Whether the first bytes of a body (up to firstLookBytes) leave it open
 /// that the body holds an archive: a magic number at the start, or bytes that
 /// could begin a tar header or an ISO 9660 system area (no control bytes but

@@ -46,6 +46,20 @@ bool startsWithNoCase(const char* text, std::size_t size, const char* lowerPrefi
   return true;
 }
 
+/// Whether the sizeof(Word) bytes at `text` spell `lowerWord`, a word of
+/// ASCII letters as long, in any letter case. Setting bit 5 folds a letter to
+/// lower case; only the two cases of a letter fold to that letter.
+template <typename Word>
+bool isLetterWordNoCase(const char* text, const char* lowerWord) {
+  Word written;
+  Word wanted;
+  std::memcpy(&written, text, sizeof(Word));
+  std::memcpy(&wanted, lowerWord, sizeof(Word));
+  Word foldBits = 0;
+  std::memset(&foldBits, 0x20, sizeof(Word));
+  return (written | foldBits) == wanted;
+}
+
 /// One parameter as written: its base name in lower case, its section number
 /// (-1 for none), whether it is extended (a final '*'), and its value with
 /// quotes and backslash escapes removed.
@@ -135,8 +149,15 @@ std::string withoutCharset(const std::string& value) {
 }
 
 bool mayHoldEncodedWord(std::string_view value) {
-  for (std::size_t at = value.find('='); at != std::string_view::npos; at = value.find('=', at + 1)) {
-    if (at + 1 < value.size() && value[at + 1] == '?') return true;
+  // '?' is rarer in a file name than '=', so it is the one looked for.
+  const char* text = value.data();
+  const std::size_t size = value.size();
+  for (std::size_t at = 1; at < size;) {
+    const void* mark = std::memchr(text + at, '?', size - at);
+    if (mark == nullptr) return false;
+    at = static_cast<std::size_t>(static_cast<const char*>(mark) - text);
+    if (text[at - 1] == '=') return true;
+    ++at;
   }
   return false;
 }
@@ -176,8 +197,8 @@ std::size_t addPlainValue(const char* text, std::size_t at, std::size_t end, Sho
   const std::string_view value(text + valueStart, valueEnd - valueStart);
   if (mayHoldEncodedWord(value)) {
     names.add(decodeEncodedWords(std::string(value)));
-  } else if (!names.contains(value)) {
-    names.add(std::string(value));
+  } else {
+    names.add(value);
   }
   return stop;
 }
@@ -203,8 +224,8 @@ std::vector<Parameter> parseParameters(const char* text, std::size_t begin, std:
     while (valueAt < end && isBlank(text[valueAt])) ++valueAt;
     // A plain `name` or `filename`, the common case, goes straight in.
     const std::size_t nameLength = nameLast - i;
-    if ((nameLength == 4 && startsWithNoCase(text + i, nameLength, "name")) ||
-        (nameLength == 8 && startsWithNoCase(text + i, nameLength, "filename"))) {
+    if ((nameLength == 4 && isLetterWordNoCase<std::uint32_t>(text + i, "name")) ||
+        (nameLength == 8 && isLetterWordNoCase<std::uint64_t>(text + i, "filename"))) {
       i = addPlainValue(text, valueAt, end, names);
       continue;
     }
@@ -281,20 +302,39 @@ std::size_t parameterFieldStart(const char* text, std::size_t size) {
 
 void ShownNames::add(std::string name) {
   if (name.empty()) return;
-  // A part shows one or two names as a rule: a look along the list is
-  // cheapest then, and the set takes over only for a part that shows many.
   if (inOrder_.size() < linearSearchLimit) {
     if (std::find(inOrder_.begin(), inOrder_.end(), name) != inOrder_.end()) return;
-  } else {
-    if (held_ == nullptr) held_ = std::make_unique<std::unordered_set<std::string>>();
-    if (held_->empty()) held_->insert(inOrder_.begin(), inOrder_.end());
-    if (!held_->insert(name).second) return;
+  } else if (!addToSet(name)) {
+    return;
   }
-  if (inOrder_.size() == maxNames) {
-    if (held_ != nullptr) held_->erase(inOrder_.back());
-    inOrder_.pop_back();
-  }
+  makeRoomForOneMore();
   inOrder_.push_back(std::move(name));
+}
+
+void ShownNames::add(std::string_view name) {
+  if (name.empty()) return;
+  // A part shows one or two names as a rule: a look along the list is
+  // cheapest then, and the set takes over only for a part that shows many.
+  // The name is copied only once it is known to be new.
+  if (inOrder_.size() < linearSearchLimit) {
+    if (std::find(inOrder_.begin(), inOrder_.end(), name) != inOrder_.end()) return;
+  } else if (!addToSet(std::string(name))) {
+    return;
+  }
+  makeRoomForOneMore();
+  inOrder_.emplace_back(name);
+}
+
+bool ShownNames::addToSet(const std::string& name) {
+  if (held_ == nullptr) held_ = std::make_unique<std::unordered_set<std::string>>();
+  if (held_->empty()) held_->insert(inOrder_.begin(), inOrder_.end());
+  return held_->insert(name).second;
+}
+
+void ShownNames::makeRoomForOneMore() {
+  if (inOrder_.size() < maxNames) return;
+  if (held_ != nullptr) held_->erase(inOrder_.back());
+  inOrder_.pop_back();
 }
 
 bool ShownNames::contains(std::string_view name) const {

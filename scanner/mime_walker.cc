@@ -162,10 +162,11 @@ BodyEncoding bodyEncodingOf(EncodingClass encoding) {
 // as a message of its own, up to but not including that line, unless the
 // frames are already maxMessageDepth deep.
 bool endLeafAtDelimiter(ScanContext& context, PartHeader& header, bool nameGenerated, const BodyCapture* body,
-                        std::uint32_t bodyStart, std::uint32_t endPosition, bool atDelimiter) {
+                        bool embeddedMessage, std::uint32_t bodyStart, std::uint32_t endPosition,
+                        bool atDelimiter) {
   context.console.trace(" %lu - %lu\n", static_cast<unsigned long>(bodyStart),
                         static_cast<unsigned long>(endPosition));
-  if (isEmbeddedMessage(header) && context.activeMessageFrames < maxMessageDepth) {
+  if (embeddedMessage && context.activeMessageFrames < maxMessageDepth) {
     scanMessage(context, bodyStart, endPosition);
     context.file.seek(endPosition);
   }
@@ -190,8 +191,9 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
       (header.isPlainText() || header.transferEncoding.compareNoCase("x-uuencode") == 0);
   // Strict mode gathers the decoded body as it goes; an embedded message is
   // scanned as a message instead.
+  const bool embeddedMessage = isEmbeddedMessage(header);
   BodyCapture* body = nullptr;
-  if (context.strict != nullptr && !isEmbeddedMessage(header)) {
+  if (context.strict != nullptr && !embeddedMessage) {
     body = &context.strict->leafBody;
     body->start(bodyEncodingOf(encoding));
   }
@@ -208,7 +210,7 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
     if (boundary != nullptr) {
       const DelimiterKind kind = delimiterKindOf(context.lineBuffer, delivered, *boundary, nulIsData);
       if (kind != DelimiterKind::none) {
-        return endLeafAtDelimiter(context, header, nameGenerated, body, bodyStart, position,
+        return endLeafAtDelimiter(context, header, nameGenerated, body, embeddedMessage, bodyStart, position,
                                   kind == DelimiterKind::delimiter);
       }
     }

@@ -1,5 +1,6 @@
 #include "scanner/strict_scan.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "scanner/encoded_text.h"
@@ -28,8 +29,7 @@ void addDecodedBothWays(const String& raw, ShownNames& names) {
   if (std::memchr(raw.cStr(), '?', raw.length()) == nullptr) {
     // No encoded word: both leave it. Most parts name it already, so it is
     // looked for before a copy is made.
-    const std::size_t kept = trimmedLength(raw.cStr(), raw.length());
-    if (!names.contains(std::string_view(raw.cStr(), kept))) names.add(std::string(raw.cStr(), kept));
+    names.add(std::string_view(raw.cStr(), trimmedLength(raw.cStr(), raw.length())));
     return;
   }
   names.add(withoutTrailingDotsAndSpaces(decodeEncodedWords(raw.cStr())));
@@ -60,22 +60,28 @@ void recordDecodedName(ScanContext& context, const std::string& name) {
 std::string recordNameInStrictMode(ScanContext& context, const String& raw) {
   ShownNames names;
   addDecodedBothWays(raw, names);
-  if (names.inOrder().empty()) names.add(raw.cStr());
+  if (names.inOrder().empty()) names.add(std::string_view(raw.cStr(), raw.length()));
   for (const std::string& name : names.inOrder()) context.attachmentNames.pushBack(String(name.c_str()));
   return names.inOrder().empty() ? std::string() : names.inOrder().front();
 }
 
-void recordPartInStrictMode(ScanContext& context, const ShownNames& shown, const String& exactName,
+void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const String& exactName,
                             bool exactNameGenerated, const BodyCapture* body) {
-  ShownNames& tested = context.strict->testedNames;
-  tested.clear();
-  for (const std::string& name : shown.inOrder()) {
-    const std::size_t kept = trimmedLength(name.data(), name.size());
-    tested.add(kept == name.size() ? name : name.substr(0, kept));
+  // The names as shown are tested as they are unless one needs trimming:
+  // then the trimmed ones go to a list of their own, where two that trim
+  // to the same name count once.
+  const bool anyTrimmed = std::any_of(
+      shown.inOrder().begin(), shown.inOrder().end(),
+      [](const std::string& name) { return trimmedLength(name.data(), name.size()) != name.size(); });
+  ShownNames& tested = anyTrimmed ? context.strict->testedNames : shown;
+  if (anyTrimmed) {
+    tested.clear();
+    for (const std::string& name : shown.inOrder())
+      tested.add(std::string_view(name.data(), trimmedLength(name.data(), name.size())));
   }
   if (!exactNameGenerated || tested.inOrder().empty()) addDecodedBothWays(exactName, tested);
   // A name that decodes to nothing still stands for the part.
-  if (tested.inOrder().empty()) tested.add(exactName.cStr());
+  if (tested.inOrder().empty()) tested.add(std::string_view(exactName.cStr(), exactName.length()));
   for (const std::string& name : tested.inOrder()) context.attachmentNames.emplaceBack(name.c_str());
   if (body != nullptr && !body->ruledOutEarly() && !tested.inOrder().empty())
     inspectBody(context, tested.inOrder().front(), *body);

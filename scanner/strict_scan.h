@@ -48,8 +48,9 @@ std::string recordNameInStrictMode(ScanContext& context, const String& raw);
 /// then `exactName` (what exact mode reads) decoded both ways when that is
 /// another one. A generated name counts only when the part shows none.
 /// Then hands the part's body, when there is one, to attachment inspection
-/// under the first name recorded.
-void recordPartInStrictMode(ScanContext& context, const ShownNames& shown, const String& exactName,
+/// under the first name recorded. `shown` may be added to: it is the part's
+/// own list, done with once the part is.
+void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const String& exactName,
                             bool exactNameGenerated, const BodyCapture* body);
 
 /// Hands a captured body to attachment inspection; what it finds is

@@ -44,17 +44,24 @@ TEST(ContainerSignatures, EarlyRuleOutAgreesWithFirstLook) {
 
 TEST(ContainerSignatures, EarlyRuleOutWaitsForWhatMayBeginASignature) {
   const std::vector<std::string> mayBegin = {
-      std::string("PK\x01\x02", 4),    // a zip's first byte
+      std::string("PK\x01\x02", 4),    // a zip's first two bytes
       std::string("\xEB\x01\x02", 3),  // boot code
       std::string("\x01\x02-lh", 5),   // lha's method at offset 2
-      std::string("\x1F\x02\x03", 3),  // gzip's and compress's first byte
+      std::string("\x1F\x8B\x03", 3),  // gzip's first two bytes
+      std::string("\x1F\x9D\x03", 3),  // compress's
+      std::string("MZ\x01", 3),        // an executable's
+      std::string("\x7F\x45\x4C", 3),  // an ELF one's, which begins with a control byte
   };
   for (const std::string& body : mayBegin) {
     EXPECT_FALSE(firstBytesMayRuleOut(bytesOf(body))) << body;
     EXPECT_FALSE(firstBytesRuleOut(bytesOf(body), body.size(), 0)) << body;
   }
+  // A signature's first byte alone does not keep a body that goes on otherwise.
+  for (const std::string& binary :
+       {std::string("\x02\x91\xC3", 3), std::string("\x1F\x02\x03", 3), std::string("P\x01\x02", 3)}) {
+    EXPECT_TRUE(firstBytesRuleOut(bytesOf(binary), binary.size(), 0)) << binary;
+  }
   const std::string binary("\x02\x91\xC3", 3);
-  EXPECT_TRUE(firstBytesRuleOut(bytesOf(binary), binary.size(), 0));
   const std::string text = "plain text\r\n\twith blanks";
   EXPECT_FALSE(firstBytesRuleOut(bytesOf(text), text.size(), 0));
   EXPECT_FALSE(firstBytesRuleOut(bytesOf(binary), 2, 0));  // too few bytes to say
