@@ -25,6 +25,15 @@ void* allocateBytes(std::size_t size) {
   return std::malloc(size == 0 ? 1 : size);
 }
 
+void* resizeBytes(void* block, std::size_t size) {
+  ++madeSoFar;
+  if (madeSoFar == failingAllocation) {
+    failingAllocation = 0;
+    return nullptr;
+  }
+  return std::realloc(block, size == 0 ? 1 : size);
+}
+
 void releaseBytes(void* block) { std::free(block); }
 
 void failAllocationAt(std::uint64_t index) { failingAllocation = index == 0 ? 0 : madeSoFar + index; }

@@ -16,16 +16,40 @@ int hexValue(char byte) {
   return -1;
 }
 
+// Each character's six bits already shifted to where they go in a group of
+// four, so that a group is four loads and three ORs. A character outside the
+// alphabet has the invalid bit, which survives the ORs.
+constexpr std::uint32_t invalidBase64 = 1u << 31;
+// Built by the compiler, so a run that never decodes pays nothing for it.
 struct Base64Table {
-  std::int16_t value[256];
-  Base64Table() {
+  std::uint32_t shifted[4][256] = {};
+  std::int16_t value[256] = {};
+  constexpr Base64Table() {
     for (std::int16_t& entry : value) entry = -1;
+    for (auto& position : shifted) {
+      for (std::uint32_t& entry : position) entry = invalidBase64;
+    }
     const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (int i = 0; i < 64; ++i)
-      value[static_cast<unsigned char>(alphabet[i])] = static_cast<std::int16_t>(i);
+    for (std::uint32_t i = 0; i < 64; ++i) {
+      const auto character = static_cast<unsigned char>(alphabet[i]);
+      value[character] = static_cast<std::int16_t>(i);
+      for (unsigned position = 0; position < 4; ++position)
+        shifted[position][character] = i << (18 - 6 * position);
+    }
+  }
+  // The 24 bits of four characters, or a value with the invalid bit set.
+  constexpr std::uint32_t group(const unsigned char* text) const {
+    return shifted[0][text[0]] | shifted[1][text[1]] | shifted[2][text[2]] | shifted[3][text[3]];
   }
 };
-const Base64Table base64Table;
+constexpr Base64Table base64Table;
+
+// Writes a group's three bytes.
+inline void putGroup(unsigned char* out, std::uint32_t group) {
+  out[0] = static_cast<unsigned char>(group >> 16);
+  out[1] = static_cast<unsigned char>(group >> 8);
+  out[2] = static_cast<unsigned char>(group);
+}
 
 }  // namespace
 
@@ -50,16 +74,15 @@ bool BodyCapture::makeRoom(std::size_t count) {
     return false;
   }
   if (size_ + count <= capacity_) return true;
-  // Grows by half, so a body costs its size once more in copies at most.
+  // Grows by half; a large buffer grows by remapping its pages, so the
+  // bytes already decoded are neither copied nor touched again.
   std::size_t grown = std::max(size_ + count, capacity_ + capacity_ / 2);
   grown = std::min(std::max(grown, std::size_t{64} * 1024), maxInspectedBytes);
-  auto* bigger = static_cast<unsigned char*>(allocateBytes(grown));
+  auto* bigger = static_cast<unsigned char*>(resizeBytes(bytes_, grown));
   if (bigger == nullptr) {
     truncated_ = true;
     return false;
   }
-  if (size_ != 0) std::memcpy(bigger, bytes_, size_);
-  releaseBytes(bytes_);
   bytes_ = bigger;
   capacity_ = grown;
   return true;
@@ -81,7 +104,6 @@ void BodyCapture::markRuledOut() {
 
 bool BodyCapture::probeBase64Head(const char* line, std::size_t head) {
   const auto* text = reinterpret_cast<const unsigned char*>(line);
-  const std::int16_t* table = base64Table.value;
   std::size_t done = 0;
   // Group by group, as addBase64 decodes whole groups. Once the first three
   // bytes are known not to start a signature, any control byte among the
@@ -89,16 +111,10 @@ bool BodyCapture::probeBase64Head(const char* line, std::size_t head) {
   // new bytes of each group need a look.
   bool controlRulesOut = false;
   while (held_ == 0 && done + 4 <= head) {
-    const int a = table[text[done]];
-    const int b = table[text[done + 1]];
-    const int c = table[text[done + 2]];
-    const int d = table[text[done + 3]];
-    if ((a | b | c | d) < 0) break;
-    const auto group = static_cast<std::uint32_t>((a << 18) | (b << 12) | (c << 6) | d);
+    const std::uint32_t group = base64Table.group(text + done);
+    if ((group & invalidBase64) != 0) break;
     unsigned char* fresh = bytes_ + size_;
-    fresh[0] = static_cast<unsigned char>(group >> 16);
-    fresh[1] = static_cast<unsigned char>(group >> 8);
-    fresh[2] = static_cast<unsigned char>(group);
+    putGroup(fresh, group);
     size_ += 3;
     done += 4;
     if (controlRulesOut && size_ <= firstLookBytes) {
@@ -172,22 +188,22 @@ void BodyCapture::decideAfterProbe() {
 // group, so bodies joined after their padding decode as each one would.
 void BodyCapture::addBase64(const char* line, std::size_t size) {
   const auto* text = reinterpret_cast<const unsigned char*>(line);
-  const std::int16_t* table = base64Table.value;
   std::size_t i = 0;
   // Whole groups of four valid characters, the common case, in one step.
-  while (held_ == 0 && i + 4 <= size) {
-    const int a = table[text[i]];
-    const int b = table[text[i + 1]];
-    const int c = table[text[i + 2]];
-    const int d = table[text[i + 3]];
-    if ((a | b | c | d) < 0) break;
-    const auto group = static_cast<std::uint32_t>((a << 18) | (b << 12) | (c << 6) | d);
-    bytes_[size_] = static_cast<unsigned char>(group >> 16);
-    bytes_[size_ + 1] = static_cast<unsigned char>(group >> 8);
-    bytes_[size_ + 2] = static_cast<unsigned char>(group);
-    size_ += 3;
-    i += 4;
+  // The output goes through a local pointer: a store through a byte pointer
+  // could change any member, so members would be read again after each one.
+  if (held_ == 0) {
+    unsigned char* out = bytes_ + size_;
+    while (i + 4 <= size) {
+      const std::uint32_t group = base64Table.group(text + i);
+      if ((group & invalidBase64) != 0) break;
+      putGroup(out, group);
+      out += 3;
+      i += 4;
+    }
+    size_ = static_cast<std::size_t>(out - bytes_);
   }
+  const std::int16_t* table = base64Table.value;
   for (; i < size; ++i) {
     const int value = table[text[i]];
     if (value < 0) {
