@@ -3,9 +3,11 @@
 // nor takes the filter down with it. The filter starts it, under limits on
 // memory and time, as
 //   zentry-archive NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT
-// writes the decoded attachment to its standard input and reads the answer
+// hands it the decoded attachment as its standard input and reads the answer
 // from its standard output (the format is in scanner/archive_lister.h).
 // Exit status 0 with a whole answer; 2 for arguments it cannot read.
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,23 +41,61 @@ bool parseNumber(const char* text, std::uint64_t limit, std::uint64_t* value) {
   return true;
 }
 
-// Reads standard input up to the bound; more input than that makes the
-// attachment a truncated one, listed as far as the bound. The buffer is
-// reserved at the bound but not initialised, so only the pages the input
-// fills are ever touched, and each byte is copied once.
-std::unique_ptr<unsigned char[]> readAttachment(std::size_t* size, bool* truncated) {
-  std::unique_ptr<unsigned char[]> bytes(new unsigned char[zentry::maxListedAttachmentBytes]);
-  *size = 0;
-  while (*size < zentry::maxListedAttachmentBytes) {
-    const ssize_t got = read(STDIN_FILENO, bytes.get() + *size, zentry::maxListedAttachmentBytes - *size);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return bytes;
-    *size += static_cast<std::size_t>(got);
+// The attachment on standard input, up to the bound; more input than that
+// makes it a truncated one, listed as far as the bound. The filter hands it
+// over as a memory file, which is mapped: no byte is copied. Any other input
+// (a pipe, when run by hand) is read into a buffer reserved at the bound but
+// not initialised, so only the pages the input fills are ever touched.
+class Attachment {
+ public:
+  Attachment() = default;
+  Attachment(const Attachment&) = delete;
+  Attachment& operator=(const Attachment&) = delete;
+  ~Attachment() {
+    if (mapped_ != nullptr) munmap(mapped_, size_);
   }
-  unsigned char probe = 0;
-  if (read(STDIN_FILENO, &probe, 1) > 0) *truncated = true;
-  return bytes;
-}
+
+  void readStandardInput(bool* truncated) {
+    struct stat status {};
+    if (fstat(STDIN_FILENO, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
+        mapInput(status, truncated))
+      return;
+    readInput(truncated);
+  }
+  const unsigned char* data() const {
+    return mapped_ != nullptr ? static_cast<const unsigned char*>(mapped_) : read_.get();
+  }
+  std::size_t size() const { return size_; }
+
+ private:
+  bool mapInput(const struct stat& status, bool* truncated) {
+    const auto whole = static_cast<std::uint64_t>(status.st_size);
+    const std::size_t size = whole > zentry::maxListedAttachmentBytes ? zentry::maxListedAttachmentBytes
+                                                                      : static_cast<std::size_t>(whole);
+    void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, STDIN_FILENO, 0);
+    if (mapped == MAP_FAILED) return false;
+    mapped_ = mapped;
+    size_ = size;
+    if (whole > size) *truncated = true;
+    return true;
+  }
+
+  void readInput(bool* truncated) {
+    read_.reset(new unsigned char[zentry::maxListedAttachmentBytes]);
+    while (size_ < zentry::maxListedAttachmentBytes) {
+      const ssize_t got = read(STDIN_FILENO, read_.get() + size_, zentry::maxListedAttachmentBytes - size_);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return;
+      size_ += static_cast<std::size_t>(got);
+    }
+    unsigned char probe = 0;
+    if (read(STDIN_FILENO, &probe, 1) > 0) *truncated = true;
+  }
+
+  void* mapped_ = nullptr;
+  std::unique_ptr<unsigned char[]> read_;
+  std::size_t size_ = 0;
+};
 
 }  // namespace
 
@@ -71,14 +111,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   bool truncated = truncatedArgument == "1";
-  std::size_t size = 0;
-  const std::unique_ptr<unsigned char[]> attachment = readAttachment(&size, &truncated);
+  Attachment attachment;
+  attachment.readStandardInput(&truncated);
   zentry::InspectionBudget budget;
   budget.membersLeft = static_cast<std::uint32_t>(members);
   budget.decompressedBytesLeft = bytesLeft;
   AnswerSink sink;
   // The budget is the caller's to set: the filter may allow more than the defaults.
-  zentry::listAttachment(name, attachment.get(), size, truncated, budget, sink);
+  zentry::listAttachment(name, attachment.data(), attachment.size(), truncated, budget, sink);
   const std::string left = zentry::listerLeftLine(budget);
   std::fwrite(left.data(), 1, left.size(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;

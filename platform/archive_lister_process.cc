@@ -3,9 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -36,6 +36,7 @@ class Descriptor {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
   }
+  void release() { fd_ = -1; }
 
  private:
   int fd_;
@@ -100,33 +101,41 @@ int reap(pid_t child, std::int64_t deadline) {
   return -1;  // killed by us: a failure whatever it had said
 }
 
-// Feeds the attachment and reads the answer until the lister closes its
-// output, the deadline passes or the answer grows past its bound. True
-// when the answer ended by the lister closing its output.
-bool exchange(Descriptor& input, Descriptor& output, const unsigned char* data, std::size_t size,
-              std::int64_t deadline, ListerReplyReader& reader) {
-  fcntl(input.get(), F_SETFL, O_NONBLOCK);
+// The attachment as a memory file, at offset 0, for the lister's standard
+// input: the lister maps it, so the bytes are copied once, into the file,
+// and never stall on a pipe. -1 when the file cannot be made or filled.
+int memoryFileHolding(const unsigned char* data, std::size_t size) {
+  Descriptor file(memfd_create("zentry-attachment", MFD_CLOEXEC));
+  if (file.get() < 0) return -1;
+  std::size_t written = 0;
+  while (written < size) {
+    const ssize_t step = write(file.get(), data + written, size - written);
+    if (step < 0 && errno == EINTR) continue;
+    if (step <= 0) return -1;
+    written += static_cast<std::size_t>(step);
+  }
+  if (lseek(file.get(), 0, SEEK_SET) != 0) return -1;
+  const int fd = file.get();
+  file.release();
+  return fd;
+}
+
+// Reads the answer until the lister closes its output, the deadline passes
+// or the answer grows past its bound. True when the answer ended by the
+// lister closing its output.
+bool readAnswer(Descriptor& output, std::int64_t deadline, ListerReplyReader& reader) {
   fcntl(output.get(), F_SETFL, O_NONBLOCK);
-  std::size_t sent = 0;
   std::size_t received = 0;
   char buffer[65536];
-  if (size == 0) input.close();
   for (;;) {
     const std::int64_t left = deadline - nowMilliseconds();
     if (left <= 0) return false;
-    pollfd fds[2] = {{output.get(), POLLIN, 0}, {input.get(), POLLOUT, 0}};
-    const nfds_t count = input.get() >= 0 ? 2 : 1;
-    if (poll(fds, count, static_cast<int>(left)) < 0) {
+    pollfd answer = {output.get(), POLLIN, 0};
+    if (poll(&answer, 1, static_cast<int>(left)) < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    if (count == 2 && fds[1].revents != 0) {
-      // MSG_NOSIGNAL: a lister that stopped reading costs an error, not SIGPIPE.
-      const ssize_t written = send(input.get(), data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (written > 0) sent += static_cast<std::size_t>(written);
-      if ((written < 0 && errno != EAGAIN && errno != EINTR) || sent == size) input.close();
-    }
-    if (fds[0].revents == 0) continue;
+    if (answer.revents == 0) continue;
     const ssize_t got = read(output.get(), buffer, sizeof buffer);
     if (got == 0) return true;
     if (got < 0) {
@@ -168,11 +177,9 @@ bool ProcessArchiveLister::list(const std::string& name, const unsigned char* da
   for (std::string& argument : arguments) argv.push_back(&argument[0]);
   argv.push_back(nullptr);
 
-  int inputPair[2];
+  Descriptor childInput(memoryFileHolding(data, size));
+  if (childInput.get() < 0) return false;
   int outputPipe[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, inputPair) != 0) return false;
-  Descriptor input(inputPair[0]);
-  Descriptor childInput(inputPair[1]);
   if (pipe2(outputPipe, O_CLOEXEC) != 0) return false;
   Descriptor output(outputPipe[0]);
   Descriptor childOutput(outputPipe[1]);
@@ -189,8 +196,7 @@ bool ProcessArchiveLister::list(const std::string& name, const unsigned char* da
   devNull.close();
 
   ListerReplyReader reader(sink);
-  const bool ended = exchange(input, output, data, size, deadline, reader);
-  input.close();
+  const bool ended = readAnswer(output, deadline, reader);
   output.close();
   const int status = reap(child, ended ? deadline : 0);
   if (!ended || status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !reader.complete())

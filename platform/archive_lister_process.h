@@ -33,10 +33,10 @@ struct ListerLimits {
 };
 
 /// Runs the zentry-archive program at `program` on each archive: a child
-/// process under `limits`, fed the attachment on a socket and answering on a
-/// pipe, with no other descriptor of ours, its errors to /dev/null; it is
-/// always reaped, also when killed. A lister that stops reading early costs
-/// no SIGPIPE. An empty `program` means the zentry-archive beside the
+/// process under `limits`, given the attachment as a memory file (which it
+/// maps) and answering on a pipe, with no other descriptor of ours, its
+/// errors to /dev/null; it is always reaped, also when killed. An empty
+/// `program` means the zentry-archive beside the
 /// running program, looked up at each archive. Threads may share one.
 class ProcessArchiveLister : public ArchiveLister {
  public:

@@ -77,5 +77,19 @@ TEST(ArchiveListerEndToEnd, EveryFailureLeavesTheMarker) {
   }
 }
 
+// The filter hands the lister a memory file, which it maps; by hand it may
+// get a pipe, which it reads. Both must give the same answer.
+TEST(ArchiveListerEndToEnd, MappedAndPipedInputAnswerAlike) {
+  TempDir directory;
+  directory.write("files.zip", makeArchive(ArchiveFormat::Zip, {{"docs/invoice.exe", peHeader(false)}}));
+  const std::string lister = std::string(ZENTRY_ARCHIVE_BINARY) + " files.zip 0 100 1000000";
+  const RunResult mapped = runProgram("/bin/sh", directory, {"-c", lister + " <files.zip"});
+  const RunResult piped = runProgram("/bin/sh", directory, {"-c", "cat files.zip | " + lister});
+  EXPECT_NE(std::string::npos, mapped.output.find("invoice.exe")) << mapped.output;
+  EXPECT_EQ(mapped.output, piped.output);
+  EXPECT_EQ(0, mapped.exitCode);
+  EXPECT_EQ(0, piped.exitCode);
+}
+
 }  // namespace
 }  // namespace zentry::test
