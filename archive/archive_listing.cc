@@ -140,7 +140,7 @@ bool skipDecompresses(archive* reader, archive_entry* entry) {
 
 class ArchiveLister {
  public:
-  ArchiveLister(const ArchiveOrigin& origin, InspectionBudget& budget, InspectionSink& sink)
+  ArchiveLister(const ArchiveOrigin& origin, ExaminationBudget& budget, ExaminationSink& sink)
       : origin_(origin), budget_(budget), sink_(sink) {}
 
   ContentKind list(const unsigned char* data, std::size_t size, bool truncated, ContentKind kind) {
@@ -207,7 +207,7 @@ class ArchiveLister {
       return true;
     }
     MemberReader member(reader, dataDecompresses(reader), budget_);
-    const ReadEnd end = inspectMember(member, base, route);
+    const ReadEnd end = examineMember(member, base, route);
     if (end == ReadEnd::Failed || end == ReadEnd::BudgetSpent) incomplete_ = true;
     if (end == ReadEnd::MemberEnded || !skipDecompresses(reader, entry)) return true;
     // Past this member only by decompressing the rest of it: within the budget or not at all.
@@ -218,7 +218,7 @@ class ArchiveLister {
 
   // Reads the member's first bytes, classifies them, lists it when it is an
   // archive itself and reports a kind that disagrees with its name.
-  ReadEnd inspectMember(MemberReader& member, const std::string& base, const std::string& route) {
+  ReadEnd examineMember(MemberReader& member, const std::string& base, const std::string& route) {
     std::vector<unsigned char> bytes;
     ReadEnd end = member.readTo(bytes, contentSniffBytes);
     std::size_t window = std::min(bytes.size(), contentSniffBytes);
@@ -246,8 +246,8 @@ class ArchiveLister {
   }
 
   const ArchiveOrigin& origin_;
-  InspectionBudget& budget_;
-  InspectionSink& sink_;
+  ExaminationBudget& budget_;
+  ExaminationSink& sink_;
   ContentKind found_ = ContentKind::None;
   bool incomplete_ = false;
   bool streamNamed_ = false;
@@ -275,7 +275,7 @@ std::string gzipStoredName(const unsigned char* data, std::size_t size) {
 }  // namespace
 
 ContentKind listArchive(const ArchiveOrigin& origin, const unsigned char* data, std::size_t size,
-                        bool truncated, ContentKind kind, InspectionBudget& budget, InspectionSink& sink) {
+                        bool truncated, ContentKind kind, ExaminationBudget& budget, ExaminationSink& sink) {
   return ArchiveLister(origin, budget, sink).list(data, size, truncated, kind);
 }
 

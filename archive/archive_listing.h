@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string>
 
-#include "scanner/attachment_inspection.h"
+#include "scanner/attachment_examination.h"
 #include "scanner/content_kind.h"
 
 namespace zentry {
@@ -23,7 +23,7 @@ struct ArchiveOrigin {
 /// manifest, else `kind`. Adds "<name>|incomplete-archive" once when the
 /// listing is not complete. Never fails.
 ContentKind listArchive(const ArchiveOrigin& origin, const unsigned char* data, std::size_t size,
-                        bool truncated, ContentKind kind, InspectionBudget& budget, InspectionSink& sink);
+                        bool truncated, ContentKind kind, ExaminationBudget& budget, ExaminationSink& sink);
 
 /// The name of the one file inside a compressed stream: the original name a
 /// gzip header stores (its base name), else `streamName` less its last

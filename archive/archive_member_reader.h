@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "scanner/attachment_inspection.h"
+#include "scanner/attachment_examination.h"
 
 struct archive;
 
@@ -23,7 +23,7 @@ enum class ReadEnd { Reached, MemberEnded, BudgetSpent, Failed };
 /// One reader per member; a block stays usable until the next fetch.
 class MemberReader {
  public:
-  MemberReader(archive* reader, bool decompresses, InspectionBudget& budget)
+  MemberReader(archive* reader, bool decompresses, ExaminationBudget& budget)
       : reader_(reader), decompresses_(decompresses), budget_(budget) {}
 
   /// Appends the member's next bytes to `into` until it holds `want` bytes,
@@ -42,7 +42,7 @@ class MemberReader {
 
   archive* reader_;
   bool decompresses_;
-  InspectionBudget& budget_;
+  ExaminationBudget& budget_;
   const unsigned char* block_ = nullptr;
   std::size_t blockSize_ = 0;
   std::size_t taken_ = 0;         // bytes of the current block already handed out

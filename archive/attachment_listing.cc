@@ -9,7 +9,7 @@
 namespace zentry {
 
 void listAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
-                    InspectionBudget& budget, InspectionSink& sink) {
+                    ExaminationBudget& budget, ExaminationSink& sink) {
   // libarchive's memory and ours come from the standard allocator (bounded
   // by the lister's address-space limit); running out of it ends the
   // listing with the marker instead of the run.

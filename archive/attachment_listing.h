@@ -3,16 +3,16 @@
 #include <cstddef>
 #include <string>
 
-#include "scanner/attachment_inspection.h"
+#include "scanner/attachment_examination.h"
 
 namespace zentry {
 
 /// What the archive lister does with one attachment, in this process: the
 /// first bytes give its kind, an archive is listed with everything nested
 /// in it, and a kind that disagrees with the name adds its content name.
-/// Same contract as inspectAttachment, which hands archives to a lister
+/// Same contract as examineAttachment, which hands archives to a lister
 /// process that runs this. Never fails.
 void listAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
-                    InspectionBudget& budget, InspectionSink& sink);
+                    ExaminationBudget& budget, ExaminationSink& sink);
 
 }  // namespace zentry

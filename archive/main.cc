@@ -23,7 +23,7 @@
 
 namespace {
 
-class AnswerSink : public zentry::InspectionSink {
+class AnswerSink : public zentry::ExaminationSink {
  public:
   void foundName(const std::string& name, const std::string& route) override {
     const std::string line = zentry::listerFoundLine(name, route);
@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
   bool truncated = truncatedArgument == "1";
   Attachment attachment;
   attachment.readStandardInput(&truncated);
-  zentry::InspectionBudget budget;
+  zentry::ExaminationBudget budget;
   budget.membersLeft = static_cast<std::uint32_t>(members);
   budget.decompressedBytesLeft = bytesLeft;
   AnswerSink sink;

@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
-"""Times strict mode's archive listing on its own: bench/peers/inspect_file
-(one process that reads a file and hands it to inspectAttachment, as the walker
+"""Times strict mode's archive listing on its own: bench/peers/examine_file
+(one process that reads a file and hands it to examineAttachment, as the walker
 hands over a decoded attachment) next to `bsdtar -tf` on the same file, in the
 same run, plus the hostile archives the bounds are for. Peak resident memory
 comes from /usr/bin/time -v.
 
-    bench/archive_bench.py [--inspect BINARY] [--runs N] [--only NAME] [--keep DIR]
+    bench/archive_bench.py [--examine BINARY] [--runs N] [--only NAME] [--keep DIR]
 
-Without --inspect it builds a Release inspect_file into build/archive-bench.
+Without --examine it builds a Release examine_file into build/archive-bench.
 Results go to standard output as a Markdown table.
 """
 
@@ -103,23 +103,23 @@ def workloads():
     ]
 
 
-def build_inspect():
+def build_examine():
     build = os.path.join(REPO, "build", "archive-bench")
     subprocess.run(["cmake", "-S", REPO, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
                     "-DZENTRY_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["ninja", "-C", build, "-j2", "inspect_file"], check=True, stdout=subprocess.DEVNULL)
-    return os.path.join(build, "bench", "inspect_file")
+    subprocess.run(["ninja", "-C", build, "-j2", "examine_file"], check=True, stdout=subprocess.DEVNULL)
+    return os.path.join(build, "bench", "examine_file")
 
 
-def inspection_summary(inspect, path, name):
-    result = subprocess.run([inspect, path, name], stdout=subprocess.PIPE, text=True, check=True)
+def examination_summary(examine, path, name):
+    result = subprocess.run([examine, path, name], stdout=subprocess.PIPE, text=True, check=True)
     fields = result.stdout.split()
     return dict(zip(fields[0::2], (int(value) for value in fields[1::2])))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--inspect", help="the inspect_file binary (default: build a Release one)")
+    parser.add_argument("--examine", help="the examine_file binary (default: build a Release one)")
     parser.add_argument("--runs", type=int, default=5, help="timed runs per measurement (median)")
     parser.add_argument("--only", help="run only workloads whose name contains this text")
     parser.add_argument("--keep", help="write the workloads into this directory and keep them")
@@ -128,14 +128,14 @@ def main():
     # bsdtar comes from libarchive-tools; the libarchive the listing uses from libarchive-dev.
     subprocess.run([os.path.join(REPO, "tools", "ensure-packages.sh"), "libarchive-tools", "libarchive-dev"],
                    check=True)
-    inspect = os.path.abspath(args.inspect) if args.inspect else build_inspect()
+    examine = os.path.abspath(args.examine) if args.examine else build_examine()
     work = args.keep or tempfile.mkdtemp(prefix="zentry-archive-bench-")
     os.makedirs(work, exist_ok=True)
     print("Wall time (CPU time) in ms, medians of %d runs; load average %.1f at the start." % (
         args.runs, os.getloadavg()[0]))
     print()
-    print("| archive | size | names (markers) | inspect_file | of which inspection | peak RSS "
-          "| bsdtar -tf | peak RSS | inspect / bsdtar |")
+    print("| archive | size | names (markers) | examine_file | of which examination | peak RSS "
+          "| bsdtar -tf | peak RSS | examine / bsdtar |")
     print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
     try:
         for label, name, data, with_bsdtar in workloads():
@@ -144,9 +144,9 @@ def main():
             path = os.path.join(work, name)
             with open(path, "wb") as file:
                 file.write(data)
-            summary = inspection_summary(inspect, path, name)
-            wall, cpu = timed([inspect, path, name], work, args.runs)
-            rss = peak_rss_kb([inspect, path, name], work)
+            summary = examination_summary(examine, path, name)
+            wall, cpu = timed([examine, path, name], work, args.runs)
+            rss = peak_rss_kb([examine, path, name], work)
             peer = "| - | - | -"
             if with_bsdtar:
                 tar_wall, tar_cpu = timed(["bsdtar", "-tf", path], work, args.runs)
@@ -155,7 +155,7 @@ def main():
                                                           wall / tar_wall)
             print("| %s | %.2f MB | %d (%d) | %.1f (%.1f) | %.1f | %.1f MB %s |" % (
                 label, len(data) / MB, summary["names"], summary["markers"], wall * 1000, cpu * 1000,
-                summary["inspection_us"] / 1000, rss / 1024, peer))
+                summary["examination_us"] / 1000, rss / 1024, peer))
             sys.stdout.flush()
     finally:
         if not args.keep:

@@ -160,7 +160,7 @@ std::string besideThisProgram(const std::string& program) {
 }
 
 bool ProcessArchiveLister::list(const std::string& name, const unsigned char* data, std::size_t size,
-                                bool truncated, InspectionBudget& budget, InspectionSink& sink) {
+                                bool truncated, ExaminationBudget& budget, ExaminationSink& sink) {
   // Looked up at each archive, not at start-up: exact mode never needs it,
   // and a lister shared by threads is never written to.
   const std::string program = program_.empty() ? besideThisProgram("zentry-archive") : program_;

@@ -44,7 +44,7 @@ class ProcessArchiveLister : public ArchiveLister {
       : program_(std::move(program)), limits_(limits) {}
 
   bool list(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
-            InspectionBudget& budget, InspectionSink& sink) override;
+            ExaminationBudget& budget, ExaminationSink& sink) override;
 
  private:
   std::string program_;

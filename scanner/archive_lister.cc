@@ -88,7 +88,7 @@ std::string listerFoundLine(const std::string& name, const std::string& route) {
   return "found " + escapeListerField(name) + ' ' + escapeListerField(route) + '\n';
 }
 
-std::string listerLeftLine(const InspectionBudget& budget) {
+std::string listerLeftLine(const ExaminationBudget& budget) {
   return "left " + std::to_string(budget.membersLeft) + ' ' + std::to_string(budget.decompressedBytesLeft) +
          '\n';
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "scanner/attachment_inspection.h"
+#include "scanner/attachment_examination.h"
 
 namespace zentry {
 
@@ -34,13 +34,13 @@ std::string escapeListerField(const std::string& text);
 
 /// The answer's lines, as the lister writes them.
 std::string listerFoundLine(const std::string& name, const std::string& route);
-std::string listerLeftLine(const InspectionBudget& budget);
+std::string listerLeftLine(const ExaminationBudget& budget);
 
 /// Reads the lister's answer as it arrives, handing each found name to the
 /// sink at once, so the names read before a failure still count.
 class ListerReplyReader {
  public:
-  explicit ListerReplyReader(InspectionSink& sink) : sink_(sink) {}
+  explicit ListerReplyReader(ExaminationSink& sink) : sink_(sink) {}
 
   /// Takes the next bytes of the answer; false once it is known to be
   /// garbage (later bytes are then ignored).
@@ -49,14 +49,14 @@ class ListerReplyReader {
   /// True when the answer ended with its "left" line and nothing after it.
   bool complete() const { return left_ && !garbage_ && pending_.empty(); }
   /// The budget the "left" line reported; meaningful when complete().
-  const InspectionBudget& left() const { return budget_; }
+  const ExaminationBudget& left() const { return budget_; }
 
  private:
   bool takeLine(const std::string& line);
 
-  InspectionSink& sink_;
+  ExaminationSink& sink_;
   std::string pending_;  // an incomplete last line
-  InspectionBudget budget_;
+  ExaminationBudget budget_;
   bool left_ = false;
   bool garbage_ = false;
 };
@@ -72,7 +72,7 @@ class ArchiveLister {
   /// out of time, or its answer garbled or too long); the names found until
   /// then have reached the sink.
   virtual bool list(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
-                    InspectionBudget& budget, InspectionSink& sink) = 0;
+                    ExaminationBudget& budget, ExaminationSink& sink) = 0;
 };
 
 /// The lister strict mode uses for archives, set once by the program before

@@ -69,7 +69,7 @@ void BodyCapture::start(BodyEncoding encoding) {
 
 bool BodyCapture::makeRoom(std::size_t count) {
   if (truncated_) return false;
-  if (maxInspectedBytes - size_ < count) {
+  if (maxExaminedBytes - size_ < count) {
     truncated_ = true;
     return false;
   }
@@ -77,7 +77,7 @@ bool BodyCapture::makeRoom(std::size_t count) {
   // Grows by half; a large buffer grows by remapping its pages, so the
   // bytes already decoded are neither copied nor touched again.
   std::size_t grown = std::max(size_ + count, capacity_ + capacity_ / 2);
-  grown = std::min(std::max(grown, std::size_t{64} * 1024), maxInspectedBytes);
+  grown = std::min(std::max(grown, std::size_t{64} * 1024), maxExaminedBytes);
   auto* bigger = static_cast<unsigned char*>(resizeBytes(bytes_, grown));
   if (bigger == nullptr) {
     truncated_ = true;

@@ -6,15 +6,15 @@
 namespace zentry {
 
 /// Decoded bytes of one attachment that strict mode examines at most; past
-/// them the attachment is inspected as far as it was kept, marked truncated.
-constexpr std::size_t maxInspectedBytes = std::size_t{32} << 20;
+/// them the attachment is examined as far as it was kept, marked truncated.
+constexpr std::size_t maxExaminedBytes = std::size_t{32} << 20;
 
 /// How a body's lines turn into its bytes.
 enum class BodyEncoding { Base64, QuotedPrintable, Uuencode, Unencoded };
 
 /// The decoded bytes of one body, gathered line by line as the walker reads
 /// it, into one buffer that is reused from body to body and never holds more
-/// than maxInspectedBytes. Only a body that may hold an archive is decoded
+/// than maxExaminedBytes. Only a body that may hold an archive is decoded
 /// whole: once its first bytes are decoded and show no sign of one
 /// (firstLookLeavesOpen, then mayHoldContainer over the first sector),
 /// decoding stops and the body counts as truncated,
@@ -45,7 +45,7 @@ class BodyCapture {
   std::size_t size() const { return size_; }
   bool truncated() const { return truncated_; }
   /// Whether decoding stopped because the first few bytes (firstBytesRuleOut)
-  /// can start nothing that inspection tells apart: inspecting the body
+  /// can start nothing that examination tells apart: examining the body
   /// would find no kind and no name.
   bool ruledOutEarly() const { return ruledOutEarly_; }
 

@@ -33,7 +33,7 @@ const Signature signatures[] = {
     {2, "-lh", 3}, {2, "-lz", 3},        // lha
     {0, "MZ", 2},                        // executables, self-extracting archives among them
     {0, "\x7F" "ELF", 4},
-    // Kinds that inspection tells only from bytes further in: compound files
+    // Kinds that examination tells only from bytes further in: compound files
     // (installers among them), Mach-O and universal binaries, shortcuts.
     {0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8},
     {0, "\xFE\xED\xFA\xCE", 4}, {0, "\xFE\xED\xFA\xCF", 4}, {0, "\xCE\xFA\xED\xFE", 4},

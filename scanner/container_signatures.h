@@ -5,7 +5,7 @@
 namespace zentry {
 
 /// Decoded bytes at the start of a body that decide whether the rest of it
-/// is decoded for inspection: a first look, then the first sector for the
+/// is decoded for examination: a first look, then the first sector for the
 /// bodies that the first look cannot rule out.
 constexpr std::size_t firstLookBytes = 48;
 constexpr std::size_t signatureProbeBytes = 512;
@@ -41,7 +41,7 @@ bool firstBytesMayRuleOut(const unsigned char* data);
 /// that carries one, judged by what such files hold at fixed places: the
 /// magic numbers of zip, 7z, rar, gzip, bzip2, xz, zstd, lzip, lzma,
 /// compress, cab, ar, xar, cpio, lha, executables, compound files and
-/// shortcuts (whose kind inspection tells from bytes further in); a tar header (by its
+/// shortcuts (whose kind examination tells from bytes further in); a tar header (by its
 /// magic or its checksum); a first sector that is all zeros or ends in a
 /// boot signature (the system area of an ISO 9660 image). Deliberately
 /// broad: a

@@ -10,7 +10,7 @@
 namespace zentry {
 namespace {
 
-class RecordingSink : public InspectionSink {
+class RecordingSink : public ExaminationSink {
  public:
   explicit RecordingSink(ScanContext& context) : context_(context) {}
   void foundName(const std::string& name, const std::string& route) override {
@@ -84,13 +84,13 @@ void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const Strin
   if (tested.inOrder().empty()) tested.add(std::string_view(exactName.cStr(), exactName.length()));
   for (const std::string& name : tested.inOrder()) context.attachmentNames.emplaceBack(name.c_str());
   if (body != nullptr && !body->ruledOutEarly() && !tested.inOrder().empty())
-    inspectBody(context, tested.inOrder().front(), *body);
+    examineBody(context, tested.inOrder().front(), *body);
 }
 
-void inspectBody(ScanContext& context, const std::string& name, const BodyCapture& body) {
+void examineBody(ScanContext& context, const std::string& name, const BodyCapture& body) {
   if (context.strict == nullptr) return;
   RecordingSink sink(context);
-  inspectAttachment(name, body.data(), body.size(), body.truncated(), context.strict->budget, sink);
+  examineAttachment(name, body.data(), body.size(), body.truncated(), context.strict->budget, sink);
 }
 
 }  // namespace zentry

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/string.h"
-#include "scanner/attachment_inspection.h"
+#include "scanner/attachment_examination.h"
 #include "scanner/body_capture.h"
 #include "scanner/mime_parameters.h"
 
@@ -20,8 +20,8 @@ struct ScanContext;
 struct StrictScan {
   BodyCapture leafBody;
   BodyCapture uuencodedBody;
-  InspectionBudget budget;  ///< the whole message's allowance, all attachments together
-  ShownNames testedNames;   ///< a part's names as they are tested, reused from part to part
+  ExaminationBudget budget;  ///< the whole message's allowance, all attachments together
+  ShownNames testedNames;    ///< a part's names as they are tested, reused from part to part
   /// Name lists of parts that are done, lent to the next parts (one per
   /// part being read at once) so that a part costs no allocation for them.
   std::vector<ShownNames> spareShownNames;
@@ -47,14 +47,14 @@ std::string recordNameInStrictMode(ScanContext& context, const String& raw);
 /// Records every distinct name a part shows: `shown` (from its parameters),
 /// then `exactName` (what exact mode reads) decoded both ways when that is
 /// another one. A generated name counts only when the part shows none.
-/// Then hands the part's body, when there is one, to attachment inspection
+/// Then hands the part's body, when there is one, to attachment examination
 /// under the first name recorded. `shown` may be added to: it is the part's
 /// own list, done with once the part is.
 void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const String& exactName,
                             bool exactNameGenerated, const BodyCapture* body);
 
-/// Hands a captured body to attachment inspection; what it finds is
+/// Hands a captured body to attachment examination; what it finds is
 /// recorded, and its route traced.
-void inspectBody(ScanContext& context, const std::string& name, const BodyCapture& body);
+void examineBody(ScanContext& context, const std::string& name, const BodyCapture& body);
 
 }  // namespace zentry

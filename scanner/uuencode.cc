@@ -92,7 +92,7 @@ class BlockReader {
 bool BlockReader::runLoop(std::uint32_t* stopEnd) {
   LineSource& file = context_.file;
   char* buffer = context_.lineBuffer;
-  // Strict mode keeps the block's decoded bytes for inspection.
+  // Strict mode keeps the block's decoded bytes for examination.
   BodyCapture* body = context_.strict != nullptr ? &context_.strict->uuencodedBody : nullptr;
   std::uint32_t position = 0;
   std::size_t delivered = file.readLineTo(buffer, lineLimit, &position);
@@ -187,7 +187,7 @@ void scanUuencodeBlock(ScanContext& context, String& currentLine, std::uint32_t 
   std::uint32_t stopEnd = resumeOffset;
   if (reader.readBlock(&stopEnd)) {
     if (context.strict != nullptr) {
-      inspectBody(context, recordNameInStrictMode(context, name), context.strict->uuencodedBody);
+      examineBody(context, recordNameInStrictMode(context, name), context.strict->uuencodedBody);
     } else {
       recordAttachmentName(context, name);
     }

@@ -19,7 +19,7 @@
 namespace zentry {
 namespace {
 
-class RecordingSink : public InspectionSink {
+class RecordingSink : public ExaminationSink {
  public:
   void foundName(const std::string& name, const std::string&) override { names.push_back(name); }
   std::vector<std::string> names;
@@ -75,10 +75,10 @@ TEST(ProcessArchiveLister, FailuresEndInTheMarker) {
     }
     ProcessArchiveLister lister(program, ListerLimits{1, std::size_t{128} << 20, 300});
     useArchiveLister(&lister);
-    InspectionBudget budget{10, 10};
+    ExaminationBudget budget{10, 10};
     RecordingSink sink;
     const auto start = std::chrono::steady_clock::now();
-    inspectAttachment("a.zip", reinterpret_cast<const unsigned char*>(zip.data()), zip.size(), false, budget,
+    examineAttachment("a.zip", reinterpret_cast<const unsigned char*>(zip.data()), zip.size(), false, budget,
                       sink);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << row.label;
     if (row.names.empty()) {  // an endless answer: cut at a bound

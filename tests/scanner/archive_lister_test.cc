@@ -10,7 +10,7 @@
 namespace zentry {
 namespace {
 
-class RecordingSink : public InspectionSink {
+class RecordingSink : public ExaminationSink {
  public:
   void foundName(const std::string& name, const std::string& route) override {
     found.push_back(name + "<" + route);

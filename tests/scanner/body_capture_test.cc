@@ -31,11 +31,11 @@ TEST(BodyCapture, StopsAtTheBound) {
   BodyCapture capture;
   capture.start(BodyEncoding::Unencoded);
   const std::string line = "PK\x03\x04" + std::string(9995, 'z');
-  const std::size_t lines = maxInspectedBytes / line.size() + 2;
+  const std::size_t lines = maxExaminedBytes / line.size() + 2;
   for (std::size_t i = 0; i < lines; ++i) capture.addLine(line.data(), line.size());
   EXPECT_TRUE(capture.truncated());
-  EXPECT_LE(capture.size(), maxInspectedBytes);
-  EXPECT_GT(capture.size(), maxInspectedBytes - 2 * line.size());
+  EXPECT_LE(capture.size(), maxExaminedBytes);
+  EXPECT_GT(capture.size(), maxExaminedBytes - 2 * line.size());
 }
 
 }  // namespace

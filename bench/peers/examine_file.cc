@@ -1,9 +1,9 @@
-// Inspects one file as strict mode inspects a decoded attachment, for the
+// Examines one file as strict mode examines a decoded attachment, for the
 // archive benchmark: reads it whole, then lists it with listAttachment, as zentry-archive does.
 // Prints the names and routes with --names, then how many names were found,
-// how many were markers, and the time the inspection itself took.
+// how many were markers, and the time the examination itself took.
 //
-//   inspect_file [--names] FILE [ATTACHMENT-NAME]
+//   examine_file [--names] FILE [ATTACHMENT-NAME]
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -14,7 +14,7 @@
 
 namespace {
 
-class CountingSink : public zentry::InspectionSink {
+class CountingSink : public zentry::ExaminationSink {
  public:
   explicit CountingSink(bool print) : print_(print) {}
   void foundName(const std::string& name, const std::string& route) override {
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   const bool print = argc > 1 && std::strcmp(argv[1], "--names") == 0;
   if (print) ++first;
   if (argc - first < 1) {
-    std::fprintf(stderr, "usage: inspect_file [--names] FILE [ATTACHMENT-NAME]\n");
+    std::fprintf(stderr, "usage: examine_file [--names] FILE [ATTACHMENT-NAME]\n");
     return 2;
   }
   std::FILE* file = std::fopen(argv[first], "rb");
@@ -49,13 +49,13 @@ int main(int argc, char** argv) {
   bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
   std::fclose(file);
   const std::string name = argc - first >= 2 ? argv[first + 1] : "attachment.zip";
-  zentry::InspectionBudget budget;
+  zentry::ExaminationBudget budget;
   CountingSink sink(print);
   const auto start = std::chrono::steady_clock::now();
   zentry::listAttachment(name, bytes.data(), bytes.size(), false, budget, sink);
   const auto micros =
       std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
-  std::printf("names %zu markers %zu inspection_us %lld\n", sink.names, sink.markers,
+  std::printf("names %zu markers %zu examination_us %lld\n", sink.names, sink.markers,
               static_cast<long long>(micros));
   return 0;
 }

@@ -4,9 +4,9 @@
 // promises: no crash, every name found is non-empty and bounded, crosses the
 // lister's answer format unchanged, and the message's budget is never
 // overdrawn.
-// The seed corpus is the inspection test table, one file per row:
-//   ZENTRY_WRITE_INSPECTION_SEEDS=fuzz/corpus/inspection_fuzzer
-//     build/dev/tests/zentry_tests --gtest_filter=InspectAttachment.Table
+// The seed corpus is the examination test table, one file per row:
+//   ZENTRY_WRITE_EXAMINATION_SEEDS=fuzz/corpus/examination_fuzzer
+//     build/dev/tests/zentry_tests --gtest_filter=ExamineAttachment.Table
 // (one command line).
 #include <cstdint>
 #include <cstring>
@@ -22,7 +22,7 @@ namespace {
 
 using zentry::fuzz::require;
 
-class LastName : public zentry::InspectionSink {
+class LastName : public zentry::ExaminationSink {
  public:
   void foundName(const std::string& name, const std::string& route) override {
     lastName = name;
@@ -32,7 +32,7 @@ class LastName : public zentry::InspectionSink {
   std::string lastRoute;
 };
 
-class CheckingSink : public zentry::InspectionSink {
+class CheckingSink : public zentry::ExaminationSink {
  public:
   explicit CheckingSink(std::size_t attachmentNameSize)
       : longest_(attachmentNameSize + 32), nameless_(attachmentNameSize == 0) {
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool truncated = !name.empty() && name[0] == '!';
   // An exact-size copy, so a read past the end trips AddressSanitizer.
   std::vector<unsigned char> body(data + start, data + size);
-  zentry::InspectionBudget budget;
+  zentry::ExaminationBudget budget;
   // A sixteenth of the real allowance: mutated streams often inflate to the
   // limit, and 64 MiB per input would leave the fuzzer a few runs a second.
   budget.decompressedBytesLeft /= 16;

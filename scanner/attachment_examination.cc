@@ -1,4 +1,4 @@
-#include "scanner/attachment_inspection.h"
+#include "scanner/attachment_examination.h"
 
 #include <algorithm>
 #include <new>
@@ -12,9 +12,9 @@ namespace {
 const char* const incompleteMarker = "|incomplete-archive";
 
 // Passes names on and notes whether the lister already gave the marker.
-class MarkerWatch : public InspectionSink {
+class MarkerWatch : public ExaminationSink {
  public:
-  MarkerWatch(InspectionSink& sink, const std::string& marker) : sink_(sink), marker_(marker) {}
+  MarkerWatch(ExaminationSink& sink, const std::string& marker) : sink_(sink), marker_(marker) {}
   void foundName(const std::string& name, const std::string& route) override {
     if (name == marker_) sawMarker = true;
     sink_.foundName(name, route);
@@ -22,7 +22,7 @@ class MarkerWatch : public InspectionSink {
   bool sawMarker = false;
 
  private:
-  InspectionSink& sink_;
+  ExaminationSink& sink_;
   const std::string& marker_;
 };
 
@@ -31,7 +31,7 @@ class MarkerWatch : public InspectionSink {
 // failed once (most often by running out of time) is not started again for
 // the same message, so one message costs at most one time limit.
 void listArchiveAttachment(const std::string& name, const unsigned char* data, std::size_t size,
-                           bool truncated, InspectionBudget& budget, InspectionSink& sink) {
+                           bool truncated, ExaminationBudget& budget, ExaminationSink& sink) {
   const std::string marker = name + incompleteMarker;
   ArchiveLister* lister = archiveLister();
   if (lister == nullptr || budget.membersLeft == 0 || budget.decompressedBytesLeft == 0) {
@@ -48,8 +48,8 @@ void listArchiveAttachment(const std::string& name, const unsigned char* data, s
 
 }  // namespace
 
-void inspectAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
-                       InspectionBudget& budget, InspectionSink& sink) {
+void examineAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
+                       ExaminationBudget& budget, ExaminationSink& sink) {
   try {
     // Only the first bytes decide the kind, as for an archive member.
     std::size_t window = std::min(size, contentSniffBytes);
@@ -71,7 +71,7 @@ void inspectAttachment(const std::string& name, const unsigned char* data, std::
 }
 
 void reportContentKind(const std::string& name, const std::string& route, ContentKind kind,
-                       InspectionSink& sink) {
+                       ExaminationSink& sink) {
   if (kind == ContentKind::None || nameAgreesWithKind(name, kind)) return;
   sink.foundName(name + "|content." + usualExtension(kind), route);
 }

@@ -1,5 +1,5 @@
-// Strict mode's walk into attachment inspection, whole runs: each body
-// encoding reaches the inspector, what it finds is recorded and its route
+// Strict mode's walk into attachment examination, whole runs: each body
+// encoding reaches the examiner, what it finds is recorded and its route
 // traced, and exact mode never looks.
 #include <gtest/gtest.h>
 
@@ -51,14 +51,14 @@ std::string withPart(const std::string& headerLines, const std::string& body) {
   return "Content-Type: multipart/mixed; boundary=A\n\n--A\n" + headerLines + "\n\n" + body + "--A--\n";
 }
 
-struct InspectionCase {
+struct ExaminationCase {
   const char* what;
   std::string message;
   std::vector<std::string> routes;  // the "Inside attachment - " lines, in order
   bool hits;
 };
 
-std::vector<InspectionCase> cases() {
+std::vector<ExaminationCase> cases() {
   const std::string inner = makeArchive(ArchiveFormat::Zip, {{"docs/invoice.exe", peHeader(false)}});
   const std::string outer = makeArchive(ArchiveFormat::Zip, {{"inner.zip", inner}, {"readme.txt", "hi"}});
   const std::string pdfs =
@@ -120,8 +120,8 @@ std::vector<std::string> routesIn(const std::string& output) {
   return routes;
 }
 
-TEST(StrictInspectionRun, FoundNamesRecordedAndRoutesTraced) {
-  for (const InspectionCase& c : cases()) {
+TEST(StrictExaminationRun, FoundNamesRecordedAndRoutesTraced) {
+  for (const ExaminationCase& c : cases()) {
     for (const bool strict : {true, false}) {
       TempDir dir;
       dir.write("routing.dat", routingFile(crlf(c.message)));

@@ -1,8 +1,8 @@
-// Attachment inspection on bytes the tests make: one row per archive format
+// Attachment examination on bytes the tests make: one row per archive format
 // and per renamed-file trick, benign rows that must add nothing, all through
 // the real zentry-archive program; and hostile archives, listed in this
 // process, that must stay within the message's bounds.
-#include "scanner/attachment_inspection.h"
+#include "scanner/attachment_examination.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +30,7 @@ struct Found {
   std::vector<std::string> routes;
 };
 
-class RecordingSink : public InspectionSink {
+class RecordingSink : public ExaminationSink {
  public:
   void foundName(const std::string& name, const std::string& route) override {
     found.names.push_back(name);
@@ -39,20 +39,20 @@ class RecordingSink : public InspectionSink {
   Found found;
 };
 
-// As the filter inspects: archives go to the lister program.
-Found inspect(const std::string& name, const std::string& bytes, bool truncated = false) {
+// As the filter examines: archives go to the lister program.
+Found examine(const std::string& name, const std::string& bytes, bool truncated = false) {
   static ProcessArchiveLister lister(ZENTRY_ARCHIVE_BINARY);
   useArchiveLister(&lister);
-  InspectionBudget budget;
+  ExaminationBudget budget;
   RecordingSink sink;
-  inspectAttachment(name, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), truncated,
+  examineAttachment(name, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), truncated,
                     budget, sink);
   return sink.found;
 }
 
 // As the lister lists, in this process.
-Found list(const std::string& name, const std::string& bytes, InspectionBudget* budget = nullptr) {
-  InspectionBudget fresh;
+Found list(const std::string& name, const std::string& bytes, ExaminationBudget* budget = nullptr) {
+  ExaminationBudget fresh;
   RecordingSink sink;
   listAttachment(name, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), false,
                  budget != nullptr ? *budget : fresh, sink);
@@ -146,24 +146,24 @@ std::vector<Row> rows() {
   // clang-format on
 }
 
-// With ZENTRY_WRITE_INSPECTION_SEEDS=<dir>, every row also becomes a seed of
-// the inspection fuzz target: its name, a newline, its bytes.
+// With ZENTRY_WRITE_EXAMINATION_SEEDS=<dir>, every row also becomes a seed of
+// the examination fuzz target: its name, a newline, its bytes.
 void writeSeed(const Row& row) {
-  const char* directory = std::getenv("ZENTRY_WRITE_INSPECTION_SEEDS");
+  const char* directory = std::getenv("ZENTRY_WRITE_EXAMINATION_SEEDS");
   if (directory == nullptr) return;
   std::ofstream(std::string(directory) + "/" + row.label, std::ios::binary) << row.name << '\n' << row.bytes;
 }
 
-TEST(InspectAttachment, Table) {
+TEST(ExamineAttachment, Table) {
   for (const Row& row : rows()) {
     writeSeed(row);
-    EXPECT_EQ(row.names, inspect(row.name, row.bytes, row.truncated).names) << row.label;
+    EXPECT_EQ(row.names, examine(row.name, row.bytes, row.truncated).names) << row.label;
   }
 }
 
-TEST(InspectAttachment, RouteNamesEveryArchiveAndTheMemberPath) {
+TEST(ExamineAttachment, RouteNamesEveryArchiveAndTheMemberPath) {
   const std::string inner = zipOf({{"docs/invoice.exe", test::peHeader(false)}});
-  const Found found = inspect("mail.zip", zipOf({{"inner.zip", inner}}));
+  const Found found = examine("mail.zip", zipOf({{"inner.zip", inner}}));
   ASSERT_EQ(2u, found.routes.size());
   EXPECT_EQ("mail.zip > inner.zip > docs/invoice.exe", found.routes[1]);
   EXPECT_EQ("mail.zip > inner.zip", found.routes[0]);
@@ -215,71 +215,71 @@ bool endsWith(const std::vector<std::string>& names, const std::string& last) {
   return !names.empty() && names.back() == last;
 }
 
-TEST(InspectAttachment, HundredThousandMembersStopAtTheMessageBound) {
+TEST(ExamineAttachment, HundredThousandMembersStopAtTheMessageBound) {
   std::vector<ArchiveMember> members(100000);
   for (std::size_t i = 0; i < members.size(); ++i) members[i].path = std::to_string(i) + ".txt";
-  InspectionBudget budget;
+  ExaminationBudget budget;
   const Found found = list("many.tar", makeArchive(ArchiveFormat::Tar, members), &budget);
   EXPECT_EQ(maxMembersPerMessage + 1u, found.names.size());
   EXPECT_TRUE(endsWith(found.names, "many.tar|incomplete-archive"));
   EXPECT_EQ(0u, budget.membersLeft);
 }
 
-TEST(InspectAttachment, NestingDeeperThanTheBoundIsMarkedNotOpened) {
+TEST(ExamineAttachment, NestingDeeperThanTheBoundIsMarkedNotOpened) {
   const Found found = list("mail.zip", nested(maxArchiveDepth + 2, test::peHeader(false)));
   EXPECT_EQ(static_cast<std::size_t>(maxArchiveDepth) + 1, found.names.size());
   EXPECT_TRUE(endsWith(found.names, "level.zip|incomplete-archive"));
   EXPECT_EQ(2u, list("mail.zip", nested(2, test::peHeader(false))).names.size());
 }
 
-TEST(InspectAttachment, GzipBombSpendsTheBudgetAndNoMore) {
+TEST(ExamineAttachment, GzipBombSpendsTheBudgetAndNoMore) {
   // 100 concatenated gzip members of 1 MiB: 100 MiB from 100 KB.
   std::string bomb;
   const std::string member = test::gzipFile("", std::string(1 << 20, 'A'));
   for (int i = 0; i < 100; ++i) bomb += member;
-  InspectionBudget budget;
+  ExaminationBudget budget;
   const Found found = list("bomb.gz", bomb, &budget);
   EXPECT_EQ((std::vector<std::string>{"bomb", "bomb.gz|incomplete-archive"}), found.names);
   EXPECT_EQ(0u, budget.decompressedBytesLeft);
 }
 
-TEST(InspectAttachment, CompressedTarStopsWhereTheBudgetEnds) {
+TEST(ExamineAttachment, CompressedTarStopsWhereTheBudgetEnds) {
   // The second member lies behind 4 MiB that only decompression gets past.
   const std::string tgz = makeArchive(
       ArchiveFormat::Tar, {{"big.bin", std::string(4 << 20, 'A')}, {"b.exe", "x"}}, ArchiveFilter::Gzip);
-  InspectionBudget budget;
+  ExaminationBudget budget;
   budget.decompressedBytesLeft = 1 << 20;
   EXPECT_EQ((std::vector<std::string>{"f.tar", "big.bin", "f.tar.gz|incomplete-archive"}),
             list("f.tar.gz", tgz, &budget).names);
 }
 
-TEST(InspectAttachment, NestedZipBombEndsWithinBothBounds) {
-  InspectionBudget budget;
+TEST(ExamineAttachment, NestedZipBombEndsWithinBothBounds) {
+  ExaminationBudget budget;
   const Found found = list("42.zip", bombNest(4, 16, 256 * 1024), &budget);
   EXPECT_LE(found.names.size(), maxMembersPerMessage + 16u * 16u * 16u);
   EXPECT_TRUE(endsWith(found.names, "42.zip|incomplete-archive"));
   EXPECT_TRUE(budget.membersLeft == 0 || budget.decompressedBytesLeft == 0);
 }
 
-TEST(InspectAttachment, OverlappingEntriesAreReadOnce) {
-  InspectionBudget budget;
+TEST(ExamineAttachment, OverlappingEntriesAreReadOnce) {
+  ExaminationBudget budget;
   const Found found = list("overlap.zip", overlapping(5000, std::string(1 << 20, 'A')), &budget);
   EXPECT_EQ(std::vector<std::string>{"zeros.bin"}, found.names);
   // One block of the member is inflated (libarchive's 256 KiB), not one per entry.
   EXPECT_GE(budget.decompressedBytesLeft, maxDecompressedBytesPerMessage - (1u << 20));
 }
 
-TEST(InspectAttachment, HugeClaimedSizeAllocatesNothingUpFront) {
+TEST(ExamineAttachment, HugeClaimedSizeAllocatesNothingUpFront) {
   std::string zip = zipOf({{"small.zip", zipOf({{"a.exe", "x"}})}});
   const std::size_t directory = zip.rfind("PK\x01\x02");
   for (std::size_t i = 24; i < 28; ++i) zip[directory + i] = '\xFF';  // uncompressed size: 4 GiB
-  InspectionBudget budget;
+  ExaminationBudget budget;
   const Found found = list("claim.zip", zip, &budget);
   ASSERT_FALSE(found.names.empty());
   EXPECT_EQ("small.zip", found.names[0]);
 }
 
-TEST(InspectAttachment, LongMemberNameKeepsItsTail) {
+TEST(ExamineAttachment, LongMemberNameKeepsItsTail) {
   const std::string name = std::string(5000, 'a') + ".exe";
   const Found found = list("a.tar", makeArchive(ArchiveFormat::Tar, {{"dir/" + name, "x"}}));
   ASSERT_EQ(1u, found.names.size());

@@ -27,32 +27,32 @@ namespace zentry {
 /// Bounds on what one message may cost strict mode, shared by all its
 /// attachments (a message-wide budget, not one per attachment). A default
 /// one holds the whole allowance of a message.
-struct InspectionBudget {
+struct ExaminationBudget {
   std::uint64_t decompressedBytesLeft =
       maxDecompressedBytesPerMessage;                ///< bytes decompressed to look inside members
   std::uint32_t membersLeft = maxMembersPerMessage;  ///< archive members listed
 };
 
-/// Receives what inspection finds, in order.
-class InspectionSink {
+/// Receives what examination finds, in order.
+class ExaminationSink {
  public:
-  virtual ~InspectionSink() = default;
+  virtual ~ExaminationSink() = default;
   /// A name to record for the rules, and the route that led to it for the
   /// trace ("invoice.zip > inner.zip > docs/invoice.exe").
   virtual void foundName(const std::string& name, const std::string& route) = 0;
 };
 
-/// Inspects one attachment: `name` as it was recorded, `data` its decoded
+/// Examines one attachment: `name` as it was recorded, `data` its decoded
 /// bytes (possibly only the first part of them when `truncated`). Never
 /// fails: damage, encryption and exhausted budgets end in a marker name.
 /// An archive is listed by the program's archive lister (archive_lister.h);
 /// everything else is classified here.
-void inspectAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
-                       InspectionBudget& budget, InspectionSink& sink);
+void examineAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
+                       ExaminationBudget& budget, ExaminationSink& sink);
 
 /// Reports what the content of a file (attachment or member) adds: the
 /// "|content.<ext>" name when its kind disagrees with its name.
 void reportContentKind(const std::string& name, const std::string& route, ContentKind kind,
-                       InspectionSink& sink);
+                       ExaminationSink& sink);
 
 }  // namespace zentry
