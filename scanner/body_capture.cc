@@ -4,17 +4,11 @@
 #include <cstring>
 
 #include "core/allocator.h"
+#include "core/hex_digit.h"
 #include "scanner/container_signatures.h"
 
 namespace zentry {
 namespace {
-
-int hexValue(char byte) {
-  if (byte >= '0' && byte <= '9') return byte - '0';
-  if (byte >= 'A' && byte <= 'F') return byte - 'A' + 10;
-  if (byte >= 'a' && byte <= 'f') return byte - 'a' + 10;
-  return -1;
-}
 
 // Each character's six bits already shifted to where they go in a group of
 // four, so that a group is four loads and three ORs. A character outside the
@@ -228,8 +222,8 @@ void BodyCapture::addQuotedPrintable(const char* line, std::size_t size) {
   const bool soft = end > 0 && line[end - 1] == '=';
   if (soft) --end;
   for (std::size_t i = 0; i < end; ++i) {
-    if (line[i] == '=' && i + 2 < end && hexValue(line[i + 1]) >= 0 && hexValue(line[i + 2]) >= 0) {
-      put(static_cast<unsigned char>(hexValue(line[i + 1]) * 16 + hexValue(line[i + 2])));
+    if (line[i] == '=' && i + 2 < end && hexDigitValue(line[i + 1]) >= 0 && hexDigitValue(line[i + 2]) >= 0) {
+      put(static_cast<unsigned char>(hexDigitValue(line[i + 1]) * 16 + hexDigitValue(line[i + 2])));
       i += 2;
     } else {
       put(static_cast<unsigned char>(line[i]));

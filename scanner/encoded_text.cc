@@ -2,15 +2,10 @@
 
 #include <cstddef>
 
+#include "core/hex_digit.h"
+
 namespace zentry {
 namespace {
-
-int hexValue(char byte) {
-  if (byte >= '0' && byte <= '9') return byte - '0';
-  if (byte >= 'A' && byte <= 'F') return byte - 'A' + 10;
-  if (byte >= 'a' && byte <= 'f') return byte - 'a' + 10;
-  return -1;
-}
 
 int base64Value(char byte) {
   if (byte >= 'A' && byte <= 'Z') return byte - 'A';
@@ -46,8 +41,9 @@ void appendQuoted(const std::string& text, std::size_t begin, std::size_t end, s
     const char byte = text[i];
     if (byte == '_') {
       out.push_back(' ');
-    } else if (byte == '=' && i + 2 < end && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+    } else if (byte == '=' && i + 2 < end && hexDigitValue(text[i + 1]) >= 0 &&
+               hexDigitValue(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2])));
       i += 2;
     } else {
       out.push_back(byte);

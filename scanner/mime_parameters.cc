@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/hex_digit.h"
 #include "platform/text_compare.h"
 #include "scanner/encoded_text.h"
 
@@ -22,13 +23,6 @@ constexpr std::uint32_t maxSectionNumber = 9999;
 constexpr std::size_t maxNameParameters = 100;
 
 bool isBlank(char byte) { return byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n'; }
-
-int hexValue(char byte) {
-  if (byte >= '0' && byte <= '9') return byte - '0';
-  if (byte >= 'A' && byte <= 'F') return byte - 'A' + 10;
-  if (byte >= 'a' && byte <= 'f') return byte - 'a' + 10;
-  return -1;
-}
 
 std::string lowered(const char* text, std::size_t size) {
   std::string out(text, size);
@@ -128,8 +122,9 @@ std::string percentDecoded(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+    if (text[i] == '%' && i + 2 < text.size() && hexDigitValue(text[i + 1]) >= 0 &&
+        hexDigitValue(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2])));
       i += 2;
     } else {
       out.push_back(text[i]);
