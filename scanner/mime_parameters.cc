@@ -276,13 +276,9 @@ bool equalsNoCase(const char* text, const char* lowerName, std::size_t length) {
 /// The length of "Content-Type" or "Content-Disposition" and the blanks up to
 /// and including the colon; 0 when the field is neither.
 std::size_t parameterFieldStart(const char* text, std::size_t size) {
-  // Three bytes tell the two apart from every other field ("Content-Transfer-
-  // Encoding" included), and the usual spelling is matched as it is.
-  if (size < 12 || (text[0] | 0x20) != 'c') return 0;
-  const unsigned char ninth = foldAscii(static_cast<unsigned char>(text[8]));
-  const unsigned char tenth = foldAscii(static_cast<unsigned char>(text[9]));
-  const bool type = ninth == 't' && tenth == 'y';
-  if (!type && !(ninth == 'd' && tenth == 'i')) return 0;
+  // The usual spelling is matched as it is.
+  if (!mayBeParameterField(text, size)) return 0;
+  const bool type = (text[8] | 0x20) == 't';
   const char* usual = type ? "Content-Type" : "Content-Disposition";
   const char* lower = type ? "content-type" : "content-disposition";
   const std::size_t length = type ? 12 : 19;

@@ -37,6 +37,17 @@ class ShownNames {
   std::unique_ptr<std::unordered_set<std::string>> held_;
 };
 
+/// Whether a field of `size` bytes at `text` may be Content-Type or
+/// Content-Disposition: three bytes tell the two apart from every other
+/// field ("Content-Transfer-Encoding" included), so most fields are passed
+/// over here, without a call.
+inline bool mayBeParameterField(const char* text, std::size_t size) {
+  if (size < 12 || (text[0] | 0x20) != 'c') return false;
+  const int ninth = text[8] | 0x20;
+  const int tenth = text[9] | 0x20;
+  return (ninth == 't' && tenth == 'y') || (ninth == 'd' && tenth == 'i');
+}
+
 /// Adds to `names` every name a mail client might show for a part that one
 /// gathered header field gives, each once (a name already in `names` is not
 /// added again, see ShownNames). Only Content-Type and Content-Disposition fields count; the

@@ -107,7 +107,9 @@ void readHeaderBlock(ScanContext& context, std::uint32_t endOffset, PartHeader& 
     }
     field.copyTo(context.headerField);
     interpretHeaderField(context.headerField, header, boundaries);
-    if (context.strict != nullptr) collectShownNames(context.headerField, header.shownNames);
+    if (context.strict != nullptr &&
+        mayBeParameterField(context.headerField.cStr(), context.headerField.length()))
+      collectShownNames(context.headerField, header.shownNames);
     field.clear();
     field.append(line);
     if (line.length() == 0) break;
