@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,29 @@ TEST(ContainerSignatures, EarlyRuleOutWaitsForWhatMayBeginASignature) {
   const std::string text = "plain text\r\n\twith blanks";
   EXPECT_FALSE(firstBytesRuleOut(bytesOf(text), text.size(), 0));
   EXPECT_FALSE(firstBytesRuleOut(bytesOf(binary), 2, 0));  // too few bytes to say
+}
+
+// An old tar header has no magic: only its checksum, the sum of the header
+// with the checksum field counted as blanks, tells it from text.
+TEST(ContainerSignatures, OldTarHeaderByItsChecksum) {
+  std::string header(512, '\0');
+  auto field = [&header](std::size_t at, const std::string& text) { header.replace(at, text.size(), text); };
+  field(0, "docs/invoice.exe");
+  field(100, "0000644");
+  field(124, "00000000002");
+  field(156, "0");  // a regular file
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < header.size(); ++i)
+    sum += (i >= 148 && i < 156) ? ' ' : static_cast<unsigned char>(header[i]);
+  char checksum[8];
+  std::snprintf(checksum, sizeof checksum, "%06o", sum);
+  field(148, std::string(" ") + checksum);  // blanks before the digits, as some writers put them
+  EXPECT_TRUE(firstLookLeavesOpen(bytesOf(header), firstLookBytes));
+  EXPECT_TRUE(mayHoldContainer(bytesOf(header), header.size()));
+  std::string changed = header;
+  changed[156] = '1';  // the type flag counts in the sum
+  EXPECT_FALSE(mayHoldContainer(bytesOf(changed), changed.size()));
+  EXPECT_FALSE(mayHoldContainer(bytesOf(header), 511));
 }
 
 }  // namespace
