@@ -52,19 +52,19 @@ void feed(benchmark::State& state, const std::vector<std::string>& lines, std::s
 }
 
 // A 10 MB body that begins like a zip: decoded whole.
-void BM_ArchiveBodyDecodedWhole(benchmark::State& state) {
+void archiveBodyDecodedWhole(benchmark::State& state) {
   const std::size_t size = 10u << 20;
   static const std::vector<std::string> lines = base64Lines(pseudoRandomBytes(size, "PK\x03\x04"));
   feed(state, lines, size);
 }
-BENCHMARK(BM_ArchiveBodyDecodedWhole)->Unit(benchmark::kMillisecond);
+BENCHMARK(archiveBodyDecodedWhole)->Unit(benchmark::kMillisecond);
 
 // A 3 KB body of random bytes, as most attachments look: ruled out after a
 // few groups of its first line.
-void BM_OrdinaryBodyRuledOut(benchmark::State& state) {
+void ordinaryBodyRuledOut(benchmark::State& state) {
   static const std::vector<std::string> lines = base64Lines(pseudoRandomBytes(3072, ""));
   feed(state, lines, 3072);
 }
-BENCHMARK(BM_OrdinaryBodyRuledOut);
+BENCHMARK(ordinaryBodyRuledOut);
 
 }  // namespace
