@@ -167,30 +167,35 @@ std::string decodedPlainValue(std::string value) {
 /// same name in Content-Type and Content-Disposition is the rule). Returns
 /// where the parameter ends.
 std::size_t addPlainValue(const char* text, std::size_t at, std::size_t end, ShownNames& names) {
+  // One pass, byte by byte: a name is short, and a call per byte looked for
+  // costs more than the look. Only a value with a '?' can hold an encoded word.
+  bool marked = false;
   std::size_t valueStart = at;
-  std::size_t valueEnd = end;
-  std::size_t searchFrom = at;
+  std::size_t i = at;
   if (at < end && text[at] == '"') {
-    const void* quote = std::memchr(text + at + 1, '"', end - at - 1);
-    valueStart = at + 1;
-    valueEnd = quote == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(quote) - text);
-    if (std::memchr(text + valueStart, '\\', valueEnd - valueStart) != nullptr) {
+    bool escaped = false;
+    for (i = at + 1; i < end && text[i] != '"'; ++i) {
+      escaped |= text[i] == '\\';
+      marked |= text[i] == '?';
+    }
+    if (escaped) {
       std::string value;
       const std::size_t stop = readValue(text, at, end, &value);
       names.add(decodedPlainValue(std::move(value)));
       return stop;
     }
-    searchFrom = valueEnd;
+    valueStart = at + 1;
   }
-  const void* semicolon = searchFrom < end ? std::memchr(text + searchFrom, ';', end - searchFrom) : nullptr;
-  const std::size_t stop =
-      semicolon == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(semicolon) - text);
+  std::size_t valueEnd = i;
+  // Anything between a closing quote and the ';' is not part of the value.
+  for (; i < end && text[i] != ';'; ++i) marked |= text[i] == '?';
+  const std::size_t stop = i;
   if (valueStart == at) {
     valueEnd = stop;
     while (valueEnd > at && isBlank(text[valueEnd - 1])) --valueEnd;
   }
   const std::string_view value(text + valueStart, valueEnd - valueStart);
-  if (mayHoldEncodedWord(value)) {
+  if (marked && mayHoldEncodedWord(value)) {
     names.add(decodeEncodedWords(std::string(value)));
   } else {
     names.add(value);

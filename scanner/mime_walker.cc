@@ -34,16 +34,19 @@ std::size_t readMarkedUsableLine(ScanContext& context, std::uint32_t endOffset, 
 }
 
 // currentLine becomes the line up to its first 0 byte, less one final LF.
-void takeLine(ScanContext& context) {
+// Returns the bytes taken, its LF included: fewer than were delivered when
+// the line holds a NUL, where String stops.
+std::size_t takeLine(ScanContext& context) {
   String& line = context.currentLine;
   line.assign(context.lineBuffer);
+  const std::size_t taken = line.length();
   if (line.length() > 0 && line.charAt(line.length() - 1) == '\n') line.truncate(line.length() - 1);
+  return taken;
 }
 
 // Strict mode reads NUL bytes as data; a header line keeps its bytes after
 // one, which String could not hold, by leaving the NULs out.
 void dropNulBytes(char* buffer, std::size_t delivered) {
-  if (std::memchr(buffer, '\0', delivered) == nullptr) return;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < delivered; ++i) {
     if (buffer[i] != '\0') buffer[kept++] = buffer[i];
@@ -97,8 +100,10 @@ void readHeaderBlock(ScanContext& context, std::uint32_t endOffset, PartHeader& 
   field.clear();
   std::uint32_t position = 0;
   while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
-    if (context.strict != nullptr) dropNulBytes(context.lineBuffer, delivered);
-    takeLine(context);
+    if (takeLine(context) != delivered && context.strict != nullptr) {
+      dropNulBytes(context.lineBuffer, delivered);
+      takeLine(context);
+    }
     const String& line = context.currentLine;
     const char first = line.charAt(0);
     if (first == '\t' || first == ' ') {
