@@ -47,19 +47,20 @@ def message_chunks(size, subject=b"Your invoice"):
            b"Content-Disposition: attachment; filename=\"invoice.pif\"\r\n\r\nMZ\r\n--=_b--\r\n")
 
 
-def run_host(host, size, subject=b"Your invoice", rules_text=RULES):
-    """Pipes one generated message through zentry-host; returns (exit code,
-    standard output, peak RSS in KiB, seconds)."""
+def piped_run(command, chunks, rules_text, stderr=None):
+    """Runs command(rules file holding `rules_text`) under /usr/bin/time,
+    piping `chunks` to it; returns (exit code, standard output, peak RSS in
+    KiB, seconds)."""
     with tempfile.TemporaryDirectory() as scratch:
         rules = os.path.join(scratch, "rules.dat")
         with open(rules, "wb") as f:
             f.write(rules_text)
-        env = dict(os.environ, TMPDIR=scratch)
         peak = os.path.join(scratch, "peak")
         start = time.monotonic()
-        child = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", peak, host, "--errorlevel", "-", rules,
-                                  "quarantine"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
-        for chunk in message_chunks(size, subject):
+        child = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", peak] + command(rules),
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=stderr,
+                                 env=dict(os.environ, TMPDIR=scratch))
+        for chunk in chunks:
             child.stdin.write(chunk)
         child.stdin.close()
         output = child.stdout.read()
@@ -69,29 +70,23 @@ def run_host(host, size, subject=b"Your invoice", rules_text=RULES):
             return child.returncode, output, int(f.read().split()[-1]), seconds
 
 
+def run_host(host, size, subject=b"Your invoice", rules_text=RULES):
+    """Pipes one generated message through zentry-host; returns (exit code,
+    standard output, peak RSS in KiB, seconds)."""
+    return piped_run(lambda rules: [host, "--errorlevel", "-", rules, "quarantine"], message_chunks(size, subject),
+                     rules_text)
+
+
 def run_replay(host, count, size):
     """Pipes an mbox of `count` generated messages through zentry-host
     --replay (from /dev/stdin); returns (exit code, report, peak RSS in KiB,
     seconds)."""
-    with tempfile.TemporaryDirectory() as scratch:
-        rules = os.path.join(scratch, "rules.dat")
-        with open(rules, "wb") as f:
-            f.write(RULES)
-        peak = os.path.join(scratch, "peak")
-        start = time.monotonic()
-        child = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", peak, host, "--replay", "--no-progress",
-                                  "-j", "2", "/dev/stdin", rules], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                 stderr=subprocess.DEVNULL, env=dict(os.environ, TMPDIR=scratch))
+    def mbox():
         for _ in range(count):
-            for chunk in message_chunks(size):
-                child.stdin.write(chunk)
-            child.stdin.write(b"\n")
-        child.stdin.close()
-        output = child.stdout.read()
-        child.wait()
-        seconds = time.monotonic() - start
-        with open(peak) as f:
-            return child.returncode, output, int(f.read().split()[-1]), seconds
+            yield from message_chunks(size)
+            yield b"\n"
+    return piped_run(lambda rules: [host, "--replay", "--no-progress", "-j", "2", "/dev/stdin", rules], mbox(),
+                     RULES, stderr=subprocess.DEVNULL)
 
 
 def main():

@@ -13,24 +13,24 @@ thread_local std::uint64_t madeSoFar = 0;
 // The value madeSoFar takes on the allocation that must fail; 0 = none.
 thread_local std::uint64_t failingAllocation = 0;
 
+// Counts one allocation; true when it is the one a test made to fail.
+bool failsNow() {
+  ++madeSoFar;
+  if (madeSoFar != failingAllocation) return false;
+  failingAllocation = 0;
+  return true;
+}
+
 }  // namespace
 
 void* allocateBytes(std::size_t size) {
-  ++madeSoFar;
-  if (madeSoFar == failingAllocation) {
-    failingAllocation = 0;
-    return nullptr;
-  }
+  if (failsNow()) return nullptr;
   // malloc(0) may hand back null, which callers would take for a failure.
   return std::malloc(size == 0 ? 1 : size);
 }
 
 void* resizeBytes(void* block, std::size_t size) {
-  ++madeSoFar;
-  if (madeSoFar == failingAllocation) {
-    failingAllocation = 0;
-    return nullptr;
-  }
+  if (failsNow()) return nullptr;
   return std::realloc(block, size == 0 ? 1 : size);
 }
 

@@ -17,20 +17,19 @@ constexpr std::uint32_t invalidBase64 = 1u << 31;
 // Built by the compiler, so a run that never decodes pays nothing for it.
 struct Base64Table {
   std::uint32_t shifted[4][256] = {};
-  std::int16_t value[256] = {};
   constexpr Base64Table() {
-    for (std::int16_t& entry : value) entry = -1;
     for (auto& position : shifted) {
       for (std::uint32_t& entry : position) entry = invalidBase64;
     }
     const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     for (std::uint32_t i = 0; i < 64; ++i) {
       const auto character = static_cast<unsigned char>(alphabet[i]);
-      value[character] = static_cast<std::int16_t>(i);
       for (unsigned position = 0; position < 4; ++position)
         shifted[position][character] = i << (18 - 6 * position);
     }
   }
+  // One character's six bits, or a value with the invalid bit set.
+  constexpr std::uint32_t bits(unsigned char character) const { return shifted[3][character]; }
   // The 24 bits of four characters, or a value with the invalid bit set.
   constexpr std::uint32_t group(const unsigned char* text) const {
     return shifted[0][text[0]] | shifted[1][text[1]] | shifted[2][text[2]] | shifted[3][text[3]];
@@ -197,14 +196,13 @@ void BodyCapture::addBase64(const char* line, std::size_t size) {
     }
     size_ = static_cast<std::size_t>(out - bytes_);
   }
-  const std::int16_t* table = base64Table.value;
   for (; i < size; ++i) {
-    const int value = table[text[i]];
-    if (value < 0) {
+    const std::uint32_t value = base64Table.bits(text[i]);
+    if ((value & invalidBase64) != 0) {
       if (text[i] == '=') held_ = 0;
       continue;
     }
-    bits_ = ((bits_ << 6) | static_cast<std::uint32_t>(value)) & 0xFFFFFFu;
+    bits_ = ((bits_ << 6) | value) & 0xFFFFFFu;
     held_ += 6;
     if (held_ >= 8) {
       held_ -= 8;

@@ -81,41 +81,53 @@ void splitName(std::string name, Parameter& parameter) {
   parameter.base = std::move(name);
 }
 
-/// The value starting at `at` (after the '=' and any blanks), into *value
-/// unless that is null. Returns where the parameter ends: at its ';' or the
-/// end of the text.
-std::size_t readValue(const char* text, std::size_t at, std::size_t end, std::string* value) {
+/// Where the value starting at `at` (after the '=' and any blanks) lies:
+/// [begin, end) as written, quotes left out, and `stop`, where the parameter
+/// ends (its ';' or the end of the text). Read in one pass, byte by byte: a
+/// value is short, and a call per byte looked for costs more than the look.
+struct ValueSpan {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::size_t stop = 0;
+  bool escaped = false;  ///< a quoted value with backslash escapes, to be taken out
+  bool marked = false;   ///< a '?' in it: only then can it hold an encoded word
+};
+
+ValueSpan scanValue(const char* text, std::size_t at, std::size_t end) {
+  ValueSpan span;
+  span.begin = at;
+  std::size_t i = at;
   if (at < end && text[at] == '"') {
     // The first quote closes the value unless a backslash comes before it.
-    const void* quote = std::memchr(text + at + 1, '"', end - at - 1);
-    std::size_t i = quote == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(quote) - text);
-    bool escaped = false;
-    if (std::memchr(text + at + 1, '\\', i - at - 1) != nullptr) {
-      for (i = at + 1; i < end && text[i] != '"'; ++i) {
-        if (text[i] == '\\' && i + 1 < end) {
-          escaped = true;
-          ++i;
-        }
+    for (i = at + 1; i < end && text[i] != '"'; ++i) {
+      span.marked |= text[i] == '?';
+      if (text[i] == '\\' && i + 1 < end) {
+        span.escaped = true;
+        ++i;
       }
     }
-    if (value != nullptr && !escaped) value->assign(text + at + 1, i - at - 1);
-    if (value != nullptr && escaped) {
-      for (std::size_t k = at + 1; k < i; ++k) {
-        if (text[k] == '\\') ++k;
-        value->push_back(text[k]);
-      }
-    }
-    // Anything between the closing quote and the ';' is not part of the value.
-    const void* semicolon = i < end ? std::memchr(text + i, ';', end - i) : nullptr;
-    return semicolon == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(semicolon) - text);
+    span.begin = at + 1;
+    span.end = i;
   }
-  const void* semicolon = std::memchr(text + at, ';', end - at);
-  const std::size_t stop =
-      semicolon == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(semicolon) - text);
-  std::size_t last = stop;
-  while (last > at && isBlank(text[last - 1])) --last;
-  if (value != nullptr) value->assign(text + at, last - at);
-  return stop;
+  // Anything between the closing quote and the ';' is not part of the value.
+  for (; i < end && text[i] != ';'; ++i) span.marked |= text[i] == '?';
+  span.stop = i;
+  if (span.begin == at) {
+    span.end = span.stop;
+    while (span.end > at && isBlank(text[span.end - 1])) --span.end;
+  }
+  return span;
+}
+
+/// The value's bytes, escapes taken out.
+std::string valueText(const char* text, const ValueSpan& span) {
+  if (!span.escaped) return std::string(text + span.begin, span.end - span.begin);
+  std::string value;
+  for (std::size_t k = span.begin; k < span.end; ++k) {
+    if (text[k] == '\\') ++k;
+    value.push_back(text[k]);
+  }
+  return value;
 }
 
 std::string percentDecoded(const std::string& text) {
@@ -162,45 +174,20 @@ std::string decodedPlainValue(std::string value) {
   return decodeEncodedWords(value);
 }
 
-/// Reads the value at `at` as readValue does and adds it to `names` as
-/// decodedPlainValue gives it, copying it only when it is a new name (the
-/// same name in Content-Type and Content-Disposition is the rule). Returns
-/// where the parameter ends.
+/// Adds the value at `at` to `names` as decodedPlainValue gives it, copying
+/// it only when it is a new name (the same name in Content-Type and
+/// Content-Disposition is the rule). Returns where the parameter ends.
 std::size_t addPlainValue(const char* text, std::size_t at, std::size_t end, ShownNames& names) {
-  // One pass, byte by byte: a name is short, and a call per byte looked for
-  // costs more than the look. Only a value with a '?' can hold an encoded word.
-  bool marked = false;
-  std::size_t valueStart = at;
-  std::size_t i = at;
-  if (at < end && text[at] == '"') {
-    bool escaped = false;
-    for (i = at + 1; i < end && text[i] != '"'; ++i) {
-      escaped |= text[i] == '\\';
-      marked |= text[i] == '?';
-    }
-    if (escaped) {
-      std::string value;
-      const std::size_t stop = readValue(text, at, end, &value);
-      names.add(decodedPlainValue(std::move(value)));
-      return stop;
-    }
-    valueStart = at + 1;
-  }
-  std::size_t valueEnd = i;
-  // Anything between a closing quote and the ';' is not part of the value.
-  for (; i < end && text[i] != ';'; ++i) marked |= text[i] == '?';
-  const std::size_t stop = i;
-  if (valueStart == at) {
-    valueEnd = stop;
-    while (valueEnd > at && isBlank(text[valueEnd - 1])) --valueEnd;
-  }
-  const std::string_view value(text + valueStart, valueEnd - valueStart);
-  if (marked && mayHoldEncodedWord(value)) {
-    names.add(decodeEncodedWords(std::string(value)));
+  const ValueSpan span = scanValue(text, at, end);
+  const std::string_view written(text + span.begin, span.end - span.begin);
+  if (span.escaped) {
+    names.add(decodedPlainValue(valueText(text, span)));
+  } else if (span.marked && mayHoldEncodedWord(written)) {
+    names.add(decodeEncodedWords(std::string(written)));
   } else {
-    names.add(value);
+    names.add(written);
   }
-  return stop;
+  return span.stop;
 }
 
 /// The parameters after the field's own value (its first ';'): a name given
@@ -232,12 +219,14 @@ std::vector<Parameter> parseParameters(const char* text, std::size_t begin, std:
     // Other parameters (boundary, charset ...) are only stepped over.
     if (!startsWithNoCase(text + i, nameLast - i, "name") &&
         !startsWithNoCase(text + i, nameLast - i, "filename")) {
-      i = readValue(text, valueAt, end, nullptr);
+      i = scanValue(text, valueAt, end).stop;
       continue;
     }
     Parameter parameter;
     splitName(lowered(text + i, nameLast - i), parameter);
-    i = readValue(text, valueAt, end, &parameter.value);
+    const ValueSpan span = scanValue(text, valueAt, end);
+    parameter.value = valueText(text, span);
+    i = span.stop;
     if (parameter.base != "name" && parameter.base != "filename") continue;
     if (parameter.section < 0) {
       names.add(parameter.extended ? percentDecoded(withoutCharset(parameter.value))
