@@ -46,8 +46,9 @@ int runZentry(const std::vector<std::string>& arguments, const EnvironmentBlock&
   decodeEncodedWord(subjectText);
   traceSubjectAndNames(console, state.strictMode ? strictSubjectText : subjectText, state.attachmentNames);
 
-  const Hit hit = findHit(state.ruleList, state.attachmentNames, subjectText,
-                          state.strictMode ? &strictSubjectText : nullptr);
+  state.hit = findHit(state.ruleList, state.attachmentNames, subjectText,
+                      state.strictMode ? &strictSubjectText : nullptr);
+  const Hit& hit = state.hit;
   if (hit.rule == nullptr) {
     console.closeLog();
     return 0;

@@ -5,6 +5,7 @@
 
 #include "core/rule.h"
 #include "core/string.h"
+#include "filter/rule_matcher.h"
 #include "platform/environment.h"
 #include "platform/text_sink.h"
 #include "platform/workspace.h"
@@ -21,6 +22,9 @@ struct RunState {
   bool errorlevelMode = false;
   bool debugMode = false;
   bool strictMode = false;
+  /// Once the run is done: the rule that hit and the name it matched (both
+  /// pointing into the lists above), or no rule.
+  Hit hit;
 };
 
 /// Sets the intercept mailbox from the first argument and the switches from

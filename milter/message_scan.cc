@@ -3,10 +3,7 @@
 #include <vector>
 
 #include "filter/driver.h"
-#include "filter/rule_matcher.h"
 #include "platform/held_workspace.h"
-#include "scanner/encoded_text.h"
-#include "scanner/encoded_word.h"
 
 namespace zentry::milter {
 namespace {
@@ -23,21 +20,6 @@ bool lineAfter(const std::string& output, const char* prefix, std::string* value
   if (end > begin && output[end - 1] == '\r') --end;
   *value = output.substr(begin, end - begin);
   return true;
-}
-
-// The subject as the filter's driver matches it: trimmed, then its encoded
-// word decoded (strict mode: every encoded word in it). Kept in step with
-// the driver by the scan test, which compares rule and name in both modes.
-String matchedSubject(const std::optional<std::string>& subject, bool strict) {
-  String text(subject ? subject->c_str() : "");
-  text.trimLeft();
-  text.trimRight();
-  if (strict) {
-    text.assign(decodeEncodedWords(text.cStr()).c_str());
-  } else {
-    decodeEncodedWord(text);
-  }
-  return text;
 }
 
 }  // namespace
@@ -61,11 +43,9 @@ ScanVerdict scanHeldMessage(std::string_view routingBytes, std::string_view rule
   verdict.hit = lineAfter(output.bytes, "To: ", &verdict.interceptMailbox) &&
                 lineAfter(output.bytes, "Subject: ", &verdict.subject);
   if (!verdict.hit) return verdict;
-  // The run leaves its rules and names in `state`; asking the matcher again
-  // over them names the rule and the name without touching the verdict.
-  const Hit hit = findHit(state.ruleList, state.attachmentNames, matchedSubject(subject, strict));
-  verdict.ruleLabel = hit.rule != nullptr ? hit.rule->label.cStr() : "";
-  if (hit.name != nullptr) verdict.name = hit.name->cStr();
+  // The run leaves the rule that hit and the name it matched in `state`.
+  verdict.ruleLabel = state.hit.rule != nullptr ? state.hit.rule->label.cStr() : "";
+  if (state.hit.name != nullptr) verdict.name = state.hit.name->cStr();
   return verdict;
 }
 
