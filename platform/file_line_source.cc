@@ -105,21 +105,31 @@ std::size_t FileLineSource::readLineTo(char* buffer, std::size_t limit, std::uin
   return delivered;
 }
 
-std::size_t FileLineSource::markedLineAhead(char mark, std::size_t end) const {
+std::size_t FileLineSource::markedLineAhead(char mark, std::size_t end, std::size_t most,
+                                            std::size_t* plainTo) const {
   const char* base = block_.get();
-  // Every byte after an LF begins a read, as no read runs past an LF. The
-  // reads that begin inside a long line (at the limit) need no look: no byte
-  // before the one found is the mark.
+  *plainTo = end;
+  // A read begins after every LF, and inside a line longer than `most` at
+  // each cut. Where a line is short enough to be read whole, a mark inside it
+  // begins no read; a mark inside a longer one may sit right at a cut, so
+  // that line is left to be read piece by piece.
   std::size_t from = next_ + 1;
   std::size_t lineStart = next_;
   while (from < end) {
     const std::size_t hit = indexOf(base, from, end, mark);
     if (hit == end) break;
     if (base[hit - 1] == '\n') return hit;
-    // A mark inside a line: go on after the line's LF, so that each step
-    // passes at least one line however many marks it holds.
+    const void* before = ::memrchr(base + lineStart, '\n', hit - lineStart);
+    const std::size_t holder =
+        before == nullptr ? lineStart : static_cast<std::size_t>(static_cast<const char*>(before) - base) + 1;
     const std::size_t lf = indexOf(base, hit + 1, end, '\n');
-    if (lf == end) return lineStart;
+    if (lf == end) return holder;
+    if (lf + 1 - holder > most) {
+      *plainTo = lf + 1;
+      return holder;
+    }
+    // A mark inside a short line: go on after the line's LF, so that each
+    // step passes at least one line however many marks it holds.
     lineStart = lf + 1;
     from = lf + 1;
   }
@@ -145,11 +155,13 @@ std::size_t FileLineSource::readMarkedLine(char* buffer, std::size_t limit, cons
       // read one by one.
       const std::uint64_t endIndex = endOffset > blockOffset_ ? endOffset - blockOffset_ : 0;
       const std::size_t searchEnd = static_cast<std::size_t>(std::min<std::uint64_t>(stop_, endIndex));
-      const std::size_t ahead = searchEnd > next_ ? markedLineAhead(marks[0], searchEnd) : searchEnd;
+      std::size_t plainTo = searchEnd;
+      const std::size_t ahead =
+          searchEnd > next_ ? markedLineAhead(marks[0], searchEnd, limit - 1, &plainTo) : searchEnd;
       if (ahead >= endIndex) {
         passOver = false;
       } else if (ahead == next_) {
-        searchedTo = blockOffset_ + searchEnd;
+        searchedTo = blockOffset_ + plainTo;
       } else {
         next_ = ahead;
       }

@@ -42,10 +42,14 @@ class FileLineSource : public LineSource {
   /// it, without taking it: returns its characters (0 at the end) and sets
   /// *used to the bytes it spans from block_[next_].
   std::size_t nextLine(std::size_t most, std::size_t* used);
-  /// The start of the first line after the one at next_ that begins with
-  /// `mark` in block_[next_, end) (end at most stop_); when there is none,
-  /// the start of the last line that begins there (next_ when none does).
-  std::size_t markedLineAhead(char mark, std::size_t end) const;
+  /// Where the next read that may begin with `mark` starts in
+  /// block_[next_, end) (end at most stop_), for reads of at most `most`
+  /// characters: the first line after the one at next_ that begins with
+  /// `mark`, or the start of a line longer than `most` that holds one (its
+  /// pieces are then to be read one by one up to *plainTo); when there is
+  /// none, the start of the last line that begins there (next_ when none
+  /// does). *plainTo is `end` unless a long line was found.
+  std::size_t markedLineAhead(char mark, std::size_t end, std::size_t most, std::size_t* plainTo) const;
   /// Delivers the line nextLine cut into buffer and takes it.
   void takeLine(char* buffer, std::size_t delivered, std::size_t used);
 

@@ -9,6 +9,7 @@
 
 #include "platform/memory_line_source.h"
 #include "support/e2e.h"
+#include "support/plain_line_reader.h"
 #include "support/table.h"
 
 namespace zentry {
@@ -46,7 +47,7 @@ std::string readAll(LineSource& source, std::size_t limit, const char* marks = n
 // same places. Seeking back is checked by the line source fuzz target.
 TEST(FileLineSource, ReadsLikeTheMemoryReader) {
   test::TempDir dir;
-  const char* markSets[] = {nullptr, "", "p", "a", "c", "x", "ae\x1a", "-b"};
+  const char* markSets[] = {nullptr, "", "p", "a", "c", "x", "-", "ae\x1a", "-b"};
   const std::uint32_t endOffsets[] = {0xFFFFFFFEu, 7, static_cast<std::uint32_t>(block + 3)};
   for (const test::Row& row : test::readTable("file_reads.txt")) {
     dir.write("f", row[0]);
@@ -59,6 +60,54 @@ TEST(FileLineSource, ReadsLikeTheMemoryReader) {
         ASSERT_TRUE(memory.seek(0) && file->seek(0)) << "seeking to the start";
         EXPECT_EQ(readAll(memory, limit, marks, endOffset), readAll(*file, limit, marks, endOffset))
             << row.where << " marks " << (marks ? marks : "(none)") << " end " << endOffset;
+      }
+    }
+  }
+}
+
+// Files around the scanner's cut of long lines (reads of 9,999 characters):
+// lines a little shorter and longer than one, two and three reads, each
+// ended by nothing, LF, CR LF or a lone CR and followed by a delimiter-like
+// line, a NUL, a 0x1A or a mark inside a line; some placed so the long line
+// straddles the block's edge.
+std::vector<std::string> filesAroundTheCut() {
+  const std::size_t lengths[] = {9998, 9999, 10000, 10001, 19998, 19999, 20000, 20001, 29997, 29998};
+  const char* endings[] = {"", "\n", "\r\n", "\r"};
+  const std::string followers[] = {"--B\n", "-\r\n", std::string("\0--B\n", 5), "\x1a--B\n", "x-\n"};
+  std::string pad(block - 5000, 'p');
+  for (std::size_t i = 99; i < pad.size(); i += 100) pad[i] = '\n';
+  pad += '\n';
+  std::vector<std::string> files;
+  for (const std::size_t length : lengths) {
+    const bool straddles = length == 9999 || length == 20000;
+    for (const char* ending : endings) {
+      for (const std::string& follower : followers) {
+        const std::string line = std::string(length, 'x') + ending + follower + "z\n";
+        files.push_back("a\n" + line);
+        if (straddles) files.push_back(pad + line);
+      }
+    }
+  }
+  return files;
+}
+
+// The block reader and its pass over unmarked lines against the plain
+// reader: the same lines at the same positions, with the scanner's limit.
+TEST(FileLineSource, ReadsLikeThePlainReaderAroundTheCut) {
+  test::TempDir dir;
+  const char* markSets[] = {nullptr, "-", "x", ""};
+  for (const std::string& bytes : filesAroundTheCut()) {
+    dir.write("f", bytes);
+    const auto cut = static_cast<std::uint32_t>(bytes.find('x') + 9999);
+    for (const char* marks : markSets) {
+      for (const std::uint32_t endOffset : {0xFFFFFFFEu, cut, cut + 2}) {
+        auto file = FileLineSource::open((dir.path() + "/f").c_str());
+        ASSERT_NE(nullptr, file);
+        test::PlainLineReader plain(bytes);
+        const std::string expected = readAll(plain, 10000, marks, endOffset);
+        ASSERT_EQ(expected, readAll(*file, 10000, marks, endOffset))
+            << "file of " << bytes.size() << " bytes, marks " << (marks ? marks : "(none)") << " end "
+            << endOffset;
       }
     }
   }
