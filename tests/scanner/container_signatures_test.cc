@@ -43,6 +43,26 @@ TEST(ContainerSignatures, EarlyRuleOutAgreesWithFirstLook) {
   EXPECT_GT(ruledOut, 1000);  // random binary data is ruled out early as a rule
 }
 
+// Every pair of first bytes, each followed by bytes that go on common
+// signatures or begin none, and a control byte late in the first look: the early
+// answer, which looks only at the first bytes and a table of pairs, never
+// rules out a body that the whole first look leaves open.
+TEST(ContainerSignatures, EarlyRuleOutAgreesWithFirstLookForEveryFirstPair) {
+  std::vector<unsigned char> body(firstLookBytes, 'a');
+  body[firstLookBytes - 1] = 0x01;
+  for (unsigned pair = 0; pair < 0x10000; ++pair) {
+    body[0] = static_cast<unsigned char>(pair >> 8);
+    body[1] = static_cast<unsigned char>(pair & 0xFF);
+    for (const char* next : {"aa", "-l", "\x03\x04", "\x05\x06", "\x07\x08", "\xAF\x27", "h9", "zX", "!\n"}) {
+      body[2] = static_cast<unsigned char>(next[0]);
+      body[3] = static_cast<unsigned char>(next[1]);
+      if (firstBytesRuleOut(body.data(), body.size(), 0)) {
+        ASSERT_FALSE(firstLookLeavesOpen(body.data(), body.size())) << std::hex << pair << " " << next;
+      }
+    }
+  }
+}
+
 TEST(ContainerSignatures, EarlyRuleOutWaitsForWhatMayBeginASignature) {
   const std::vector<std::string> mayBegin = {
       std::string("PK\x01\x02", 4),    // a zip's first two bytes
