@@ -1,5 +1,8 @@
 #include "milter/action_plan.h"
 
+#include "milter/header_values.h"
+#include "milter/recipient_forms.h"
+
 namespace zentry::milter {
 namespace {
 
@@ -16,14 +19,33 @@ std::string angleAddress(const std::string& mailbox) {
   return !mailbox.empty() && mailbox.front() == '<' ? mailbox : "<" + mailbox + ">";
 }
 
-// One recipient a line, so a long list folds instead of making one long line.
-std::string recipientsFieldValue(const std::vector<std::string>& recipients) {
-  std::string value;
-  for (const std::string& recipient : recipients) {
-    if (!value.empty()) value += ",\n\t";
-    value += printableText(recipient, 512);
+std::string ruleText(const ScanVerdict& verdict) {
+  return "attachment rule \"" + printableText(verdict.ruleLabel, reportedTextLimit) + "\"";
+}
+
+void planRedirect(const ScanVerdict& verdict, const MessageFacts& facts, const std::string& redirectSender,
+                  ActionPlan* plan) {
+  plan->addedHeaders.emplace_back(recipientsHeaderName, recipientsFieldValue(facts.recipients));
+  plan->addedHeaders.emplace_back(senderHeaderName, printableText(facts.sender, 512));
+  if (facts.header.firstSubject())
+    plan->addedHeaders.emplace_back(subjectHeaderName, originalSubjectValue(*facts.header.firstSubject()));
+  // Clients show one Subject or another; only the verdict's may be left.
+  for (int instance = facts.header.subjectCount(); instance >= 2; --instance)
+    plan->removedHeaders.emplace_back("Subject", instance);
+  plan->subject = subjectWithoutCutWord(verdict.subject, facts.subjectBytes);
+  bool certain = true;
+  for (const std::string& recipient : facts.recipients) {
+    const RecipientDeletion deletion = deletionFormsOf(recipient);
+    certain = certain && deletion.certain;
+    plan->removedRecipients.insert(plan->removedRecipients.end(), deletion.forms.begin(),
+                                   deletion.forms.end());
   }
-  return value;
+  plan->addedRecipient = angleAddress(verdict.interceptMailbox);
+  plan->newSender = redirectSender.empty() ? "<>" : angleAddress(redirectSender);
+  if (!certain) {
+    plan->quarantineReason = ruleText(verdict) + ", redirected; held: a recipient may remain";
+    plan->redirectHeld = true;
+  }
 }
 
 }  // namespace
@@ -44,25 +66,26 @@ std::string printableText(const std::string& text, std::size_t limit) {
   return out;
 }
 
-ActionPlan planFor(Action action, const ScanVerdict& verdict, const std::vector<std::string>& recipients) {
+ActionPlan planFor(Action action, const ScanVerdict& verdict, const MessageFacts& facts,
+                   const std::string& redirectSender) {
   ActionPlan plan;
+  if (verdict.hit && action == Action::reject) {
+    plan.reject = true;
+    plan.replyText = "Message refused by " + ruleText(verdict);
+    return plan;
+  }
+  // Fields that claim to be ours, forged or left by another filter, go first.
+  plan.removedHeaders = facts.header.ownFieldsLastFirst();
   if (!verdict.hit) return plan;
   plan.addedHeaders.emplace_back(hitHeaderName, hitFieldValue(verdict));
   switch (action) {
     case Action::redirect:
-      plan.addedHeaders.emplace_back(recipientsHeaderName, recipientsFieldValue(recipients));
-      plan.subject = verdict.subject;
-      plan.removedRecipients = recipients;
-      plan.addedRecipient = angleAddress(verdict.interceptMailbox);
+      planRedirect(verdict, facts, redirectSender, &plan);
       break;
     case Action::reject:
-      plan.reject = true;
-      plan.replyText = "Message refused by attachment rule \"" +
-                       printableText(verdict.ruleLabel, reportedTextLimit) + "\"";
       break;
     case Action::quarantine:
-      plan.quarantineReason =
-          "attachment rule \"" + printableText(verdict.ruleLabel, reportedTextLimit) + "\"";
+      plan.quarantineReason = ruleText(verdict);
       break;
     case Action::tag:
       break;

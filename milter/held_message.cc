@@ -10,6 +10,7 @@ void HeldMessage::clear() {
   bytes_.shrink_to_fit();
   received_ = 0;
   oversized_ = false;
+  sender_.clear();
   recipients_.clear();
 }
 

@@ -18,11 +18,12 @@ class HeldMessage {
  public:
   explicit HeldMessage(std::size_t limit) : limit_(limit) { clear(); }
 
-  /// Forgets the message and its recipients (a new transaction).
+  /// Forgets the message, its sender and its recipients (a new transaction).
   void clear();
   /// The size the client declared (SIZE=): room for it is made at once, up to
   /// the limit, so a large message is not copied as it grows.
   void expectSize(std::size_t declared);
+  void setSender(std::string sender) { sender_ = std::move(sender); }
   void addRecipient(std::string recipient) { recipients_.push_back(std::move(recipient)); }
   /// `value` as the server passes it: with its leading blank when
   /// `leadingSpaceKept`, else without it (one space is put back then).
@@ -38,6 +39,7 @@ class HeldMessage {
   std::string_view routingBytes() const { return bytes_; }
   /// The message alone.
   std::string_view messageBytes() const { return std::string_view(bytes_).substr(prefixSize); }
+  const std::string& sender() const { return sender_; }
   const std::vector<std::string>& recipients() const { return recipients_; }
 
   static constexpr std::size_t prefixSize = 4;
@@ -49,6 +51,7 @@ class HeldMessage {
   std::size_t received_ = 0;
   bool oversized_ = false;
   std::string bytes_;
+  std::string sender_;
   std::vector<std::string> recipients_;
 };
 

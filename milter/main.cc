@@ -1,21 +1,27 @@
 // zentry-milter: the attachment filter inside the mail server, over the
 // milter protocol. main() owns the process: options, the first read of the
-// rules, the listening socket, daemon start, and signals; the milter library
-// runs the SMTP conversations on threads of its own.
+// rules, the listening socket, the user it runs as, daemon start, and
+// signals; the milter library runs the SMTP conversations on threads of its
+// own.
 
 #include <libmilter/mfapi.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
+#include "milter/mailbox_check.h"
 #include "milter/milter_callbacks.h"
 #include "milter/options.h"
 #include "milter/rules_watcher.h"
+#include "milter/run_as_user.h"
 #include "platform/archive_lister_process.h"
 
 namespace {
@@ -23,7 +29,9 @@ namespace {
 using namespace zentry::milter;
 
 constexpr int exitUsage = 64;
+constexpr int exitNoUser = 67;
 constexpr int exitUnavailable = 69;
+constexpr int exitOsError = 71;
 constexpr int exitConfig = 78;
 
 // daemon() moves to "/": a relative path given on the command line is taken
@@ -39,6 +47,13 @@ int startError(const std::string& text, int code) {
   return code;
 }
 
+// The file of a unix socket ("unix:PATH" or "local:PATH"); "" for inet.
+std::string socketPath(const std::string& socket) {
+  for (const char* prefix : {"unix:", "local:"})
+    if (socket.rfind(prefix, 0) == 0) return socket.substr(std::string(prefix).size());
+  return "";
+}
+
 bool openSocket(const Options& options) {
   // Only the owner and its group (the mail server's) may connect.
   umask(0007);
@@ -46,11 +61,45 @@ bool openSocket(const Options& options) {
          smfi_opensocket(true) == MI_SUCCESS;
 }
 
+// Said at start, where an administrator sees it, and logged.
+void warnOfUnknownMailbox(const Options& options, const MessageLog& log) {
+  std::ifstream file("/etc/aliases");
+  std::ostringstream aliases;
+  aliases << file.rdbuf();
+  const std::string warning =
+      unknownMailboxWarning(options.mailbox, aliases.str(),
+                            [](const std::string& name) { return getpwnam(name.c_str()) != nullptr; });
+  if (warning.empty()) return;
+  if (!options.foreground) std::fprintf(stderr, "zentry-milter: %s\n", warning.c_str());
+  log.error(warning);
+}
+
+// A stop lets the messages in progress finish, up to the wait the options
+// allow; meanwhile every message that begins is answered with a temporary
+// failure, and so is, by the server, every one still open at the end.
+void stopGracefully(int received, const Options& options, MessagesInProgress& inProgress,
+                    const MessageLog& log) {
+  inProgress.stop();
+  // smfi_stop() closes the listening socket, but only once the library's
+  // listener next looks up, up to five seconds later; an idle milter is not
+  // to wait for that, so it happens beside the wait, or not at all.
+  std::thread(smfi_stop).detach();
+  const int open = inProgress.count();
+  log.info("stopping on signal " + std::to_string(received) + "; " + std::to_string(open) +
+           " message(s) in progress, waiting for them at most " + std::to_string(options.stopWaitSeconds) +
+           " s");
+  if (!inProgress.waitUntilNone(std::chrono::seconds(options.stopWaitSeconds))) {
+    log.error("stopped with " + std::to_string(inProgress.count()) +
+              " message(s) unfinished; the server answers them with a temporary failure");
+  }
+}
+
 // The milter library's own signal thread stops it on SIGHUP; SIGHUP here means
 // "read the rules again". Signals sent to the process go to the main thread
 // first when it waits for them, so main() takes them all. Returns true when
 // asked to stop, false when the library stopped by itself.
-bool serveSignals(RulesWatcher& watcher, const MessageLog& log) {
+bool serveSignals(RulesWatcher& watcher, const Options& options, MessagesInProgress& inProgress,
+                  const MessageLog& log) {
   sigset_t set;
   sigemptyset(&set);
   for (const int signal : {SIGHUP, SIGTERM, SIGINT, SIGUSR1}) sigaddset(&set, signal);
@@ -62,8 +111,7 @@ bool serveSignals(RulesWatcher& watcher, const MessageLog& log) {
       continue;
     }
     if (received == SIGUSR1) return false;
-    log.info("stopping on signal " + std::to_string(received));
-    smfi_stop();
+    stopGracefully(received, options, inProgress, log);
     return true;
   }
 }
@@ -81,20 +129,31 @@ int main(int argc, char** argv) {
   options.pidFile = absolute(options.pidFile);
   RulesStore rules(options.rules);
   if (rules.reload(true, &error) != RulesStore::Reload::loaded) return startError(error, exitConfig);
+  RunAsUser user;
+  if (!options.user.empty() && !findUser(options.user, &user, &error)) return startError(error, exitNoUser);
 
   // Strict mode lists archives with the zentry-archive beside this program.
   zentry::ProcessArchiveLister archiveLister;
   zentry::useArchiveLister(&archiveLister);
 
   const MessageLog log(options.foreground);
-  const Service service{&options, &rules, &log};
+  warnOfUnknownMailbox(options, log);
+  MessagesInProgress inProgress;
+  const Service service{&options, &rules, &log, &inProgress};
   smfiDesc description = milterDescription(service);
   if (smfi_register(description) != MI_SUCCESS)
     return startError("cannot register with libmilter", exitUnavailable);
   if (!openSocket(options)) return startError("cannot listen on " + options.socket, exitUnavailable);
+  const std::string socketFile = socketPath(options.socket);
+  if (!options.user.empty() && !socketFile.empty() && !giveSocketTo(socketFile, user, &error))
+    return startError(error, exitOsError);
   if (!options.foreground && daemon(0, 0) != 0)
     return startError("cannot start in the background", exitUnavailable);
   if (!options.pidFile.empty()) std::ofstream(options.pidFile) << getpid() << "\n";
+  if (!options.user.empty() && !becomeUser(user, &error)) {
+    log.error(error);
+    return startError(error, exitOsError);
+  }
 
   signal(SIGPIPE, SIG_IGN);
   sigset_t blocked;
@@ -103,21 +162,30 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &blocked, nullptr);  // inherited by every thread started below
 
   log.info("listening on " + options.socket + ", rules " + options.rules + ", action " +
-           actionName(options.action) + (options.strict ? ", strict" : ""));
-  int result = 0;
+           actionName(options.action) + (options.strict ? ", strict" : "") +
+           (options.user.empty() ? "" : ", user " + options.user));
   bool asked = false;
   {
     RulesWatcher watcher(rules, log, options.rulesCheckSeconds);
     const pthread_t mainThread = pthread_self();
-    std::thread milterThread([&result, mainThread] {
-      result = smfi_main();
+    std::thread milterThread([mainThread] {
+      smfi_main();
       pthread_kill(mainThread, SIGUSR1);  // wakes main() when the library stops by itself
     });
-    asked = serveSignals(watcher, log);
-    milterThread.join();
+    asked = serveSignals(watcher, options, inProgress, log);
+    // Asked to stop, the milter ends as soon as its messages are done, not
+    // when the library next looks (up to five seconds later): the library's
+    // thread is left to the end of the process.
+    if (asked)
+      milterThread.detach();
+    else
+      milterThread.join();
   }
   if (!options.pidFile.empty()) unlink(options.pidFile.c_str());
+  if (asked && !socketFile.empty()) unlink(socketFile.c_str());
   // A stop nobody asked for is a failure, so the service manager starts it again.
   if (!asked) log.error("the milter library stopped unasked");
-  return result == MI_SUCCESS && asked ? 0 : exitUnavailable;
+  if (asked) log.info("stopped");
+  std::fflush(nullptr);
+  std::exit(asked ? 0 : exitUnavailable);
 }

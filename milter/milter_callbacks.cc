@@ -19,7 +19,7 @@ namespace {
 const Service* service = nullptr;
 
 constexpr unsigned long wantedActions =
-    SMFIF_ADDHDRS | SMFIF_CHGHDRS | SMFIF_ADDRCPT | SMFIF_DELRCPT | SMFIF_QUARANTINE;
+    SMFIF_ADDHDRS | SMFIF_CHGHDRS | SMFIF_ADDRCPT | SMFIF_DELRCPT | SMFIF_QUARANTINE | SMFIF_CHGFROM;
 // Steps the milter has no use for; the server skips them when it can.
 constexpr unsigned long skippedSteps = SMFIP_NOCONNECT | SMFIP_NOHELO | SMFIP_NOUNKNOWN | SMFIP_NODATA;
 // Steps the milter only records: the server need not wait for an answer to
@@ -32,10 +32,30 @@ constexpr unsigned long unansweredSteps =
 struct Connection {
   explicit Connection(std::size_t limit) : message(limit) {}
   HeldMessage message;
+  HeaderCensus header;
   bool leadingSpaceKept = false;  // header values come, and must go, with their blank
   unsigned long unanswered = 0;   // the steps the server does not wait on
-  bool failed = false;            // a step failed unanswered; the message ends in a temporary failure
+  std::string failure;            // why a step failed unanswered; the message ends in a temporary failure
+  bool inProgress = false;        // counted in service->inProgress
+  bool refused = false;           // began while the milter stops
 };
+
+void beginMessage(Connection& connection) {
+  connection.message.clear();
+  connection.header.clear();
+  connection.failure.clear();
+  connection.refused = !service->inProgress->begin();
+  connection.inProgress = !connection.refused;
+}
+
+void endMessage(Connection& connection) {
+  connection.message.clear();
+  connection.header.clear();
+  connection.failure.clear();
+  if (connection.inProgress) service->inProgress->end();
+  connection.inProgress = false;
+  connection.refused = false;
+}
 
 // What a recording step answers: nothing when the server does not wait.
 sfsistat recorded(const Connection& connection, unsigned long step) {
@@ -66,7 +86,7 @@ sfsistat guarded(SMFICTX* context, unsigned long step, Work work) {
   } catch (const std::exception& failure) {
     service->log->error(std::string("message failed: ") + failure.what());
     if (connection == nullptr || (connection->unanswered & step) == 0) return SMFIS_TEMPFAIL;
-    connection->failed = true;
+    connection->failure = failure.what();
     return SMFIS_NOREPLY;
   }
 }
@@ -77,12 +97,10 @@ std::string headerValue(const Connection& connection, const std::string& value) 
 
 // The Subject as the server gives it to the filter, read from the header block
 // alone (the body may be large and never holds it).
-std::optional<std::string> subjectOf(std::string_view message, bool* present) {
+std::optional<std::string> subjectOf(std::string_view message) {
   std::size_t end = message.find("\r\n\r\n");
   end = end == std::string_view::npos ? message.size() : end + 4;
-  const host::SubjectField field = host::extractSubject(std::string(message.substr(0, end)));
-  *present = field.value.has_value();
-  return field.value;
+  return host::extractSubject(std::string(message.substr(0, end))).value;
 }
 
 // SMTP replies treat '%' as the start of a format.
@@ -92,29 +110,44 @@ std::string replyEscaped(const std::string& text) {
   return out;
 }
 
-// Applies the plan; false when the server refused a change.
-bool carryOut(SMFICTX* context, const Connection& connection, const ActionPlan& plan, bool hadSubject) {
-  bool ok = true;
+// Applies the plan; returns which change the server refused, or "" when it
+// made them all.
+std::string carryOut(SMFICTX* context, const Connection& connection, const ActionPlan& plan) {
+  for (const auto& [name, instance] : plan.removedHeaders) {
+    if (smfi_chgheader(context, const_cast<char*>(name.c_str()), instance, nullptr) != MI_SUCCESS)
+      return "the server refused to remove a field " + name;
+  }
   for (const auto& [name, value] : plan.addedHeaders) {
-    ok = ok && smfi_addheader(context, const_cast<char*>(name.c_str()),
-                              const_cast<char*>(headerValue(connection, value).c_str())) == MI_SUCCESS;
+    if (smfi_addheader(context, const_cast<char*>(name.c_str()),
+                       const_cast<char*>(headerValue(connection, value).c_str())) != MI_SUCCESS)
+      return "the server refused the field " + name;
   }
   if (plan.subject) {
     std::string value = headerValue(connection, *plan.subject);
-    ok = ok &&
-         (hadSubject ? smfi_chgheader(context, const_cast<char*>("Subject"), 1, value.data())
-                     : smfi_addheader(context, const_cast<char*>("Subject"), value.data())) == MI_SUCCESS;
+    char* subject = const_cast<char*>("Subject");
+    if ((connection.header.subjectCount() > 0 ? smfi_chgheader(context, subject, 1, value.data())
+                                              : smfi_addheader(context, subject, value.data())) != MI_SUCCESS)
+      return "the server refused the new Subject";
   }
   for (const std::string& recipient : plan.removedRecipients) {
-    ok = ok && smfi_delrcpt(context, const_cast<char*>(recipient.c_str())) == MI_SUCCESS;
+    if (smfi_delrcpt(context, const_cast<char*>(recipient.c_str())) != MI_SUCCESS)
+      return "the server refused to remove a recipient";
   }
-  if (!plan.addedRecipient.empty()) {
-    ok = ok && smfi_addrcpt(context, const_cast<char*>(plan.addedRecipient.c_str())) == MI_SUCCESS;
-  }
-  if (!plan.quarantineReason.empty()) {
-    ok = ok && smfi_quarantine(context, const_cast<char*>(plan.quarantineReason.c_str())) == MI_SUCCESS;
-  }
-  return ok;
+  if (!plan.addedRecipient.empty() &&
+      smfi_addrcpt(context, const_cast<char*>(plan.addedRecipient.c_str())) != MI_SUCCESS)
+    return "the server refused to add the intercept mailbox";
+  if (plan.newSender &&
+      smfi_chgfrom(context, const_cast<char*>(plan.newSender->c_str()), nullptr) != MI_SUCCESS)
+    return "the server refused to change the envelope sender";
+  if (!plan.quarantineReason.empty() &&
+      smfi_quarantine(context, const_cast<char*>(plan.quarantineReason.c_str())) != MI_SUCCESS)
+    return "the server refused to hold the message";
+  return "";
+}
+
+// "redirect+hold" when a redirected message is held as well.
+std::string actionText(Action action, const ActionPlan& plan) {
+  return std::string(actionName(action)) + (plan.redirectHeld ? "+hold" : "");
 }
 
 sfsistat finishMessage(SMFICTX* context, Connection& connection) {
@@ -126,8 +159,16 @@ sfsistat finishMessage(SMFICTX* context, Connection& connection) {
   ScanVerdict verdict;
   Outcome outcome = Outcome::clean;
   sfsistat status = SMFIS_CONTINUE;
-  if (connection.failed) {
+  std::string reason = connection.failure;
+  std::string action = actionName(options.action);
+  if (!reason.empty()) {
     outcome = Outcome::failed;
+    status = SMFIS_TEMPFAIL;
+  } else if (connection.refused) {
+    outcome = Outcome::failed;
+    reason = "the milter is stopping";
+    smfi_setreply(context, const_cast<char*>("451"), const_cast<char*>("4.3.2"),
+                  const_cast<char*>("Attachment filter restarting, try again later"));
     status = SMFIS_TEMPFAIL;
   } else if (message.oversized()) {
     outcome = Outcome::oversized;
@@ -135,26 +176,31 @@ sfsistat finishMessage(SMFICTX* context, Connection& connection) {
                   const_cast<char*>("Message larger than the attachment filter holds"));
     status = SMFIS_TEMPFAIL;
   } else {
-    bool hadSubject = false;
-    const std::optional<std::string> subject = subjectOf(message.messageBytes(), &hadSubject);
+    const std::optional<std::string> subject = subjectOf(message.messageBytes());
     const std::shared_ptr<const std::string> rules = service->rules->current();
     verdict = scanHeldMessage(message.routingBytes(), *rules, subject, options.mailbox, options.strict);
-    const ActionPlan plan = planFor(options.action, verdict, message.recipients());
+    const MessageFacts facts{message.sender(), message.recipients(), subject ? subject->size() : 0,
+                             connection.header};
+    const ActionPlan plan = planFor(options.action, verdict, facts, options.redirectSender);
+    action = actionText(options.action, plan);
     if (verdict.hit) outcome = Outcome::hit;
-    if (!carryOut(context, connection, plan, hadSubject)) {
+    reason = carryOut(context, connection, plan);
+    if (!reason.empty()) {
       outcome = Outcome::failed;
       status = SMFIS_TEMPFAIL;
     } else if (plan.reject) {
       std::string reply = replyEscaped(plan.replyText);
       smfi_setreply(context, const_cast<char*>("550"), const_cast<char*>("5.7.1"), reply.data());
       status = SMFIS_REJECT;
+    } else if (!plan.removedRecipients.empty()) {
+      for (const std::string& line : recipientLogLines(queueId, message.recipients()))
+        service->log->info(line);
     }
   }
   const std::chrono::duration<double, std::milli> taken = std::chrono::steady_clock::now() - started;
   service->log->info(
-      messageLogLine(queueId, outcome, actionName(options.action), verdict, taken.count(), message.size()));
-  message.clear();
-  connection.failed = false;
+      messageLogLine(queueId, outcome, action, verdict, taken.count(), message.size(), reason));
+  endMessage(connection);
   return status;
 }
 
@@ -182,10 +228,12 @@ std::size_t declaredSize(char** arguments) {
 
 sfsistat onEnvelopeFrom(SMFICTX* context, char** arguments) {
   return guarded(context, SMFIP_NR_MAIL, [&](Connection& connection) {
-    connection.message.clear();
-    connection.failed = false;
-    if (arguments != nullptr && arguments[0] != nullptr)
+    endMessage(connection);  // a transaction the server left without an end
+    beginMessage(connection);
+    if (arguments != nullptr && arguments[0] != nullptr && !connection.refused) {
+      connection.message.setSender(arguments[0]);
       connection.message.expectSize(declaredSize(arguments));
+    }
     return recorded(connection, SMFIP_NR_MAIL);
   });
 }
@@ -201,7 +249,11 @@ sfsistat onRecipient(SMFICTX* context, char** arguments) {
 // NOLINTNEXTLINE(readability-non-const-parameter)
 sfsistat onHeader(SMFICTX* context, char* name, char* value) {
   return guarded(context, SMFIP_NR_HDR, [&](Connection& connection) {
+    if (connection.refused) return recorded(connection, SMFIP_NR_HDR);
     connection.message.addHeaderField(name, value, connection.leadingSpaceKept);
+    const std::string_view text(value);
+    connection.header.add(
+        name, connection.leadingSpaceKept && !text.empty() && text[0] == ' ' ? text.substr(1) : text);
     return recorded(connection, SMFIP_NR_HDR);
   });
 }
@@ -215,7 +267,8 @@ sfsistat onEndOfHeader(SMFICTX* context) {
 
 sfsistat onBody(SMFICTX* context, unsigned char* chunk, size_t size) {
   return guarded(context, SMFIP_NR_BODY, [&](Connection& connection) {
-    connection.message.addBody(std::string_view(reinterpret_cast<const char*>(chunk), size));
+    if (!connection.refused)
+      connection.message.addBody(std::string_view(reinterpret_cast<const char*>(chunk), size));
     return recorded(connection, SMFIP_NR_BODY);
   });
 }
@@ -226,14 +279,15 @@ sfsistat onEndOfMessage(SMFICTX* context) {
 
 sfsistat onAbort(SMFICTX* context) {
   return guarded(context, 0, [](Connection& connection) {
-    connection.message.clear();
-    connection.failed = false;
+    endMessage(connection);
     return SMFIS_CONTINUE;
   });
 }
 
 sfsistat onClose(SMFICTX* context) {
-  delete static_cast<Connection*>(smfi_getpriv(context));
+  auto* connection = static_cast<Connection*>(smfi_getpriv(context));
+  if (connection != nullptr) endMessage(*connection);
+  delete connection;
   smfi_setpriv(context, nullptr);
   return SMFIS_CONTINUE;
 }

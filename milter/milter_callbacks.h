@@ -3,6 +3,7 @@
 #include <libmilter/mfapi.h>
 
 #include "milter/message_log.h"
+#include "milter/messages_in_progress.h"
 #include "milter/options.h"
 #include "milter/rules_store.h"
 
@@ -14,6 +15,7 @@ struct Service {
   const Options* options = nullptr;
   RulesStore* rules = nullptr;
   const MessageLog* log = nullptr;
+  MessagesInProgress* inProgress = nullptr;
 };
 
 /// The milter description with every callback. The callbacks read `serving`,

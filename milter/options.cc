@@ -10,8 +10,8 @@ namespace {
 
 const std::set<std::string> switches = {"--strict", "--foreground"};
 const std::set<std::string> valued = {
-    "--socket",   "--rules", "--mailbox", "--action", "--max-message-size", "--rules-check-seconds",
-    "--pid-file", "--config"};
+    "--socket",   "--rules",  "--mailbox", "--action",          "--max-message-size", "--rules-check-seconds",
+    "--pid-file", "--config", "--user",    "--redirect-sender", "--stop-wait-seconds"};
 
 // "inet:PORT" binds every address in the milter library; a filter that names
 // no host is meant for the mail server on this machine.
@@ -44,6 +44,10 @@ bool apply(const std::string& name, const std::string& value, Options* options, 
     options->pidFile = value;
   else if (name == "--config")
     options->configFile = value;
+  else if (name == "--user")
+    options->user = value;
+  else if (name == "--redirect-sender")
+    options->redirectSender = value;
   else if (name == "--action" && !parseAction(value, &options->action))
     *error = "unknown action: " + value;
   else if (name == "--max-message-size") {
@@ -52,6 +56,9 @@ bool apply(const std::string& name, const std::string& value, Options* options, 
   } else if (name == "--rules-check-seconds") {
     if (!parseCount(value, 3600, &count)) *error = "--rules-check-seconds wants 1 to 3600";
     options->rulesCheckSeconds = static_cast<unsigned>(count);
+  } else if (name == "--stop-wait-seconds") {
+    if (!parseCount(value, 3600, &count)) *error = "--stop-wait-seconds wants 1 to 3600";
+    options->stopWaitSeconds = static_cast<unsigned>(count);
   }
   return error->empty();
 }
@@ -85,7 +92,8 @@ const char* const usageText =
     "usage: zentry-milter --socket unix:PATH|inet:PORT[@HOST] --rules FILE --mailbox MAILBOX\n"
     "                     [--action redirect|reject|quarantine|tag] [--strict] [--foreground]\n"
     "                     [--max-message-size BYTES] [--rules-check-seconds N] [--pid-file FILE]\n"
-    "                     [--config FILE]\n";
+    "                     [--config FILE] [--user USER] [--redirect-sender ADDRESS]\n"
+    "                     [--stop-wait-seconds N]\n";
 
 std::vector<std::string> configWords(const std::string& text) {
   std::vector<std::string> words;
@@ -133,6 +141,13 @@ bool parseOptions(const std::vector<std::string>& arguments, Options* options, s
   // redirected to a cut address.
   if (options->mailbox.size() > 100) {
     *error = "--mailbox is longer than 100 bytes";
+    return false;
+  }
+  // The sender goes to the server as one address; a blank or a bracket
+  // inside would make it something else.
+  if (options->redirectSender.find_first_of(" \t<>") != std::string::npos &&
+      options->redirectSender != "<>") {
+    *error = "--redirect-sender wants one address, or <>";
     return false;
   }
   return true;

@@ -19,6 +19,9 @@ struct Options {
   unsigned rulesCheckSeconds = 2;  ///< how often the rules file is checked for changes
   std::string pidFile;
   std::string configFile;
+  std::string user;               ///< not empty: run as this user (and its groups) once the socket is open
+  std::string redirectSender;     ///< the envelope sender of a redirected message; empty: none ("<>")
+  unsigned stopWaitSeconds = 30;  ///< how long a stop waits for messages in progress
 };
 
 /// Reads the command line, and the configuration file it names (--config):

@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "filter/rule_file.h"
+#include "platform/held_workspace.h"
+
 namespace zentry::milter {
 namespace {
 
@@ -28,6 +31,16 @@ bool readWhole(int fd, std::string* bytes, std::string* error) {
       return false;
     }
   }
+}
+
+// Read as the filter reads its rules file: an empty file, or one whose every
+// rule is cut short, has no rule, and the filter then passes every message.
+bool holdsARule(const std::string& bytes) {
+  HeldWorkspace workspace;
+  workspace.hold("zentry.dat", bytes);
+  RuleList rules;
+  loadRules(workspace, rules);
+  return !rules.empty();
 }
 
 }  // namespace
@@ -61,6 +74,10 @@ RulesStore::Reload RulesStore::reload(bool force, std::string* error) {
   close(fd);
   if (!ok) {
     *error = path_ + ": " + why;
+    return Reload::failed;
+  }
+  if (!holdsARule(*bytes)) {
+    *error = path_ + ": no rule in it (three lines a rule), so nothing would be filtered";
     return Reload::failed;
   }
   std::lock_guard<std::mutex> lock(mutex_);

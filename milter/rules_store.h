@@ -18,8 +18,9 @@ class RulesStore {
   enum class Reload { unchanged, loaded, failed };
 
   /// Reads the file again when it changed since the last read (or always, with
-  /// `force`). A file that cannot be read leaves the held rules as they were
-  /// and says why in `*error`.
+  /// `force`). A file that cannot be read, or that holds no rule (empty, or
+  /// every rule cut short), leaves the held rules as they were and says why
+  /// in `*error`: a milter without rules would pass every message.
   Reload reload(bool force, std::string* error);
 
   std::shared_ptr<const std::string> current() const;
