@@ -7,18 +7,17 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// True when `tail` (starting at "=?") can only be the start of an encoded
-// word that the cut left unfinished: no blank in it and no "?=" after its
-// third '?' ("=?charset?B?text?=" has four).
-bool unfinishedEncodedWord(const std::string& tail) {
-  int questionMarks = 0;
-  for (std::size_t i = 0; i < tail.size(); ++i) {
-    if (isBlank(tail[i])) return false;
-    if (tail[i] != '?') continue;
-    ++questionMarks;
-    if (questionMarks >= 4 && i + 1 < tail.size() && tail[i + 1] == '=') return false;
+// Where the encoded word starting at `start` ("=?charset?X?text?=") ends,
+// one past its "?="; npos when the text ends before the word does, 0 when
+// a blank comes first (then it was no encoded word).
+std::size_t encodedWordEnd(const std::string& text, std::size_t start) {
+  int questionMarks = 1;
+  for (std::size_t i = start + 2; i < text.size(); ++i) {
+    if (isBlank(text[i])) return 0;
+    if (text[i] != '?') continue;
+    if (++questionMarks >= 4 && i + 1 < text.size() && text[i + 1] == '=') return i + 2;
   }
-  return true;
+  return std::string::npos;
 }
 
 }  // namespace
@@ -49,10 +48,16 @@ std::string originalSubjectValue(const std::string& received) {
 }
 
 std::string subjectWithoutCutWord(const std::string& verdictSubject, std::size_t subjectBytes) {
-  const std::size_t start = verdictSubject.rfind("=?");
-  if (subjectBytes <= verdictSubjectCut || start == std::string::npos ||
-      !unfinishedEncodedWord(verdictSubject.substr(start)))
-    return verdictSubject;
+  if (subjectBytes <= verdictSubjectCut) return verdictSubject;
+  // Whole words are stepped over, so a "=?" inside one (base64 padding
+  // before its "?=") is never taken for the start of another.
+  std::size_t start = verdictSubject.find("=?");
+  while (start != std::string::npos) {
+    const std::size_t wordEnd = encodedWordEnd(verdictSubject, start);
+    if (wordEnd == std::string::npos) break;
+    start = verdictSubject.find("=?", wordEnd == 0 ? start + 2 : wordEnd);
+  }
+  if (start == std::string::npos) return verdictSubject;
   std::size_t end = start;
   while (end > 0 && isBlank(verdictSubject[end - 1])) --end;
   return verdictSubject.substr(0, end);

@@ -13,7 +13,9 @@ std::string described(const Options& options) {
   const char* const actions[] = {"redirect", "reject", "quarantine", "tag"};
   return options.socket + " " + options.rules + " " + options.mailbox + " " +
          actions[static_cast<int>(options.action)] + (options.strict ? " strict " : " exact ") +
-         std::to_string(options.maxMessageBytes);
+         std::to_string(options.maxMessageBytes) + (options.user.empty() ? "" : " user=" + options.user) +
+         (options.redirectSender.empty() ? "" : " sender=" + options.redirectSender) +
+         (options.stopWaitSeconds == 30 ? "" : " wait=" + std::to_string(options.stopWaitSeconds));
 }
 
 TEST(MilterOptions, Table) {
