@@ -3,6 +3,10 @@
 Everything lives under one temporary directory: configuration, queue, data,
 log file and the delivered mailboxes (one maildir per user of USERS
  at zentry.test, delivered by virtual(8) as the unprivileged user nobody).
+USER+anything@zentry.test reaches USER; team@zentry.test reaches alice and
+bob. localhost is a local domain whose aliases send each user to its
+mailbox, so address forms only a local domain takes (%, !, [127.0.0.1])
+can be tried.
 smtpd listens on 127.0.0.1 on a free port; the system's /etc/postfix is never
 read or written. Needs root (the master process starts as root).
 """
@@ -11,6 +15,7 @@ import contextlib
 import json
 import os
 import pwd
+import re
 import shutil
 import signal
 import smtplib
@@ -76,7 +81,7 @@ def running(pid):
 
 
 class PrivatePostfix:
-    def __init__(self, milter_socket=None):
+    def __init__(self, milter_socket=None, chroot=False):
         self.root = tempfile.mkdtemp(prefix="zentry-postfix-")
         os.chmod(self.root, 0o755)
         self.config = os.path.join(self.root, "etc")
@@ -84,15 +89,27 @@ class PrivatePostfix:
         self.log_file = os.path.join(self.root, "maillog")
         self.port = free_port()
         self.milter_socket = milter_socket
+        self.chroot = chroot  # smtpd, cleanup and pickup chrooted to the queue, as Debian runs them
         self.started = False
 
     def _write_config(self):
         for folder in (self.config, self.mail, os.path.join(self.root, "queue"), os.path.join(self.root, "data")):
             os.makedirs(folder)
-        nobody = pwd.getpwnam("nobody")
         owner = pwd.getpwnam("postfix")
         os.chown(os.path.join(self.root, "data"), owner.pw_uid, owner.pw_gid)
+        nobody = pwd.getpwnam("nobody")
         os.chown(self.mail, nobody.pw_uid, nobody.pw_gid)
+        self._write_files()
+
+    def reconfigure(self, milter_socket, chroot):
+        """Another milter socket, smtpd and cleanup chrooted or not; takes effect at once."""
+        self.milter_socket, self.chroot = milter_socket, chroot
+        self._write_files()
+        self.postfix("reload")
+        time.sleep(1)  # the running processes finish what they do and start again
+
+    def _write_files(self):
+        nobody = pwd.getpwnam("nobody")
         milter = ""
         if self.milter_socket:
             milter = (f"smtpd_milters = {self.milter_socket}\n"
@@ -115,7 +132,12 @@ setgid_group = postdrop
 myhostname = mx.{DOMAIN}
 mydomain = {DOMAIN}
 myorigin = {DOMAIN}
-mydestination =
+mydestination = localhost
+alias_maps = texthash:{self.config}/aliases
+alias_database =
+local_recipient_maps = $alias_maps
+recipient_delimiter = +
+virtual_alias_maps = texthash:{self.config}/virtual
 inet_interfaces = 127.0.0.1
 inet_protocols = ipv4
 mynetworks = 127.0.0.0/8
@@ -132,8 +154,6 @@ default_process_limit = 100
 virtual_mailbox_domains = {DOMAIN}
 virtual_mailbox_base = {self.mail}
 virtual_mailbox_maps = texthash:{self.config}/mailboxes
-alias_maps =
-alias_database =
 virtual_uid_maps = static:{nobody.pw_uid}
 virtual_gid_maps = static:{nobody.pw_gid}
 queue_run_delay = 1s
@@ -142,8 +162,19 @@ maximal_backoff_time = 2s
 {milter}""")
         with open(os.path.join(self.config, "mailboxes"), "w") as maps:
             maps.writelines(f"{user}@{DOMAIN} {user}/\n" for user in USERS)
+        with open(os.path.join(self.config, "aliases"), "w") as aliases:
+            aliases.writelines(f"{user} {user}@{DOMAIN}\n" for user in USERS)
+        with open(os.path.join(self.config, "virtual"), "w") as virtual:
+            virtual.write(f"team@{DOMAIN} alice@{DOMAIN}, bob@{DOMAIN}\n")
         with open(os.path.join(self.config, "master.cf"), "w") as master_cf:
-            master_cf.write(MASTER_CF.format(smtp=f"127.0.0.1:{self.port}"))
+            master_cf.write(self.master_cf())
+
+    def master_cf(self):
+        text = MASTER_CF.format(smtp=f"127.0.0.1:{self.port}")
+        if self.chroot:
+            for service in ("smtpd", "cleanup", "pickup"):
+                text = re.sub(rf"^(\S+ +\S+ +\S+ +\S+ +)n( .* {service})$", r"\1y\2", text, flags=re.M)
+        return text
 
     def postfix(self, *arguments, check=True):
         return subprocess.run(["postfix", "-c", self.config, *arguments], check=check,

@@ -7,6 +7,7 @@ import concurrent.futures
 import glob
 import os
 import pathlib
+import pwd
 import re
 import shutil
 import signal
@@ -16,7 +17,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from private_postfix import DOMAIN, Milter, PrivatePostfix  # noqa: E402
+from private_postfix import DOMAIN, Milter, PrivatePostfix, free_port  # noqa: E402
 
 MILTER, HOST, SOURCE = sys.argv[1:4] if len(sys.argv) >= 4 else (None, None, ".")
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "testdata")
@@ -58,6 +59,28 @@ def direct_verdict(data, rules, root):
     return (subject.group(1), found.group(1), found.group(2)) if subject else None
 
 
+def send_raw(port, data, recipients, sender=SENDER):
+    """One message with each RCPT argument exactly as given (smtplib would rewrite them); returns the reply
+    to the end of the data as (code, text)."""
+    with smtplib.SMTP("127.0.0.1", port, timeout=60) as client:
+        client.ehlo()
+        assert client.mail(sender)[0] == 250
+        for recipient in recipients:
+            reply = client.docmd("RCPT TO:" + recipient)
+            assert reply[0] == 250, (recipient, reply)
+        return client.data(data)
+
+
+def held(postfix):
+    return [entry for entry in postfix.queue() if entry.get("queue_name") == "hold"]
+
+
+def status_ids(pid):
+    """(user ids, group ids, supplementary groups) of a process, as sets."""
+    fields = dict(line.split(":", 1) for line in pathlib.Path(f"/proc/{pid}/status").read_text().splitlines())
+    return tuple(set(int(n) for n in fields[name].split()) for name in ("Uid", "Gid", "Groups"))
+
+
 def printable(text):
     """The milter's encoding of rule labels and names in its header."""
     return "".join(chr(b) if 0x20 <= b < 0x7F and chr(b) not in '"\\%' else "%%%02X" % b for b in text[:200]).encode()
@@ -87,6 +110,17 @@ class Mail:
 
     def wait_log(self, text, count=1):
         assert until(lambda: self.milter.log().count(text) >= count, 10), f"the milter did not log {text!r}"
+
+    def sendmail(self, data, *recipients):
+        run(["sendmail", "-C", self.postfix.config, "-f", SENDER, *recipients], data)
+
+    def release_held(self, count=1):
+        """Waits for `count` held messages; returns their recipients and releases them (postsuper -H)."""
+        assert until(lambda: len(held(self.postfix)) == count, 30), self.postfix.queue()
+        entries = held(self.postfix)
+        for entry in entries:
+            run(["postsuper", "-c", self.postfix.config, "-H", entry["queue_id"]])
+        return sorted(recipient["address"] for entry in entries for recipient in entry["recipients"])
 
     def nothing_more(self):
         time.sleep(1)
@@ -218,6 +252,7 @@ class Checks(Mail):
         self.nothing_more()
         self.milter.start()
         run(["postkick", "-c", self.postfix.config, "public", "pickup", "W"])
+        assert self.release_held() == [INTERCEPT]  # a local submission's recipient: redirected and held
         assert header(self.expect("intercept")[-1], "X-Zentry-Hit") == PIF_HIT % b"a.pif"
         self.nothing_more()
 
@@ -239,6 +274,190 @@ class Checks(Mail):
         with self.milter.running_with("--max-message-size", "100000"):
             error = self.postfix.send(message("too large", "a.pif", padding="x" * 150000))
         assert error is not None and error[0] == 452, error
+        self.nothing_more()
+
+    def every_recipient_form_redirected(self):
+        """Every form of alice's address over SMTP: a clean message reaches her (so the form is one Postfix
+        delivers), a hit reaches the intercept mailbox only, with the null sender."""
+        forms = ["<ALICE@ZENTRY.TEST>", '<"alice"@zentry.test>', "<alice@zentry.test.>", "<alice+ext@zentry.test>",
+                 "<alice@localhost>", "<Alice@LocalHost.>", '<"alice"@localhost>', "<alice%localhost@localhost>",
+                 "<localhost!alice@localhost>", "<alice@[127.0.0.1]>", "<@a,@b:alice@zentry.test>",
+                 "<@a,@b:alice@localhost>", "<@[127.0.0.1]:alice@localhost>", "alice@zentry.test", "<team@zentry.test>"]
+        for number, form in enumerate(forms):
+            assert send_raw(self.postfix.port, message(f"form {number}"), [form])[0] == 250
+            self.expect("alice")
+            if form == "<team@zentry.test>":
+                self.expect("bob")
+            assert send_raw(self.postfix.port, message(f"form hit {number}", "a.pif"), [form])[0] == 250
+            if form.startswith("<"):
+                delivered = self.expect("intercept")[-1]
+                assert delivered.startswith(b"Return-Path: <>\n"), delivered[:200]
+            else:  # no brackets: the removal is not certain, so the message is held as well
+                assert self.release_held() == [INTERCEPT], form
+                self.expect("intercept")
+            self.nothing_more()
+        assert "action=redirect+hold" in self.milter.log()
+
+    def local_submission_redirected_or_held(self):
+        """sendmail(1) to a bare name, an alias, a full address: never delivered to the original recipient."""
+        for recipients in (["alice"], ["team"], [ALICE], ["alice@localhost"], ["bob", "alice"]):
+            self.sendmail(message("local hit " + " ".join(recipients), "a.pif"), *recipients)
+            assert self.release_held() == [INTERCEPT], recipients
+            delivered = self.expect("intercept")[-1]
+            assert header(delivered, "X-Zentry-Original-Recipients") == ",\t".join(
+                r if "@" in r else f"{r}@{DOMAIN}" for r in recipients).encode(), delivered
+            self.nothing_more()
+        self.sendmail(message("local clean"), "team")
+        self.expect("alice"), self.expect("bob")
+        self.nothing_more()
+
+    def missing_intercept_mailbox_bounces_to_nobody(self):
+        """Redirected with the null sender: a mailbox that does not exist never returns the attachment to the
+        sender (who has a mailbox here, so a bounce would show)."""
+        self.sent.setdefault("sender", len(self.postfix.delivered("sender")))
+        bounced = self.postfix.log().count("status=bounced")
+        with self.milter.running_with("--mailbox", f"nobody-here@{DOMAIN}"):
+            assert self.postfix.send(message("to nowhere", "a.pif")) is None
+            assert until(lambda: self.postfix.log().count("status=bounced") > bounced, 30), self.postfix.log()[-2000:]
+        time.sleep(2)
+        self.nothing_more()
+
+    def forged_fields_removed(self):
+        forged = b"X-Zentry-Hit: made up\r\nx-zentry-original-recipients: <ceo@example.org>\r\n"
+        assert self.postfix.send(forged + message("innocent")) is None
+        delivered = self.expect("alice")[-1]
+        assert b"made up" not in delivered and b"ceo@" not in delivered, delivered
+        assert self.postfix.send(forged + message("caught", "a.pif")) is None
+        delivered = self.expect("intercept")[-1]
+        assert b"ceo@" not in delivered and delivered.count(b"X-Zentry-Hit:") == 1, delivered
+        assert header(delivered, "X-Zentry-Original-Recipients") == f"<{ALICE}>".encode(), delivered
+        self.nothing_more()
+
+    def subjects_kept_and_cut_between_words(self):
+        words = " ".join("=?UTF-8?B?w6TDtsO8w6TDtsO8?=" for _ in range(8))  # each 28 bytes: the 100th is inside one
+        data = message(words, "a.pif").replace(b"Date:", b"Subject: second one\r\nDate:")
+        assert self.postfix.send(data) is None
+        delivered = self.expect("intercept")[-1]
+        subject = header(delivered, "Subject").decode()
+        assert subject.startswith("Infected (Program information file) - =?UTF-8?B?") and subject.endswith("?="), subject
+        assert len(re.findall(r"^Subject:", delivered.decode(), re.M)) == 1, delivered
+        assert header(delivered, "X-Zentry-Original-Subject") == words.encode(), delivered
+        self.nothing_more()
+
+    def thousand_long_recipients_intercepted(self):
+        recipients = [f"bulk+{number:03d}{'x' * 98}@{DOMAIN}" for number in range(1000)]
+        assert all(len(recipient) == 118 for recipient in recipients)
+        assert self.postfix.send(message("to a thousand", "a.pif"), recipients) is None
+        delivered = self.expect("intercept", seconds=120)[-1]
+        field = header(delivered, "X-Zentry-Original-Recipients")
+        assert field.startswith(f"<{recipients[0]}>,\t<{recipients[1]}>".encode()) and len(field) <= 4000, field
+        kept = field.count(b"<")
+        assert field.endswith(b"(%d more, listed in the log)" % (1000 - kept)), field[-200:]
+        logged = re.findall(r"recipients \d+-\d+ of 1000: (.*)", self.milter.log())
+        assert ", ".join(logged) == ", ".join(f"<{recipient}>" for recipient in recipients)
+        self.sent.setdefault("bulk", len(self.postfix.delivered("bulk")))
+        self.nothing_more()
+
+    def rules_without_a_rule_refused(self):
+        for rules in ("/dev/null", self.rules + ".short"):
+            pathlib.Path(self.rules + ".short").write_bytes(b"Label\n\n")
+            done = subprocess.run([MILTER, "--socket", f"inet:{free_port()}", "--rules", rules, "--mailbox", INTERCEPT,
+                                   "--foreground"], stderr=subprocess.PIPE, timeout=30)
+            assert done.returncode == 78 and b"no rule in it" in done.stderr, done
+        with open(self.rules, "rb") as kept:
+            before = kept.read()
+        self.set_rules_failing(b"")
+        assert self.postfix.send(message("still caught", "a.pif")) is None
+        self.expect("intercept")
+        self.set_rules(before)
+        self.nothing_more()
+
+    def set_rules_failing(self, text):
+        before = self.milter.log().count("no rule in it")
+        pathlib.Path(self.rules).write_bytes(text)
+        self.milter.process.send_signal(signal.SIGHUP)
+        self.wait_log("no rule in it", before + 1)
+
+    def unknown_local_mailbox_warned(self):
+        process = subprocess.Popen([MILTER, "--socket", f"inet:{free_port()}", "--rules", RULES, "--mailbox",
+                                    "no-such-box@localhost", "--foreground"], stderr=subprocess.PIPE)
+        try:
+            assert b"no-such-box@localhost is neither a user nor an alias" in process.stderr.readline()
+        finally:
+            process.terminate()
+            process.wait(timeout=30)
+
+    def stop_lets_message_in_progress_finish(self):
+        data = message("finished after the stop", "a.pif")
+        with smtplib.SMTP("127.0.0.1", self.postfix.port, timeout=60) as client:
+            client.ehlo()
+            assert client.mail(SENDER)[0] == 250 and client.rcpt(ALICE)[0] == 250
+            client.putcmd("data")
+            assert client.getreply()[0] == 354
+            client.send(data[:100])
+            process = self.milter.process
+            process.send_signal(signal.SIGTERM)
+            time.sleep(1.5)
+            assert process.poll() is None, "the milter did not wait for the message in progress"
+            client.send(data[100:] + b"\r\n.\r\n")
+            code, text = client.getreply()
+        assert code == 250, (code, text)
+        assert process.wait(timeout=10) == 0
+        self.expect("intercept")
+        # Idle, a stop is at once (loosely timed: well under a second, not a benchmark).
+        self.milter.start()
+        started = time.monotonic()
+        assert self.milter.stop() == 0 and time.monotonic() - started < 1, time.monotonic() - started
+        self.flows_again(message("after the stop"))
+
+    def stop_wait_is_bounded(self):
+        with self.milter.running_with("--stop-wait-seconds", "1"):
+            with smtplib.SMTP("127.0.0.1", self.postfix.port, timeout=60) as client:
+                client.ehlo()
+                assert client.mail(SENDER)[0] == 250 and client.rcpt(ALICE)[0] == 250
+                client.putcmd("data")
+                assert client.getreply()[0] == 354
+                client.send(b"Subject: never finished\r\n")
+                started = time.monotonic()
+                assert self.milter.stop() == 0 and time.monotonic() - started < 10
+                client.send(b"\r\nbody\r\n.\r\n")
+                code, _ = client.getreply()
+            assert 400 <= code < 500, code
+        assert "1 message(s) unfinished" in self.milter.log()
+        self.nothing_more()
+
+    def unprivileged_on_unix_socket_in_chroot(self):
+        """As documented for a chrooted Postfix: the socket inside the queue directory, named in main.cf as
+        Postfix sees it, the milter started as root and running as a user of its own with that user's groups
+        (postfix here, so that Postfix may connect without a group change)."""
+        folder = os.path.join(self.postfix.root, "queue", "zentry")
+        os.makedirs(folder, exist_ok=True)
+        account = pwd.getpwnam("postfix")
+        os.chown(folder, account.pw_uid, account.pw_gid)
+        socket_file = os.path.join(folder, "milter.sock")
+        log = open(os.path.join(self.root, "unix-milter.log"), "ab")
+        process = subprocess.Popen([MILTER, "--socket", f"unix:{socket_file}", "--rules", self.rules, "--mailbox",
+                                    INTERCEPT, "--foreground", "--user", "postfix"], stderr=log)
+        try:
+            assert until(lambda: os.path.exists(socket_file), 10)
+            assert until(lambda: status_ids(process.pid)[0] == {account.pw_uid}, 10), status_ids(process.pid)
+            uids, gids, groups = status_ids(process.pid)
+            assert gids == {account.pw_gid} and groups == set(os.getgrouplist("postfix", account.pw_gid)), gids
+            assert os.stat(socket_file).st_uid == account.pw_uid
+            self.postfix.reconfigure("unix:/zentry/milter.sock", chroot=True)
+            assert self.postfix.send(message("through the unix socket", "a.pif")) is None
+            self.expect("intercept")
+            self.sendmail(message("locally through the unix socket", "a.pif"), ALICE)
+            self.release_held()
+            self.expect("intercept")
+            process.send_signal(signal.SIGTERM)
+            assert process.wait(timeout=10) == 0
+        finally:
+            self.postfix.reconfigure(f"inet:127.0.0.1:{self.milter.port}", chroot=False)
+            if process.poll() is None:
+                process.kill()
+                process.wait(timeout=10)
+            log.close()
         self.nothing_more()
 
     def unix_socket_not_world_writable(self):
