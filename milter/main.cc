@@ -80,10 +80,10 @@ void warnOfUnknownMailbox(const Options& options, const MessageLog& log) {
 void stopGracefully(int received, const Options& options, MessagesInProgress& inProgress,
                     const MessageLog& log) {
   inProgress.stop();
-  // smfi_stop() closes the listening socket, but only once the library's
-  // listener next looks up, up to five seconds later; an idle milter is not
-  // to wait for that, so it happens beside the wait, or not at all.
-  std::thread(smfi_stop).detach();
+  // Not smfi_stop(): the library then no longer serves the connections it
+  // has, so the messages in progress could never finish. The listening
+  // socket stays open until the process ends; a message that begins on it
+  // meanwhile is answered with a temporary failure.
   const int open = inProgress.count();
   log.info("stopping on signal " + std::to_string(received) + "; " + std::to_string(open) +
            " message(s) in progress, waiting for them at most " + std::to_string(options.stopWaitSeconds) +
