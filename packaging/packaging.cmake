@@ -58,5 +58,5 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # The rules under /etc are the administrator's: dpkg keeps their edits.
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/conffiles "${ZENTRY_CONFIG_DIR}/zentry.dat\n/etc/zentry/zentry-milter.conf\n")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/conffiles ${ZENTRY_MILTER_CONTROL})
 include(CPack)

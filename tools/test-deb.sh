@@ -48,6 +48,14 @@ for path in ./usr/bin/zentry-milter ./lib/systemd/system/zentry-milter.service .
   grep -q " $path\$" <<<"$contents" || fail "$path is not in the package"
 done
 
+# The postinst makes the user the service runs as (skipped in another root,
+# as below, where there is no user database to change).
+postinst=$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst) || fail "the package has no postinst"
+sh -n <<<"$postinst" || fail "the postinst is not a valid shell script"
+grep -q 'useradd --system' <<<"$postinst" || fail "the postinst makes no system user"
+grep -qx 'User=zentry-milter' "$source_dir/packaging/zentry-milter.service" ||
+  fail "the unit does not run as the packaged user"
+
 # A root of our own with an empty dpkg database: dpkg unpacks and registers
 # the package there as on a fresh machine, without touching this one. The
 # libraries it depends on come from the host, hence --force-depends.
