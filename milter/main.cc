@@ -88,7 +88,8 @@ void stopGracefully(int received, const Options& options, MessagesInProgress& in
   log.info("stopping on signal " + std::to_string(received) + "; " + std::to_string(open) +
            " message(s) in progress, waiting for them at most " + std::to_string(options.stopWaitSeconds) +
            " s");
-  if (!inProgress.waitUntilNone(std::chrono::seconds(options.stopWaitSeconds))) {
+  // A second more for the replies to the last messages' ends to go out.
+  if (!inProgress.waitUntilNone(std::chrono::seconds(options.stopWaitSeconds), std::chrono::seconds(1))) {
     log.error("stopped with " + std::to_string(inProgress.count()) +
               " message(s) unfinished; the server answers them with a temporary failure");
   }

@@ -9,12 +9,21 @@ bool MessagesInProgress::begin() {
   return true;
 }
 
-void MessagesInProgress::end() {
+void MessagesInProgress::end(bool replyFollows) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (count_ > 0) --count_;
+    if (replyFollows) ++answering_;
   }
-  none_.notify_all();
+  changed_.notify_all();
+}
+
+void MessagesInProgress::replied() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (answering_ > 0) --answering_;
+  }
+  changed_.notify_all();
 }
 
 void MessagesInProgress::stop() {
@@ -22,9 +31,12 @@ void MessagesInProgress::stop() {
   stopping_ = true;
 }
 
-bool MessagesInProgress::waitUntilNone(std::chrono::milliseconds limit) {
+bool MessagesInProgress::waitUntilNone(std::chrono::milliseconds limit,
+                                       std::chrono::milliseconds replyLimit) {
   std::unique_lock<std::mutex> lock(mutex_);
-  return none_.wait_for(lock, limit, [this] { return count_ == 0; });
+  if (!changed_.wait_for(lock, limit, [this] { return count_ == 0; })) return false;
+  changed_.wait_for(lock, replyLimit, [this] { return answering_ == 0; });
+  return true;
 }
 
 int MessagesInProgress::count() const {

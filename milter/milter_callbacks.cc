@@ -37,6 +37,7 @@ struct Connection {
   unsigned long unanswered = 0;   // the steps the server does not wait on
   std::string failure;            // why a step failed unanswered; the message ends in a temporary failure
   bool inProgress = false;        // counted in service->inProgress
+  bool answering = false;         // the reply to a message's end is yet to go out
   bool refused = false;           // began while the milter stops
 };
 
@@ -48,11 +49,18 @@ void beginMessage(Connection& connection) {
   connection.inProgress = !connection.refused;
 }
 
-void endMessage(Connection& connection) {
+// Any step after a message's end shows its reply went out.
+void replied(Connection& connection) {
+  if (connection.answering) service->inProgress->replied();
+  connection.answering = false;
+}
+
+void endMessage(Connection& connection, bool replyFollows = false) {
   connection.message.clear();
   connection.header.clear();
   connection.failure.clear();
-  if (connection.inProgress) service->inProgress->end();
+  if (connection.inProgress) service->inProgress->end(replyFollows);
+  connection.answering = connection.inProgress && replyFollows;
   connection.inProgress = false;
   connection.refused = false;
 }
@@ -82,7 +90,9 @@ sfsistat guarded(SMFICTX* context, unsigned long step, Work work) {
   Connection* connection = nullptr;
   try {
     connection = connectionOf(context);
-    return connection == nullptr ? SMFIS_TEMPFAIL : work(*connection);
+    if (connection == nullptr) return SMFIS_TEMPFAIL;
+    replied(*connection);
+    return work(*connection);
   } catch (const std::exception& failure) {
     service->log->error(std::string("message failed: ") + failure.what());
     if (connection == nullptr || (connection->unanswered & step) == 0) return SMFIS_TEMPFAIL;
@@ -200,7 +210,7 @@ sfsistat finishMessage(SMFICTX* context, Connection& connection) {
   const std::chrono::duration<double, std::milli> taken = std::chrono::steady_clock::now() - started;
   service->log->info(
       messageLogLine(queueId, outcome, action, verdict, taken.count(), message.size(), reason));
-  endMessage(connection);
+  endMessage(connection, true);
   return status;
 }
 
@@ -286,7 +296,10 @@ sfsistat onAbort(SMFICTX* context) {
 
 sfsistat onClose(SMFICTX* context) {
   auto* connection = static_cast<Connection*>(smfi_getpriv(context));
-  if (connection != nullptr) endMessage(*connection);
+  if (connection != nullptr) {
+    replied(*connection);
+    endMessage(*connection);
+  }
   delete connection;
   smfi_setpriv(context, nullptr);
   return SMFIS_CONTINUE;

@@ -122,6 +122,12 @@ class Mail:
             run(["postsuper", "-c", self.postfix.config, "-H", entry["queue_id"]])
         return sorted(recipient["address"] for entry in entries for recipient in entry["recipients"])
 
+    def set_rules_failing(self, text):
+        before = self.milter.log().count("no rule in it")
+        pathlib.Path(self.rules).write_bytes(text)
+        self.milter.process.send_signal(signal.SIGHUP)
+        self.wait_log("no rule in it", before + 1)
+
     def nothing_more(self):
         time.sleep(1)
         counts = {user: len(self.postfix.delivered(user)) for user in self.sent}
@@ -372,12 +378,6 @@ class Checks(Mail):
         self.set_rules(before)
         self.nothing_more()
 
-    def set_rules_failing(self, text):
-        before = self.milter.log().count("no rule in it")
-        pathlib.Path(self.rules).write_bytes(text)
-        self.milter.process.send_signal(signal.SIGHUP)
-        self.wait_log("no rule in it", before + 1)
-
     def unknown_local_mailbox_warned(self):
         process = subprocess.Popen([MILTER, "--socket", f"inet:{free_port()}", "--rules", RULES, "--mailbox",
                                     "no-such-box@localhost", "--foreground"], stderr=subprocess.PIPE)
@@ -395,6 +395,7 @@ class Checks(Mail):
             client.putcmd("data")
             assert client.getreply()[0] == 354
             client.send(data[:100])
+            time.sleep(0.5)  # the milter has the MAIL step (it need not answer it) before the stop
             process = self.milter.process
             process.send_signal(signal.SIGTERM)
             time.sleep(1.5)
