@@ -44,7 +44,8 @@ std::string unknownMailboxWarning(const std::string& mailbox, const std::string&
   const std::size_t at = address.rfind('@');
   if (at != std::string::npos && strcasecmp(address.c_str() + at + 1, "localhost") != 0) return "";
   std::string local = lowered(address.substr(0, at));
-  local = local.substr(0, local.find('+'));
+  const std::size_t extension = local.find('+');
+  if (extension != std::string::npos) local.resize(extension);
   if (local.empty() || userExists(local) || isAlias(aliases, local)) return "";
   return "the intercept mailbox " + mailbox + " is neither a user nor an alias of this machine's mail " +
          "system: redirected messages would not be delivered (set mailbox to one that exists, such as " +

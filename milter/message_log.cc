@@ -3,6 +3,7 @@
 #include <syslog.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "milter/action_plan.h"
 
@@ -55,8 +56,12 @@ std::vector<std::string> recipientLogLines(const std::string& queueId,
       if (list.size() + 2 + item.size() > lineLimit) break;
       list += ", " + item;
     }
-    lines.push_back("queue=" + printableText(queueId, 64) + " recipients " + std::to_string(first + 1) + "-" +
-                    std::to_string(next) + " of " + total + ": " + list);
+    std::string line = "queue=" + printableText(queueId, 64);
+    line += " recipients " + std::to_string(first + 1);
+    line += "-" + std::to_string(next);
+    line += " of " + total;
+    line += ": " + list;
+    lines.push_back(std::move(line));
     first = next;
   }
   return lines;
