@@ -8,11 +8,13 @@
 #include "filter/rule_matcher.h"
 #include "host/exit_codes.h"
 #include "host/host_inputs.h"
+#include "host/in_process_scan.h"
 #include "host/message_run.h"
 #include "host/message_text.h"
 #include "host/name_origins.h"
 #include "host/terminal_text.h"
-#include "platform/workspace.h"
+#include "platform/held_workspace.h"
+#include "platform/replay_workspace.h"
 
 namespace zentry::host {
 namespace {
@@ -32,10 +34,11 @@ bool labelShows(const Rule& rule, const std::string& tracedLabel) {
 // over the traced subject and names, so the rule number is the filter's; the
 // trace cuts names at 200 bytes, so when that leads elsewhere than the
 // filter's verdict, the first rule with the verdict's label is shown.
-std::string describeHit(const WorkDir& dir, const FilterTrace& trace) {
-  const std::unique_ptr<Workspace> workspace = makeDirectoryWorkspace(dir.path().c_str());
+std::string describeHit(const std::string& rulesFile, const FilterTrace& trace) {
+  HeldWorkspace workspace;
+  workspace.hold("zentry.dat", rulesFile);
   RuleList rules;
-  loadRules(*workspace, rules);
+  loadRules(workspace, rules);
   AttachmentNames names;
   for (const std::string& name : trace.names) names.pushBack(String(name.c_str()));
   const String subject(trace.subjectText.c_str());
@@ -115,27 +118,35 @@ int runExplain(const Options& options) {
   if (!loadMessageRun(options, &message, &inputs, &exitCode)) return exitCode;
   const SubjectField subject = extractSubject(message);
   installSignalHandlers();
-  std::string text;
-  {
+  std::vector<std::string> arguments{options.mailbox, "debug"};
+  if (options.strict) arguments.emplace_back("strict");
+  FilterResult result;
+  if (options.isolate) {
     const std::unique_ptr<WorkDir> dir = makeRulesDirectory(inputs.rules);
     if (dir == nullptr) return exitTempFail;
-    std::vector<std::string> arguments{options.mailbox, "debug"};
-    if (options.strict) arguments.emplace_back("strict");
-    const FilterResult result = runMessage(*dir, inputs.filterPath, message, subject.value, arguments, 0);
-    if (result.status != FilterResult::Status::exited || result.exitCode != 0) {
-      complain(result.status == FilterResult::Status::notStarted ? result.error : "the filter failed");
-      if (result.status != FilterResult::Status::notStarted) return exitSoftware;
-      return result.unusable ? exitConfig : exitTempFail;
-    }
-    const FilterTrace trace = parseFilterOutput(result.output, subject.value);
-    if (!trace.traced) {
-      complain("the filter's output holds no trace (could it write zentry.log?)");
-      return exitSoftware;
-    }
-    text = formatExplanation(trace, inferNameOrigins(trace.scannerLines, trace.names, message),
-                             trace.hit ? describeHit(*dir, trace) : std::string()) +
-           longLineNote(inputs.rules);
+    result = runMessage(*dir, inputs.filterPath, message, subject.value, arguments, 0);
+  } else {
+    const std::string stored = routingFileBytes(message);
+    ReplayWorkspace files;
+    files.hold("routing.dat", stored);
+    files.hold("zentry.dat", inputs.rules);
+    useArchiveListerProcess();
+    result = scanInProcess(files, subject.value, arguments);
   }
+  if (result.status != FilterResult::Status::exited || result.exitCode != 0) {
+    complain(result.status == FilterResult::Status::notStarted ? result.error : "the filter failed");
+    if (result.status != FilterResult::Status::notStarted) return exitSoftware;
+    return result.unusable ? exitConfig : exitTempFail;
+  }
+  const FilterTrace trace = parseFilterOutput(result.output, subject.value);
+  if (!trace.traced) {
+    complain("the filter's output holds no trace (could it write zentry.log?)");
+    return exitSoftware;
+  }
+  const std::string text =
+      formatExplanation(trace, inferNameOrigins(trace.scannerLines, trace.names, message),
+                        trace.hit ? describeHit(inputs.rules, trace) : std::string()) +
+      longLineNote(inputs.rules);
   reraiseIfInterrupted();
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
     complain("cannot write standard output");

@@ -26,6 +26,7 @@ bool loadHostInputs(const Options& options, HostInputs* inputs, int* exitCode) {
     *exitCode = exitConfig;
     return false;
   }
+  if (!runsFilterProgram(options)) return true;
   inputs->filterPath = findFilterProgram(options.filterPath, &error);
   if (inputs->filterPath.empty()) {
     complain("filter " + error + " (use --zentry PATH)");

@@ -9,7 +9,7 @@
 namespace zentry::host {
 
 /// What every mode needs before the first filter run: the rules file's bytes
-/// and a runnable filter. On failure *exitCode and a message on standard
+/// and, when it runs the filter program, a runnable one. On failure *exitCode and a message on standard
 /// error are set and false is returned.
 struct HostInputs {
   std::string rules;

@@ -9,7 +9,7 @@ const char* const usageText =
     "  zentry-host [OPTIONS] MESSAGE|- RULES MAILBOX\n"
     "      run the filter on one message as the mail server does; relay its output and exit code\n"
     "  zentry-host --replay [OPTIONS] MBOX|MAILDIR RULES [MAILBOX]\n"
-    "      run the filter over every message of a mailbox and report what each rule caught\n"
+    "      scan every message of a mailbox and report what each rule caught\n"
     "  zentry-host --explain [OPTIONS] MESSAGE|- RULES [MAILBOX]\n"
     "      show the names the filter sees in a message and the first rule that hits\n"
     "\n"
@@ -18,8 +18,10 @@ const char* const usageText =
     "  --debug              pass \"debug\": the trace goes to standard output\n"
     "  --strict             pass \"strict\": names hidden by encodings and archives count too\n"
     "  --log FILE           append the filter's debug log to FILE (implies --debug; one run only)\n"
-    "  --zentry PATH        the filter binary (default: zentry next to zentry-host)\n"
-    "  -j, --jobs N         replay with N filters at once (default: one per core)\n"
+    "  --isolate            replay and explain run the filter program, one process per message\n"
+    "                       (default: they scan in this process, the same way, many times faster)\n"
+    "  --zentry PATH        the filter program (default: zentry next to zentry-host); implies --isolate\n"
+    "  -j, --jobs N         replay N messages at once (default: one per core)\n"
     "  --format FORMAT      replay report as text, csv or json (default: text)\n"
     "  --no-progress        no progress bar, even on a terminal\n"
     "  -h, --help           this text\n"
@@ -40,7 +42,9 @@ bool applyValue(const std::string& name, const std::string& value, Options* opti
     options->logFile = value;
     options->debug = true;
   } else if (name == "--zentry") {
+    // The scan in this process cannot be another program.
     options->filterPath = value;
+    options->isolate = true;
   } else if (name == "-j" || name == "--jobs") {
     char* end = nullptr;
     const long jobs = std::strtol(value.c_str(), &end, 10);
@@ -71,6 +75,8 @@ bool applyFlag(const std::string& name, Options* options) {
     options->debug = true;
   } else if (name == "--strict") {
     options->strict = true;
+  } else if (name == "--isolate") {
+    options->isolate = true;
   } else if (name == "--no-progress") {
     options->progress = false;
   } else {
@@ -107,6 +113,10 @@ bool checkOperands(const std::vector<std::string>& operands, Options* options, s
 }
 
 }  // namespace
+
+bool runsFilterProgram(const Options& options) {
+  return options.mode == Options::Mode::run || options.isolate;
+}
 
 bool parseOptions(const std::vector<std::string>& arguments, Options* options, std::string* error) {
   std::vector<std::string> operands;

@@ -18,7 +18,10 @@ struct Options {
   bool strict = false;     ///< pass "strict" (in every mode)
   std::string logFile;     ///< where to append the run's zentry.log
   std::string filterPath;  ///< empty: the zentry next to this program
-  unsigned jobs = 0;       ///< 0: one per core
+  /// Replay and explain run one filter process per message (as the server
+  /// does) instead of scanning in this process; implied by --zentry.
+  bool isolate = false;
+  unsigned jobs = 0;  ///< 0: one per core
   ReportFormat format = ReportFormat::text;
   bool progress = true;  ///< still only on a terminal
 };
@@ -27,6 +30,10 @@ struct Options {
 /// in *error for anything it does not understand.
 [[nodiscard]] bool parseOptions(const std::vector<std::string>& arguments, Options* options,
                                 std::string* error);
+
+/// True when the mode runs the filter program rather than scanning in this
+/// process: a single run always does, replay and explain when isolated.
+bool runsFilterProgram(const Options& options);
 
 extern const char* const usageText;
 

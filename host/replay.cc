@@ -1,10 +1,12 @@
 #include "host/replay.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -13,9 +15,11 @@
 #include "core/string.h"
 #include "host/exit_codes.h"
 #include "host/host_inputs.h"
+#include "host/in_process_scan.h"
 #include "host/mailbox_reader.h"
 #include "host/message_run.h"
 #include "host/routing_writer.h"
+#include "host/row_spool.h"
 #include "scanner/encoded_text.h"
 
 namespace zentry::host {
@@ -23,20 +27,49 @@ namespace {
 
 constexpr std::size_t progressWidth = 40;
 constexpr std::size_t reportSubjectLimit = 998;
+// A message up to this size (stored form) is scanned from memory; a larger
+// one goes on into its slot's working directory and is read from there, so
+// that a replay needs the same memory for messages of any size.
+constexpr std::size_t heldMessageLimit = 256 * 1024;
+// Finished rows wait in memory only until the rows before them are done;
+// the reader waits when the oldest unfinished row is this far behind.
+constexpr std::size_t rowWindowPerJob = 32;
 
-// The workers take turns at the reader; each stores its message in its own
-// working directory and runs the filter there while the others read on.
+// One message on its way from the reader to a worker: stored in memory or
+// in the slot's working directory. The reader fills free slots, the workers
+// take full ones; there are twice as many slots as workers, so that a worker
+// finds the next message read while it scanned the last.
+struct Slot {
+  std::unique_ptr<WorkDir> dir;
+  RoutingWriter writer;
+  std::string id;
+  std::size_t row = 0;  ///< its place in the report
+};
+
 struct SharedWork {
   MailboxReader* reader;
   const HostInputs* inputs;
-  std::string interceptMailbox;
-  std::mutex lock;             // guards reader, rows' growth, skipped
-  std::deque<ReplayRow> rows;  // a deque: growing keeps the rows in place
-  std::vector<std::string> skipped;
-  bool readerBroken = false;
-  bool strict = false;
+  std::vector<std::string> arguments;  ///< the filter's: mailbox, "debug", maybe "strict"
+  bool isolate = false;
+  std::vector<std::unique_ptr<Slot>> slots;
+
+  std::mutex lock;  // guards everything below but the atomics
+  std::condition_variable changed;
+  std::deque<Slot*> freeSlots, fullSlots;
+  bool readingDone = false;
+  // Rows from number `flushed` on, in mailbox order; a row that is not done
+  // is empty. Done rows at the front go to the spool.
+  std::deque<std::optional<ReplayRow>> pending;
+  std::size_t flushed = 0;
+  std::size_t rowWindow = 0;
+  RowSpool spool;
+  ReportWriter report{ReportFormat::text};
+  ReportTotals totals;
+  std::vector<std::string> skipped;  ///< only the reader adds
+
   std::atomic<int> stopCode{0};  ///< set: the replay stops and exits with it
-  std::atomic<std::size_t> workersLeft{0};
+  std::atomic<std::size_t> threadsLeft{0};
+  std::atomic<std::size_t> finished{0};  ///< rows done, for the progress line
 };
 
 // The first failure that stops the replay gives its exit code and its one
@@ -45,84 +78,213 @@ void stop(SharedWork& shared, int exitCode, const char* what, const char* why) {
   int none = 0;
   if (shared.stopCode.compare_exchange_strong(none, exitCode))
     std::fprintf(stderr, "zentry-host: %s: %s\n", what, why);
+  shared.changed.notify_all();
 }
 
-// Stores the next message in this worker's routing.dat; null at the end. The
-// row is reserved here, so rows stay in mailbox order whoever finishes first.
-// A message that could not be stored gets a failed row and ends the reading:
-// an mbox cannot be resumed in the middle of a message.
-ReplayRow* takeNext(SharedWork& shared, RoutingWriter& writer, const WorkDir& dir) {
-  const std::lock_guard<std::mutex> hold(shared.lock);
-  for (;;) {
-    if (shared.readerBroken) return nullptr;
-    std::string id, problem;
-    MailboxReader::Next next = MailboxReader::Next::failed;
-    if (writer.open(dir.path() + "/routing.dat", &problem)) next = shared.reader->next(writer, &id, &problem);
-    if (next == MailboxReader::Next::end) return nullptr;
-    if (next == MailboxReader::Next::skipped) {
-      shared.skipped.push_back(problem);
-      continue;
+bool stopping(const SharedWork& shared) { return shared.stopCode.load() != 0 || interrupted(); }
+
+// Waits under `hold` until `ready` or the replay stops; false when it stops.
+// A signal handler cannot notify, so the wait looks again now and then.
+template <typename Ready>
+bool waitFor(SharedWork& shared, std::unique_lock<std::mutex>& hold, Ready ready) {
+  while (!ready()) {
+    if (stopping(shared)) return false;
+    shared.changed.wait_for(hold, std::chrono::milliseconds(100));
+  }
+  return !stopping(shared);
+}
+
+// Reserves the next row of the report; false when the replay stops.
+bool reserveRow(SharedWork& shared, std::size_t* row) {
+  std::unique_lock<std::mutex> hold(shared.lock);
+  if (!waitFor(shared, hold, [&] { return shared.pending.size() < shared.rowWindow; })) return false;
+  *row = shared.flushed + shared.pending.size();
+  shared.pending.emplace_back();
+  return true;
+}
+
+void finishRow(SharedWork& shared, std::size_t row, ReplayRow done) {
+  {
+    const std::lock_guard<std::mutex> hold(shared.lock);
+    shared.pending[row - shared.flushed] = std::move(done);
+    std::string error;
+    while (!shared.pending.empty() && shared.pending.front()) {
+      const ReplayRow& first = *shared.pending.front();
+      if (!shared.spool.append(first, &error))
+        stop(shared, exitTempFail, "cannot keep the report", error.c_str());
+      shared.report.measure(first);
+      shared.totals.add(first);
+      shared.pending.pop_front();
+      ++shared.flushed;
+      shared.finished.fetch_add(1);
     }
-    shared.rows.push_back(ReplayRow{});
-    ReplayRow* row = &shared.rows.back();
-    row->id = id;
-    if (next == MailboxReader::Next::message && writer.close(&problem)) return row;
-    row->result = ReplayRow::Result::failed;
-    row->problem = problem;
-    shared.readerBroken = true;
+  }
+  shared.changed.notify_all();
+}
+
+Slot* takeSlot(SharedWork& shared, std::deque<Slot*> SharedWork::*queue, bool untilReadingDone) {
+  std::unique_lock<std::mutex> hold(shared.lock);
+  std::deque<Slot*>& slots = shared.*queue;
+  if (!waitFor(shared, hold, [&] { return !slots.empty() || (untilReadingDone && shared.readingDone); }) ||
+      slots.empty())
     return nullptr;
-  }
+  Slot* slot = slots.front();
+  slots.pop_front();
+  return slot;
 }
 
-void replayMessages(SharedWork& shared, int slot) {
-  std::string error;
-  const std::unique_ptr<WorkDir> dir = WorkDir::create(&error);
-  if (dir == nullptr || !dir->writeFile("zentry.dat", shared.inputs->rules, &error)) {
-    stop(shared, exitTempFail, "no working directory", error.c_str());
-    return;
+void putSlot(SharedWork& shared, std::deque<Slot*> SharedWork::*queue, Slot* slot) {
+  {
+    const std::lock_guard<std::mutex> hold(shared.lock);
+    (shared.*queue).push_back(slot);
   }
-  std::vector<std::string> arguments{shared.interceptMailbox, "debug"};
-  if (shared.strict) arguments.emplace_back("strict");
-  const auto writer = std::make_unique<RoutingWriter>();
-  while (!interrupted() && shared.stopCode.load() == 0) {
-    ReplayRow* row = takeNext(shared, *writer, *dir);
-    if (row == nullptr) break;
-    const SubjectField subject = writer->subject();
-    reportSubjectCuts(subject, "message " + row->id + ": ");
-    const FilterResult result =
-        runStoredMessage(*dir, shared.inputs->filterPath, subject.value, arguments, slot);
+  shared.changed.notify_all();
+}
+
+ReplayRow failedRow(const std::string& id, const std::string& problem) {
+  ReplayRow row;
+  row.id = id;
+  row.result = ReplayRow::Result::failed;
+  row.problem = problem;
+  return row;
+}
+
+// Stores the next message in a free slot; false at the end of the mailbox,
+// when the replay stops, or when a message could not be stored: it gets a
+// failed row and ends the reading, since an mbox cannot be resumed in the
+// middle of a message.
+bool readOne(SharedWork& shared) {
+  Slot* slot = takeSlot(shared, &SharedWork::freeSlots, false);
+  if (slot == nullptr) return false;
+  const std::string path = slot->dir->path() + "/routing.dat";
+  std::string problem;
+  MailboxReader::Next next = MailboxReader::Next::failed;
+  if (!shared.isolate) {
+    slot->writer.openHeld(path, heldMessageLimit);
+    next = shared.reader->next(slot->writer, &slot->id, &problem);
+  } else if (slot->writer.open(path, &problem)) {
+    next = shared.reader->next(slot->writer, &slot->id, &problem);
+  }
+  if (next == MailboxReader::Next::skipped) shared.skipped.push_back(problem);
+  const bool stored = next == MailboxReader::Next::message && slot->writer.close(&problem);
+  if (next == MailboxReader::Next::end || next == MailboxReader::Next::skipped ||
+      !reserveRow(shared, &slot->row)) {
+    putSlot(shared, &SharedWork::freeSlots, slot);
+    return next == MailboxReader::Next::skipped;
+  }
+  if (!stored) {
+    finishRow(shared, slot->row, failedRow(slot->id, problem));
+    putSlot(shared, &SharedWork::freeSlots, slot);
+    return false;
+  }
+  putSlot(shared, &SharedWork::fullSlots, slot);
+  return true;
+}
+
+void readMessages(SharedWork& shared) {
+  while (!stopping(shared) && readOne(shared)) {
+  }
+  {
+    const std::lock_guard<std::mutex> hold(shared.lock);
+    shared.readingDone = true;
+  }
+  shared.changed.notify_all();
+}
+
+FilterResult scanSlot(SharedWork& shared, Slot& slot, const SubjectField& subject, int slotNumber) {
+  if (shared.isolate)
+    return runStoredMessage(*slot.dir, shared.inputs->filterPath, subject.value, shared.arguments,
+                            slotNumber);
+  ReplayWorkspace files;
+  if (slot.writer.held()) {
+    files.hold("routing.dat", slot.writer.heldBytes());
+  } else {
+    files.holdFile("routing.dat", slot.dir->path() + "/routing.dat");
+  }
+  files.hold("zentry.dat", shared.inputs->rules);
+  return scanInProcess(files, subject.value, shared.arguments);
+}
+
+void scanMessages(SharedWork& shared, int slotNumber) {
+  while (Slot* slot = takeSlot(shared, &SharedWork::fullSlots, true)) {
+    const SubjectField subject = slot->writer.subject();
+    reportSubjectCuts(subject, "message " + slot->id + ": ");
+    const FilterResult result = scanSlot(shared, *slot, subject, slotNumber);
     if (result.unusable) stop(shared, exitConfig, "the filter cannot run", result.error.c_str());
-    *row = rowFor(row->id, subject.value, result);
+    finishRow(shared, slot->row, rowFor(slot->id, subject.value, result));
+    putSlot(shared, &SharedWork::freeSlots, slot);
   }
 }
 
-void work(SharedWork& shared, int slot) {
+// Every thread's body: out of memory or threads, the replay stops and asks
+// to be tried again; the working directories go when the slots do.
+template <typename Body>
+void guarded(SharedWork& shared, Body body) {
   try {
-    replayMessages(shared, slot);
+    body();
   } catch (const std::exception& failure) {
-    // Out of memory: the working directory is gone by now, and the replay
-    // asks to be tried again.
     stop(shared, exitTempFail, "out of resources", failure.what());
   }
-  shared.workersLeft.fetch_sub(1);
+  shared.threadsLeft.fetch_sub(1);
+  shared.changed.notify_all();
 }
 
-void showProgress(const SharedWork& shared, bool enabled) {
+void showProgress(const SharedWork& shared, bool enabled, std::chrono::steady_clock::time_point start) {
   if (!enabled) return;
   for (;;) {
-    std::fprintf(stderr, "\r%s",
-                 progressBar(shared.reader->done(), shared.reader->total(), progressWidth).c_str());
-    if (shared.workersLeft.load() == 0 || interrupted() || shared.stopCode.load() != 0) break;
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+    const double rate = static_cast<double>(shared.finished.load()) / std::max(seconds.count(), 1e-9);
+    std::fprintf(stderr, "\r%s  %.0f messages/s",
+                 progressBar(shared.reader->done(), shared.reader->total(), progressWidth).c_str(), rate);
+    if (shared.threadsLeft.load() == 0 || interrupted() || shared.stopCode.load() != 0) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   std::fprintf(stderr, "\r\033[K");
 }
 
-int exitCodeFor(const std::vector<ReplayRow>& rows, const std::vector<std::string>& skipped) {
-  for (const ReplayRow& row : rows) {
-    if (row.result == ReplayRow::Result::failed) return exitSoftware;
-  }
+int exitCodeFor(const ReportTotals& totals, const std::vector<std::string>& skipped) {
+  if (totals.failed > 0) return exitSoftware;
   return skipped.empty() ? exitClean : exitDataError;
+}
+
+// The report goes out in pieces as the spool is read back; false when
+// standard output fails.
+bool writeReport(SharedWork& shared, std::string* error) {
+  // The widths were measured as the rows went by; only text uses them.
+  const ReportWriter& writer = shared.report;
+  std::string out = writer.head();
+  bool written = true;
+  const auto put = [&](bool last) {
+    if (!last && out.size() < 64 * 1024) return;
+    written = written && std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
+    out.clear();
+  };
+  std::size_t index = 0;
+  if (!shared.spool.forEach(
+          [&](const ReplayRow& row) {
+            out += writer.row(row, index++);
+            put(false);
+          },
+          error))
+    return false;
+  out += writer.tail(shared.totals, shared.skipped);
+  put(true);
+  if (!written || std::fflush(stdout) != 0) {
+    *error = "cannot write the report";
+    return false;
+  }
+  return true;
+}
+
+double cpuSeconds() {
+  double seconds = 0;
+  for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+    rusage usage{};
+    if (getrusage(who, &usage) != 0) continue;
+    for (const timeval& time : {usage.ru_utime, usage.ru_stime})
+      seconds += static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+  }
+  return seconds;
 }
 
 // True when the text holds encoded words and every one names Latin-1 or its
@@ -163,6 +325,46 @@ std::string decodedSubject(const std::string& raw) {
     }
   }
   return utf8;
+}
+
+// Makes the slots, each with a working directory of its own (holding the
+// rules when a filter process runs there); false after saying why.
+bool makeSlots(SharedWork& shared, std::size_t count) {
+  std::string error;
+  for (std::size_t i = 0; i < count; ++i) {
+    auto slot = std::make_unique<Slot>();
+    slot->dir = WorkDir::create(&error);
+    if (slot->dir == nullptr ||
+        (shared.isolate && !slot->dir->writeFile("zentry.dat", shared.inputs->rules, &error))) {
+      stop(shared, exitTempFail, "no working directory", error.c_str());
+      return false;
+    }
+    shared.freeSlots.push_back(slot.get());
+    shared.slots.push_back(std::move(slot));
+  }
+  return true;
+}
+
+// Runs the reader and `jobs` workers to the end of the mailbox or a stop.
+void runThreads(SharedWork& shared, std::size_t jobs, bool progress,
+                std::chrono::steady_clock::time_point start) {
+  std::vector<std::thread> threads;
+  shared.threadsLeft.store(jobs + 1);
+  // Every started thread is joined whatever fails here: a thread object
+  // destroyed unjoined would abort the process with directories left behind.
+  try {
+    threads.emplace_back([&shared] { guarded(shared, [&shared] { readMessages(shared); }); });
+    for (std::size_t slot = 0; slot < jobs; ++slot) {
+      const int number = static_cast<int>(slot);
+      threads.emplace_back(
+          [&shared, number] { guarded(shared, [&shared, number] { scanMessages(shared, number); }); });
+    }
+    showProgress(shared, progress, start);
+  } catch (const std::exception& failure) {
+    shared.threadsLeft.fetch_sub(jobs + 1 - threads.size());  // those never started
+    stop(shared, exitTempFail, "cannot run the jobs", failure.what());
+  }
+  for (std::thread& thread : threads) thread.join();
 }
 
 }  // namespace
@@ -218,47 +420,45 @@ int runReplay(const Options& options) {
   SharedWork shared;
   shared.reader = reader.get();
   shared.inputs = &inputs;
-  shared.interceptMailbox = options.mailbox;
-  shared.strict = options.strict;
+  shared.isolate = options.isolate;
+  shared.arguments = {options.mailbox, "debug"};
+  if (options.strict) shared.arguments.emplace_back("strict");
+  shared.report = ReportWriter(options.format);
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const std::size_t jobs = std::min<std::size_t>(options.jobs != 0 ? options.jobs : cores, maxSlots);
+  shared.rowWindow = rowWindowPerJob * jobs;
+  if (!shared.spool.open(&error)) {
+    complain(error);
+    return exitTempFail;
+  }
+  if (!makeSlots(shared, 2 * jobs)) return exitTempFail;
+  if (!shared.isolate) useArchiveListerProcess();
 
   installSignalHandlers();
   const auto start = std::chrono::steady_clock::now();
-  std::vector<std::thread> workers;
-  shared.workersLeft.store(jobs);
-  // Every started worker is joined whatever fails here: a thread object
-  // destroyed unjoined would abort the process with directories left behind.
-  try {
-    for (std::size_t slot = 0; slot < jobs; ++slot) {
-      workers.emplace_back(work, std::ref(shared), static_cast<int>(slot));
-    }
-    showProgress(shared, options.progress && isatty(STDERR_FILENO));
-  } catch (const std::exception& failure) {
-    shared.workersLeft.fetch_sub(jobs - workers.size());  // those never started
-    stop(shared, exitTempFail, "cannot run the jobs", failure.what());
-  }
-  for (std::thread& worker : workers) worker.join();
+  runThreads(shared, jobs, options.progress && isatty(STDERR_FILENO), start);
   const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+  shared.slots.clear();  // the working directories, before a signal ends us
   reraiseIfInterrupted();
   if (const int stopCode = shared.stopCode.load()) return stopCode;
 
   for (const std::string& reason : shared.skipped) complain("skipped " + reason);
-  const std::vector<ReplayRow> rows(shared.rows.begin(), shared.rows.end());
-  if (rows.empty()) {
+  if (shared.totals.messages == 0) {
     complain(options.input + ": no messages found");
     return exitDataError;
   }
-  const std::string report = formatReport(options.format, rows, shared.skipped);
-  if (std::fwrite(report.data(), 1, report.size(), stdout) != report.size() || std::fflush(stdout) != 0) {
-    complain("cannot write the report");
+  if (!writeReport(shared, &error)) {
+    complain(error);
     return exitIoError;
   }
   if (options.format == ReportFormat::csv)
-    std::fprintf(stderr, "%s\n", totalsLine(rows, shared.skipped.size()).c_str());
-  std::fprintf(stderr, "zentry-host: %zu messages in %.2f s (%.0f messages/s, %zu jobs)\n", rows.size(),
-               seconds.count(), static_cast<double>(rows.size()) / std::max(seconds.count(), 1e-9), jobs);
-  return exitCodeFor(rows, shared.skipped);
+    std::fprintf(stderr, "%s\n", totalsLine(shared.totals, shared.skipped.size()).c_str());
+  const auto messages = static_cast<double>(shared.totals.messages);
+  std::fprintf(stderr,
+               "zentry-host: %zu messages in %.2f s (%.0f messages/s, %.3f ms CPU each, %zu jobs, %s)\n",
+               shared.totals.messages, seconds.count(), messages / std::max(seconds.count(), 1e-9),
+               cpuSeconds() * 1000 / messages, jobs, shared.isolate ? "one process each" : "in process");
+  return exitCodeFor(shared.totals, shared.skipped);
 }
 
 }  // namespace zentry::host

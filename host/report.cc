@@ -12,11 +12,6 @@ namespace {
 constexpr std::size_t subjectColumnLimit = 40;
 constexpr std::size_t ruleColumnLimit = 24;
 
-std::size_t count(const std::vector<ReplayRow>& rows, ReplayRow::Result result) {
-  return static_cast<std::size_t>(std::count_if(
-      rows.begin(), rows.end(), [result](const ReplayRow& row) { return row.result == result; }));
-}
-
 std::string printable(const std::string& text, std::size_t limit) {
   std::string out = terminalText(text);
   if (out.size() > limit) out.replace(limit - 3, std::string::npos, "...");
@@ -54,28 +49,10 @@ TextCells textCells(const ReplayRow& row) {
   return cells;
 }
 
-std::string textReport(const std::vector<ReplayRow>& rows, std::size_t skipped) {
-  std::vector<TextCells> cells{{"Message", "Subject", "Rule", "Name"}};
-  for (const ReplayRow& row : rows) cells.push_back(textCells(row));
-  std::size_t idWidth = 0, subjectWidth = 0, ruleWidth = 0;
-  for (const TextCells& c : cells) {
-    idWidth = std::max(idWidth, c.id.size());
-    subjectWidth = std::max(subjectWidth, columns(c.subject));
-    ruleWidth = std::max(ruleWidth, c.rule.size());
-  }
-  std::string out;
-  for (const TextCells& c : cells) {
-    out += pad(c.id, idWidth) + "  " + pad(c.subject, subjectWidth) + "  " + pad(c.rule, ruleWidth) + "  " +
-           c.name + "\n";
-  }
-  out += "\n" + totalsLine(rows, skipped) + "\n";
-  std::map<std::string, std::size_t> perLabel;
-  for (const ReplayRow& row : rows) {
-    if (row.result == ReplayRow::Result::hit) ++perLabel[row.label];
-  }
-  for (const auto& [label, hits] : perLabel)
-    out += "  " + std::to_string(hits) + "  " + printable(label, 200) + "\n";
-  return out;
+std::string textLine(const TextCells& c, std::size_t idWidth, std::size_t subjectWidth,
+                     std::size_t ruleWidth) {
+  return pad(c.id, idWidth) + "  " + pad(c.subject, subjectWidth) + "  " + pad(c.rule, ruleWidth) + "  " +
+         c.name + "\n";
 }
 
 std::string csvField(const std::string& text) {
@@ -85,16 +62,13 @@ std::string csvField(const std::string& text) {
   return out + "\"";
 }
 
-std::string csvReport(const std::vector<ReplayRow>& rows) {
-  static const char* results[] = {"clean", "hit", "failed"};
-  std::string out = "message,subject,result,rule,name,error,decoded_subject\r\n";
-  for (const ReplayRow& row : rows) {
-    out += csvField(row.id) + "," + csvField(row.subject.value_or("")) + "," +
-           results[static_cast<int>(row.result)] + "," + csvField(row.label) + "," +
-           csvField(row.name.value_or("")) + "," + csvField(row.problem) + "," +
-           csvField(row.decodedSubject.value_or("")) + "\r\n";
-  }
-  return out;
+const char* const resultNames[] = {"clean", "hit", "failed"};
+
+std::string csvRow(const ReplayRow& row) {
+  return csvField(row.id) + "," + csvField(row.subject.value_or("")) + "," +
+         resultNames[static_cast<int>(row.result)] + "," + csvField(row.label) + "," +
+         csvField(row.name.value_or("")) + "," + csvField(row.problem) + "," +
+         csvField(row.decodedSubject.value_or("")) + "\r\n";
 }
 
 // JSON must be UTF-8; mail subjects often are not. Bytes outside valid UTF-8
@@ -122,50 +96,108 @@ std::string jsonString(const std::string& text) {
 
 std::string jsonOptional(const std::optional<std::string>& text) { return text ? jsonString(*text) : "null"; }
 
-std::string jsonReport(const std::vector<ReplayRow>& rows, const std::vector<std::string>& skipped) {
-  static const char* results[] = {"clean", "hit", "failed"};
-  std::string out = "{\"messages\":[";
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    const ReplayRow& row = rows[i];
-    const bool hit = row.result == ReplayRow::Result::hit;
-    out += std::string(i == 0 ? "\n" : ",\n") + "{\"message\":" + jsonString(row.id) +
-           ",\"subject\":" + jsonOptional(row.subject) +
-           ",\"decoded_subject\":" + jsonOptional(row.decodedSubject) + ",\"result\":\"" +
-           results[static_cast<int>(row.result)] + "\",\"rule\":" + (hit ? jsonString(row.label) : "null") +
-           ",\"name\":" + jsonOptional(row.name);
-    if (row.result == ReplayRow::Result::failed) out += ",\"error\":" + jsonString(row.problem);
-    out += "}";
-  }
-  out += "\n],\"skipped\":[";
+std::string jsonRow(const ReplayRow& row, std::size_t index) {
+  const bool hit = row.result == ReplayRow::Result::hit;
+  std::string out = std::string(index == 0 ? "\n" : ",\n") + "{\"message\":" + jsonString(row.id) +
+                    ",\"subject\":" + jsonOptional(row.subject) +
+                    ",\"decoded_subject\":" + jsonOptional(row.decodedSubject) + ",\"result\":\"" +
+                    resultNames[static_cast<int>(row.result)] +
+                    "\",\"rule\":" + (hit ? jsonString(row.label) : "null") +
+                    ",\"name\":" + jsonOptional(row.name);
+  if (row.result == ReplayRow::Result::failed) out += ",\"error\":" + jsonString(row.problem);
+  return out + "}";
+}
+
+std::string jsonTail(const ReportTotals& totals, const std::vector<std::string>& skipped) {
+  std::string out = "\n],\"skipped\":[";
   for (std::size_t i = 0; i < skipped.size(); ++i) out += (i == 0 ? "" : ",") + jsonString(skipped[i]);
-  out += "],\"totals\":{\"messages\":" + std::to_string(rows.size()) +
-         ",\"hit\":" + std::to_string(count(rows, ReplayRow::Result::hit)) +
-         ",\"clean\":" + std::to_string(count(rows, ReplayRow::Result::clean)) +
-         ",\"failed\":" + std::to_string(count(rows, ReplayRow::Result::failed)) +
-         ",\"skipped\":" + std::to_string(skipped.size()) + "}}\n";
-  return out;
+  return out + "],\"totals\":{\"messages\":" + std::to_string(totals.messages) +
+         ",\"hit\":" + std::to_string(totals.hit) + ",\"clean\":" + std::to_string(totals.clean) +
+         ",\"failed\":" + std::to_string(totals.failed) + ",\"skipped\":" + std::to_string(skipped.size()) +
+         "}}\n";
 }
 
 }  // namespace
 
-std::string totalsLine(const std::vector<ReplayRow>& rows, std::size_t skipped) {
-  return std::to_string(rows.size()) + " messages: " + std::to_string(count(rows, ReplayRow::Result::hit)) +
-         " hit, " + std::to_string(count(rows, ReplayRow::Result::clean)) + " clean, " +
-         std::to_string(count(rows, ReplayRow::Result::failed)) + " failed, " + std::to_string(skipped) +
-         " skipped";
+void ReportTotals::add(const ReplayRow& row) {
+  ++messages;
+  switch (row.result) {
+    case ReplayRow::Result::hit:
+      ++hit;
+      ++hitsPerLabel[row.label];
+      break;
+    case ReplayRow::Result::clean:
+      ++clean;
+      break;
+    case ReplayRow::Result::failed:
+      ++failed;
+      break;
+  }
+}
+
+void ReportWriter::measure(const ReplayRow& row) {
+  const TextCells c = textCells(row);
+  idWidth_ = std::max(idWidth_, c.id.size());
+  subjectWidth_ = std::max(subjectWidth_, columns(c.subject));
+  ruleWidth_ = std::max(ruleWidth_, c.rule.size());
+}
+
+std::string ReportWriter::head() const {
+  switch (format_) {
+    case ReportFormat::csv:
+      return "message,subject,result,rule,name,error,decoded_subject\r\n";
+    case ReportFormat::json:
+      return "{\"messages\":[";
+    case ReportFormat::text:
+      break;
+  }
+  return textLine({"Message", "Subject", "Rule", "Name"}, idWidth_, subjectWidth_, ruleWidth_);
+}
+
+std::string ReportWriter::row(const ReplayRow& row, std::size_t index) const {
+  switch (format_) {
+    case ReportFormat::csv:
+      return csvRow(row);
+    case ReportFormat::json:
+      return jsonRow(row, index);
+    case ReportFormat::text:
+      break;
+  }
+  return textLine(textCells(row), idWidth_, subjectWidth_, ruleWidth_);
+}
+
+std::string ReportWriter::tail(const ReportTotals& totals, const std::vector<std::string>& skipped) const {
+  switch (format_) {
+    case ReportFormat::csv:
+      return "";
+    case ReportFormat::json:
+      return jsonTail(totals, skipped);
+    case ReportFormat::text:
+      break;
+  }
+  std::string out = "\n" + totalsLine(totals, skipped.size()) + "\n";
+  for (const auto& [label, hits] : totals.hitsPerLabel)
+    out += "  " + std::to_string(hits) + "  " + printable(label, 200) + "\n";
+  return out;
+}
+
+std::string totalsLine(const ReportTotals& totals, std::size_t skipped) {
+  return std::to_string(totals.messages) + " messages: " + std::to_string(totals.hit) + " hit, " +
+         std::to_string(totals.clean) + " clean, " + std::to_string(totals.failed) + " failed, " +
+         std::to_string(skipped) + " skipped";
 }
 
 std::string formatReport(ReportFormat format, const std::vector<ReplayRow>& rows,
                          const std::vector<std::string>& skipped) {
-  switch (format) {
-    case ReportFormat::csv:
-      return csvReport(rows);
-    case ReportFormat::json:
-      return jsonReport(rows, skipped);
-    case ReportFormat::text:
-      break;
+  ReportWriter writer(format);
+  ReportTotals totals;
+  for (const ReplayRow& row : rows) {
+    writer.measure(row);
+    totals.add(row);
   }
-  return textReport(rows, skipped.size());
+  std::string out = writer.head();
+  for (std::size_t i = 0; i < rows.size(); ++i) out += writer.row(rows[i], i);
+  return out + writer.tail(totals, skipped);
 }
 
 std::string progressBar(std::size_t done, std::size_t total, std::size_t width) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -22,9 +23,11 @@ bool RoutingWriter::fail(const char* what, std::string* error) {
 
 bool RoutingWriter::open(const std::string& path, std::string* error) {
   if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
   path_ = path;
   used_ = 0;
   written_ = 0;
+  holding_ = false;
   subject_ = SubjectReader();
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd_ < 0) return fail("create", error);
@@ -36,21 +39,56 @@ bool RoutingWriter::open(const std::string& path, std::string* error) {
   return true;
 }
 
-bool RoutingWriter::flush(std::string* error) {
+void RoutingWriter::openHeld(const std::string& path, std::size_t heldLimit) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  path_ = path;
+  used_ = 0;
+  written_ = 0;
+  holding_ = true;
+  heldLimit_ = heldLimit;
+  held_ = routingFileBytes("");
+  subject_ = SubjectReader();
+}
+
+bool RoutingWriter::writeAll(const char* bytes, std::size_t size, std::string* error) {
   std::size_t done = 0;
-  while (done < used_) {
-    const ssize_t wrote = ::write(fd_, buffer_ + done, used_ - done);
+  while (done < size) {
+    const ssize_t wrote = ::write(fd_, bytes + done, size - done);
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) return fail("write", error);
     done += static_cast<std::size_t>(wrote);
   }
+  return true;
+}
+
+bool RoutingWriter::flush(std::string* error) {
+  if (!writeAll(buffer_, used_, error)) return false;
   written_ += used_;
   used_ = 0;
   return true;
 }
 
+// The held bytes go first into the file, and the message goes on from there.
+bool RoutingWriter::spill(std::string* error) {
+  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd_ < 0) return fail("create", error);
+  if (!writeAll(held_.data(), held_.size(), error)) return false;
+  written_ = held_.size() - routingFileBytes("").size();
+  held_.clear();
+  holding_ = false;
+  return true;
+}
+
 bool RoutingWriter::write(const char* bytes, std::size_t size, std::string* error) {
   if (!subject_.done()) subject_.feed(bytes, size);
+  if (holding_) {
+    if (size <= heldLimit_ - std::min(heldLimit_, held_.size())) {
+      held_.append(bytes, size);
+      return true;
+    }
+    if (!spill(error)) return false;
+  }
   while (size > 0) {
     if (used_ == capacity && !flush(error)) return false;
     const std::size_t part = std::min(size, capacity - used_);
@@ -63,6 +101,10 @@ bool RoutingWriter::write(const char* bytes, std::size_t size, std::string* erro
 }
 
 bool RoutingWriter::dropTail(std::uint64_t count, std::string* error) {
+  if (holding_) {
+    held_.resize(held_.size() - static_cast<std::size_t>(count));
+    return true;
+  }
   if (count <= used_) {
     used_ -= static_cast<std::size_t>(count);
     return true;
@@ -76,6 +118,7 @@ bool RoutingWriter::dropTail(std::uint64_t count, std::string* error) {
 }
 
 bool RoutingWriter::close(std::string* error) {
+  if (holding_) return true;
   const bool flushed = flush(error);
   const int fd = fd_;
   fd_ = -1;

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "filter/driver.h"
+#include "filter/in_process_run.h"
 #include "platform/held_workspace.h"
 
 namespace zentry::milter {
@@ -30,18 +30,15 @@ ScanVerdict scanHeldMessage(std::string_view routingBytes, std::string_view rule
   HeldWorkspace workspace;
   workspace.hold("routing.dat", routingBytes);
   workspace.hold("zentry.dat", rules);
-  EnvironmentBlock environment;
-  if (subject) environment.push_back("subject=" + *subject);
-  std::vector<std::string> arguments{"zentry", mailbox};
+  std::vector<std::string> arguments{mailbox};
   if (strict) arguments.push_back("strict");
 
   RunState state;
-  StringSink output;
-  runZentry(arguments, environment, workspace, output, state);
+  const std::string output = runFilterInProcess(workspace, arguments, subject, state).output;
 
   ScanVerdict verdict;
-  verdict.hit = lineAfter(output.bytes, "To: ", &verdict.interceptMailbox) &&
-                lineAfter(output.bytes, "Subject: ", &verdict.subject);
+  verdict.hit = lineAfter(output, "To: ", &verdict.interceptMailbox) &&
+                lineAfter(output, "Subject: ", &verdict.subject);
   if (!verdict.hit) return verdict;
   // The run leaves the rule that hit and the name it matched in `state`.
   verdict.ruleLabel = state.hit.rule != nullptr ? state.hit.rule->label.cStr() : "";
