@@ -79,7 +79,7 @@ TEST_F(HostProcess, SignalsEndItAfterCleaningUp) {
     const HostRun result = runHostWith(
         scratch, arguments(row[0]), "", environment,
         [&](pid_t child) {
-          EXPECT_TRUE(waitFor([&] { return scratch.exists("pid") && (!loud || tmpIsEmpty()); }));
+          EXPECT_TRUE(waitFor([&] { return !scratch.read("pid").empty() && (!loud || tmpIsEmpty()); }));
           kill(child, signalNumber);
           scratch.write("go", "");
           siginfo_t info{};
