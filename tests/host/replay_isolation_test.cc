@@ -151,7 +151,9 @@ TEST_P(ReplayIsolation, InProcessReportsWhatProcessesReport) {
       isolated.insert(isolated.begin(), {"--isolate", "-j2"});
       inProcess.insert(inProcess.begin(), "-j3");
       const HostRun expected = host(isolated), run = host(inProcess);
-      const std::string where = mailbox + (strict ? " strict " : " exact ") + format;
+      std::string where = mailbox;
+      where += strict ? " strict " : " exact ";
+      where += format;
       EXPECT_EQ(expected.output, run.output) << where;
       EXPECT_EQ(withoutTimings(expected.errors), withoutTimings(run.errors)) << where;
       EXPECT_EQ(expected.exitCode, run.exitCode) << where;

@@ -38,5 +38,25 @@ TEST(CopyMessage, EnvelopeLineDroppedWhereverReadsEnd) {
   }
 }
 
+// A held message goes on into the file once it outgrows the limit, wherever
+// that falls: before, inside or after a write or a dropped tail.
+TEST(RoutingWriter, HeldUntilTheLimitThenInTheFile) {
+  for (std::size_t limit = 4; limit <= 16; ++limit) {
+    test::TempDir dir;
+    RoutingWriter routing;
+    std::string error;
+    routing.openHeld(dir.path() + "/routing.dat", limit);
+    EXPECT_TRUE(routing.write("Subject: a", 10, &error));
+    EXPECT_TRUE(routing.dropTail(2, &error));
+    EXPECT_TRUE(routing.write(" b\n", 3, &error));
+    EXPECT_EQ(11u, routing.messageSize());
+    EXPECT_TRUE(routing.close(&error));
+    const std::string stored = "XXXXSubject: b\n";
+    EXPECT_EQ(limit >= 15, routing.held()) << limit;
+    EXPECT_EQ(stored, routing.held() ? std::string(routing.heldBytes()) : dir.read("routing.dat")) << limit;
+    EXPECT_EQ(routing.held(), !dir.exists("routing.dat")) << limit;
+  }
+}
+
 }  // namespace
 }  // namespace zentry::host
