@@ -17,7 +17,10 @@
 #include <sstream>
 #include <thread>
 
+#include "milter/counting_archive_lister.h"
 #include "milter/mailbox_check.h"
+#include "milter/metrics_registry.h"
+#include "milter/metrics_server.h"
 #include "milter/milter_callbacks.h"
 #include "milter/options.h"
 #include "milter/rules_watcher.h"
@@ -135,7 +138,10 @@ int main(int argc, char** argv) {
 
   // Strict mode lists archives with the zentry-archive beside this program.
   zentry::ProcessArchiveLister archiveLister;
-  zentry::useArchiveLister(&archiveLister);
+  CountingArchiveLister countedLister(archiveLister, milterMetrics());
+  zentry::useArchiveLister(&countedLister);
+  milterMetrics().rulesLoaded(*rules.current());
+  milterMetrics().setMode(options.strict, options.action);
 
   const MessageLog log(options.foreground);
   warnOfUnknownMailbox(options, log);
@@ -144,6 +150,9 @@ int main(int argc, char** argv) {
   smfiDesc description = milterDescription(service);
   if (smfi_register(description) != MI_SUCCESS)
     return startError("cannot register with libmilter", exitUnavailable);
+  MetricsServer metricsServer;
+  if (!options.metrics.empty() && !metricsServer.listen(options.metrics, &error))
+    return startError(error, exitUnavailable);
   if (!openSocket(options)) return startError("cannot listen on " + options.socket, exitUnavailable);
   const std::string socketFile = socketPath(options.socket);
   if (!options.user.empty() && !socketFile.empty() && !giveSocketTo(socketFile, user, &error))
@@ -161,6 +170,10 @@ int main(int argc, char** argv) {
   sigemptyset(&blocked);
   for (const int signal : {SIGHUP, SIGTERM, SIGINT, SIGUSR1}) sigaddset(&blocked, signal);
   pthread_sigmask(SIG_BLOCK, &blocked, nullptr);  // inherited by every thread started below
+  if (!options.metrics.empty()) {
+    metricsServer.start([] { return milterMetrics().exposition(); });
+    log.info("metrics served on " + options.metrics + " at /metrics");
+  }
 
   log.info("listening on " + options.socket + ", rules " + options.rules + ", action " +
            actionName(options.action) + (options.strict ? ", strict" : "") +
@@ -182,6 +195,7 @@ int main(int argc, char** argv) {
     else
       milterThread.join();
   }
+  metricsServer.stop();  // it answered while the messages in progress finished
   if (!options.pidFile.empty()) unlink(options.pidFile.c_str());
   if (asked && !socketFile.empty()) unlink(socketFile.c_str());
   // A stop nobody asked for is a failure, so the service manager starts it again.

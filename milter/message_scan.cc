@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "filter/in_process_run.h"
+#include "milter/counting_archive_lister.h"
 #include "platform/held_workspace.h"
 
 namespace zentry::milter {
@@ -39,6 +40,7 @@ ScanVerdict scanHeldMessage(std::string_view routingBytes, std::string_view rule
   ScanVerdict verdict;
   verdict.hit = lineAfter(output, "To: ", &verdict.interceptMailbox) &&
                 lineAfter(output, "Subject: ", &verdict.subject);
+  if (strict) verdict.incompleteArchives = incompleteArchiveCount(state.attachmentNames);
   if (!verdict.hit) return verdict;
   // The run leaves the rule that hit and the name it matched in `state`.
   verdict.ruleLabel = state.hit.rule != nullptr ? state.hit.rule->label.cStr() : "";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,8 @@ struct ScanVerdict {
   std::string subject;           ///< the verdict's Subject line, without "Subject: "
   std::string ruleLabel;         ///< the rule that hit
   std::string name;              ///< the attachment name that hit; empty when the subject alone did
+  /// Strict mode: how many archives the names mark incomplete-archive.
+  std::size_t incompleteArchives = 0;
 };
 
 /// Runs the filter in process, exactly as the server runs `zentry`: the

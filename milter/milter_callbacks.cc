@@ -12,6 +12,7 @@
 #include "milter/action_plan.h"
 #include "milter/held_message.h"
 #include "milter/message_scan.h"
+#include "milter/metrics_registry.h"
 
 namespace zentry::milter {
 namespace {
@@ -166,6 +167,7 @@ sfsistat finishMessage(SMFICTX* context, Connection& connection) {
   const std::string queueId = queueMacro != nullptr ? queueMacro : "NOQUEUE";
   const Options& options = *service->options;
   HeldMessage& message = connection.message;
+  MessageEndReport metricsReport(milterMetrics(), message.size());
   ScanVerdict verdict;
   Outcome outcome = Outcome::clean;
   sfsistat status = SMFIS_CONTINUE;
@@ -210,6 +212,9 @@ sfsistat finishMessage(SMFICTX* context, Connection& connection) {
   const std::chrono::duration<double, std::milli> taken = std::chrono::steady_clock::now() - started;
   service->log->info(
       messageLogLine(queueId, outcome, action, verdict, taken.count(), message.size(), reason));
+  metricsReport.ended(outcome,
+                      failureCauseOf(!connection.failure.empty(), connection.refused, message.oversized()),
+                      action, verdict);
   endMessage(connection, true);
   return status;
 }

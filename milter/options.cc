@@ -5,13 +5,24 @@
 #include <set>
 #include <sstream>
 
+#include "milter/metrics_server.h"
+
 namespace zentry::milter {
 namespace {
 
 const std::set<std::string> switches = {"--strict", "--foreground"};
-const std::set<std::string> valued = {
-    "--socket",   "--rules",  "--mailbox", "--action",          "--max-message-size", "--rules-check-seconds",
-    "--pid-file", "--config", "--user",    "--redirect-sender", "--stop-wait-seconds"};
+const std::set<std::string> valued = {"--socket",
+                                      "--rules",
+                                      "--mailbox",
+                                      "--action",
+                                      "--max-message-size",
+                                      "--rules-check-seconds",
+                                      "--pid-file",
+                                      "--config",
+                                      "--user",
+                                      "--redirect-sender",
+                                      "--stop-wait-seconds",
+                                      "--metrics"};
 
 // "inet:PORT" binds every address in the milter library; a filter that names
 // no host is meant for the mail server on this machine.
@@ -36,6 +47,8 @@ bool apply(const std::string& name, const std::string& value, Options* options, 
     options->foreground = true;
   else if (name == "--socket")
     options->socket = withLoopbackHost(value);
+  else if (name == "--metrics")
+    options->metrics = withLoopbackHost(value);
   else if (name == "--rules")
     options->rules = value;
   else if (name == "--mailbox")
@@ -93,7 +106,7 @@ const char* const usageText =
     "                     [--action redirect|reject|quarantine|tag] [--strict] [--foreground]\n"
     "                     [--max-message-size BYTES] [--rules-check-seconds N] [--pid-file FILE]\n"
     "                     [--config FILE] [--user USER] [--redirect-sender ADDRESS]\n"
-    "                     [--stop-wait-seconds N]\n";
+    "                     [--stop-wait-seconds N] [--metrics inet:PORT[@HOST]]\n";
 
 std::vector<std::string> configWords(const std::string& text) {
   std::vector<std::string> words;
@@ -148,6 +161,11 @@ bool parseOptions(const std::vector<std::string>& arguments, Options* options, s
   if (options->redirectSender.find_first_of(" \t<>") != std::string::npos &&
       options->redirectSender != "<>") {
     *error = "--redirect-sender wants one address, or <>";
+    return false;
+  }
+  InetAddress metricsAddress;
+  if (!options->metrics.empty() && !splitInetAddress(options->metrics, &metricsAddress)) {
+    *error = "--metrics wants inet:PORT[@HOST] or inet6:PORT[@HOST]";
     return false;
   }
   return true;

@@ -15,6 +15,7 @@ struct Options {
   Action action = Action::redirect;
   bool strict = false;
   bool foreground = false;
+  std::string metrics;  ///< not empty: serve metrics over HTTP there (inet:PORT@HOST, inet6:PORT@HOST)
   std::size_t maxMessageBytes = 32 * 1024 * 1024;
   unsigned rulesCheckSeconds = 2;  ///< how often the rules file is checked for changes
   std::string pidFile;

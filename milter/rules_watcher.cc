@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "milter/metrics_registry.h"
+
 namespace zentry::milter {
 
 RulesWatcher::RulesWatcher(RulesStore& store, const MessageLog& log, unsigned intervalSeconds)
@@ -37,9 +39,11 @@ void RulesWatcher::run() {
     switch (store_.reload(force, &error)) {
       case RulesStore::Reload::loaded:
         log_.info("rules read from " + store_.path());
+        milterMetrics().rulesLoaded(*store_.current());
         break;
       case RulesStore::Reload::failed:
         log_.error("cannot read the rules (" + error + "); the rules read before stay in force");
+        milterMetrics().rulesLoadFailed();
         break;
       case RulesStore::Reload::unchanged:
         break;
