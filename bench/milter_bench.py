@@ -11,6 +11,10 @@ per message, and its peak memory. A benchmark, run by hand (as root):
 2. The milter's own time per message (its log's time= field): median, p99.
 3. The milter's peak resident size (VmHWM) after those messages, then after
    50 messages of 10 MB sent at once.
+
+With --metrics, instead: the milter without and with its metrics endpoint
+(scraped every second meanwhile, as Prometheus would, ten times as often),
+alternating, ROUNDS rounds each; messages per second as in 1.
 """
 
 import argparse
@@ -22,9 +26,10 @@ import subprocess
 import sys
 import threading
 import time
+import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
-from private_postfix import DOMAIN, PrivatePostfix  # noqa: E402
+from private_postfix import DOMAIN, PrivatePostfix, free_port  # noqa: E402
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 
@@ -100,8 +105,11 @@ def main():
     parser.add_argument("--sessions", type=int, default=4)
     parser.add_argument("--large", type=int, default=50)
     parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--metrics", action="store_true", help="compare the milter without and with metrics")
     args = parser.parse_args()
     messages = [everyday_message(number) for number in range(args.messages)]
+    if args.metrics:
+        return compare_metrics(args, messages)
 
     # Each round sends the messages through a fresh instance without the
     # milter, then through the milter's: the machine's other work falls on
@@ -131,18 +139,54 @@ def run_without(messages, sessions):
         plain.remove()
 
 
-def run_with(args, messages, measure):
+def compare_metrics(args, messages):
+    rounds = {False: [], True: []}  # metrics on: [(rate, milter CPU seconds, scrapes answered)]
+    for _ in range(args.rounds):
+        for metrics in (False, True):
+            rounds[metrics].append(run_with(args, messages, False, metrics=metrics)[0:3])
+    print(f"messages of 5 KB: {args.messages} over {args.sessions} sessions, {args.rounds} rounds each, alternating")
+    for metrics, name in ((False, "milter without metrics"), (True, "milter with metrics")):
+        rates = [rate for rate, _, _ in rounds[metrics]]
+        cpu = [seconds * 1e6 / args.messages for _, seconds, _ in rounds[metrics]]
+        print(f"{name}: best {max(rates):.0f}, median {statistics.median(rates):.0f} messages/s "
+              f"(rounds: {', '.join(f'{r:.0f}' for r in rates)}); milter CPU per message: median "
+              f"{statistics.median(cpu):.0f} us (rounds: {', '.join(f'{c:.0f}' for c in cpu)})")
+    print(f"scrapes answered during the rounds with metrics: {', '.join(str(n) for _, _, n in rounds[True])}")
+
+
+def cpu_seconds(pid):
+    """User and system CPU time of the process so far."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def scrape_every_second(port, stop, answered):
+    """Fetches /metrics once a second until `stop` is set; counts the answers."""
+    while not stop.wait(1):
+        try:
+            with urllib.request.urlopen(f"http://127.0.0.1:{port}/metrics", timeout=5) as response:
+                if b"zentry_milter_messages_total" in response.read():
+                    answered.append(1)
+        except OSError:
+            pass
+
+
+def run_with(args, messages, measure, metrics=False):
     """Messages per second through the milter; with `measure`, also its times
-    per message and its peak memory after the 5 KB and the 10 MB messages."""
+    per message and its peak memory after the 5 KB and the 10 MB messages.
+    With `metrics`, the endpoint is on and scraped every second: returns the
+    rate and the number of scrapes answered."""
 
     postfix = PrivatePostfix()
     socket_path = os.path.join(postfix.root, "milter.sock")
     postfix.milter_socket = f"unix:{socket_path}"
     log_path = os.path.join(postfix.root, "milter.log")
+    metrics_port = free_port()
     milter = subprocess.Popen(
         [os.path.join(args.build, "zentry-milter"), "--socket", f"unix:{socket_path}", "--rules",
          os.path.join(SOURCE, "examples", "rules", "zentry.dat"), "--mailbox", f"intercept@{DOMAIN}",
-         "--foreground"], stderr=open(log_path, "wb"))
+         "--foreground", *(["--metrics", f"inet:{metrics_port}"] if metrics else [])], stderr=open(log_path, "wb"))
     try:
         deadline = time.monotonic() + 20
         while not os.path.exists(socket_path) and time.monotonic() < deadline:
@@ -150,7 +194,16 @@ def run_with(args, messages, measure):
         # The socket is the owner's and its group's; Postfix's smtpd runs as postfix.
         os.chown(socket_path, -1, pwd.getpwnam("postfix").pw_gid)
         postfix.start()
+        stop, answered = threading.Event(), []
+        scraper = threading.Thread(target=scrape_every_second, args=(metrics_port, stop, answered))
+        if metrics:
+            scraper.start()
         rate = throughput(postfix, messages, args.sessions)
+        if metrics:
+            stop.set()
+            scraper.join()
+        if args.metrics:
+            return rate, cpu_seconds(milter.pid), len(answered), None
         if not measure:
             return rate, None, None, None
         after_everyday = peak_rss_mb(milter.pid)
