@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/archive_member_reader.h"
+#include "archive/tnef_listing.h"
+#include "archive/zip_central_directory.h"
 #include "scanner/archive_limits.h"
 
 namespace zentry {
@@ -16,6 +19,12 @@ namespace {
 
 const char* const incompleteMarker = "|incomplete-archive";
 const char* const routeSeparator = " > ";
+// Where a name came from, when not from libarchive's usual reading; shown
+// after the member's path in the trace.
+const char* const fromCentralDirectory = " (central directory)";
+const char* const fromFolderWithData = " (folder with data)";
+const char* const fromJoliet = " (Joliet)";
+const char* const fromIso9660 = " (ISO 9660)";
 
 // Registers the one format the first bytes named, so libarchive spends no
 // time asking every other format's bidder; a compressed stream may hold any
@@ -65,10 +74,14 @@ void supportFormats(archive* reader, ContentKind kind) {
 
 // A reader over bytes in memory, which it can seek in, so zip is read by its
 // central directory and ISO by its directories.
-archive* openArchive(const unsigned char* data, std::size_t size, ContentKind kind) {
+archive* openArchive(const unsigned char* data, std::size_t size, ContentKind kind,
+                     bool withoutRockRidge = false) {
   archive* reader = archive_read_new();
   if (reader == nullptr) return nullptr;
   supportFormats(reader, kind);
+  // Without Rock Ridge libarchive reads the Joliet names, or else the plain
+  // ISO 9660 ones.
+  if (withoutRockRidge) archive_read_set_format_option(reader, "iso9660", "rockridge", nullptr);
   // Only names and first bytes are wanted, not integrity: no CRC over every
   // block of every member.
   if (kind == ContentKind::Zip || isCompressedStreamKind(kind)) {
@@ -138,6 +151,21 @@ bool skipDecompresses(archive* reader, archive_entry* entry) {
   }
 }
 
+// Whether an ISO 9660 image has a Joliet volume: a supplementary volume
+// descriptor whose escape sequence names UCS-2, among the descriptors that
+// follow the 32 KiB system area.
+bool hasJolietDescriptor(const unsigned char* data, std::size_t size) {
+  for (std::size_t at = 32768; at <= size && size - at >= 2048; at += 2048) {
+    const unsigned char* descriptor = data + at;
+    if (std::memcmp(descriptor + 1, "CD001", 5) != 0 || descriptor[0] == 255) return false;
+    if (descriptor[0] == 2 && descriptor[88] == '%' && descriptor[89] == '/' &&
+        (descriptor[90] == '@' || descriptor[90] == 'C' || descriptor[90] == 'E'))
+      return true;
+    if (at >= 32768 + 2048 * 32) return false;
+  }
+  return false;
+}
+
 class ArchiveLister {
  public:
   ArchiveLister(const ArchiveOrigin& origin, ExaminationBudget& budget, ExaminationSink& sink)
@@ -146,19 +174,95 @@ class ArchiveLister {
   ContentKind list(const unsigned char* data, std::size_t size, bool truncated, ContentKind kind) {
     found_ = kind;
     incomplete_ = truncated;
-    ReaderCloser closer{openArchive(data, size, kind)};
-    if (closer.reader == nullptr) {
-      incomplete_ = true;
+    if (kind == ContentKind::Tnef) {
+      if (!listTnef(origin_, data, size, budget_, sink_)) incomplete_ = true;
     } else {
-      streamMemberName_ = compressedMemberName(origin_.name, data, size);
-      listMembers(closer.reader);
+      listWithLibarchive(data, size, kind);
     }
     if (incomplete_) sink_.foundName(origin_.name + incompleteMarker, origin_.route);
     return found_;
   }
 
  private:
-  void listMembers(archive* reader) {
+  void listWithLibarchive(const unsigned char* data, std::size_t size, ContentKind kind) {
+    ReaderCloser closer{openArchive(data, size, kind)};
+    if (closer.reader == nullptr) {
+      incomplete_ = true;
+      return;
+    }
+    streamMemberName_ = compressedMemberName(origin_.name, data, size);
+    listMembers(closer.reader, "");
+    const int format = archive_format(closer.reader);
+    if ((format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP) addCentralDirectoryNames(data, size);
+    if (format == ARCHIVE_FORMAT_ISO9660_ROCKRIDGE) listWithoutRockRidge(data, size);
+  }
+
+  // An image with Rock Ridge names is listed by them; Windows shows the
+  // Joliet names (or, without Joliet, the plain ISO 9660 ones), which a
+  // sender can make differ. A second reading lists the members whose path
+  // differs there, at most as many as the message's member bound.
+  void listWithoutRockRidge(const unsigned char* data, std::size_t size) {
+    ReaderCloser closer{openArchive(data, size, ContentKind::IsoImage, true)};
+    if (closer.reader == nullptr) {
+      incomplete_ = true;
+      return;
+    }
+    const char* tag = hasJolietDescriptor(data, size) ? fromJoliet : fromIso9660;
+    std::uint32_t headersLeft = maxMembersPerMessage;
+    for (;;) {
+      archive_entry* entry = nullptr;
+      const int status = archive_read_next_header(closer.reader, &entry);
+      if (status == ARCHIVE_EOF) return;
+      if ((status != ARCHIVE_OK && status != ARCHIVE_WARN) || headersLeft == 0) {
+        incomplete_ = true;
+        return;
+      }
+      --headersLeft;
+      if (seen_.count(entryPath(closer.reader, entry)) != 0) continue;
+      if (budget_.membersLeft == 0) {
+        incomplete_ = true;
+        return;
+      }
+      --budget_.membersLeft;
+      if (!visitMember(closer.reader, entry, tag)) return;
+    }
+  }
+
+  // Names the central directory gives where they differ from the local
+  // headers' (which libarchive reported): what Explorer, 7-Zip and unzip show.
+  void addCentralDirectoryNames(const unsigned char* data, std::size_t size) {
+    const CentralDirectory directory = readDifferingCentralEntries(data, size, maxMembersPerMessage);
+    if (!directory.complete) incomplete_ = true;
+    for (const CentralEntry& entry : directory.entries) {
+      std::string path = entry.path;
+      const char* tag = fromCentralDirectory;
+      if (entry.folder) {
+        if (entry.compressedSize == 0) continue;
+        while (!path.empty() && path.back() == '/') path.pop_back();
+        tag = fromFolderWithData;
+      }
+      const std::string base = keepTail(baseName(path), maxMemberNameBytes);
+      if (base.empty()) continue;
+      if (budget_.membersLeft == 0) {
+        incomplete_ = true;
+        return;
+      }
+      --budget_.membersLeft;
+      const std::string route = origin_.route + routeSeparator + path + tag;
+      sink_.foundName(base, route);
+      const auto local = seen_.find(entry.localPath);
+      if (local != seen_.end()) reportContentKind(base, route, local->second, sink_);
+    }
+  }
+
+  std::string entryPath(archive* reader, archive_entry* entry) const {
+    if ((archive_format(reader) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW) return streamMemberName_;
+    const char* path = archive_entry_pathname(entry);
+    if (path == nullptr) path = archive_entry_pathname_utf8(entry);
+    return path != nullptr ? path : "";
+  }
+
+  void listMembers(archive* reader, const char* tag) {
     for (;;) {
       archive_entry* entry = nullptr;
       const int status = archive_read_next_header(reader, &entry);
@@ -173,7 +277,7 @@ class ArchiveLister {
         return;
       }
       --budget_.membersLeft;
-      if (!visitMember(reader, entry)) return;
+      if (!visitMember(reader, entry, tag)) return;
     }
   }
 
@@ -190,24 +294,32 @@ class ArchiveLister {
   }
 
   // False when the listing cannot go on.
-  bool visitMember(archive* reader, archive_entry* entry) {
-    const bool isRaw = (archive_format(reader) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW;
-    const char* rawPath = archive_entry_pathname(entry);
-    if (rawPath == nullptr) rawPath = archive_entry_pathname_utf8(entry);
-    const std::string path = isRaw ? streamMemberName_ : std::string(rawPath != nullptr ? rawPath : "");
+  bool visitMember(archive* reader, archive_entry* entry, const char* tag) {
+    std::string path = entryPath(reader, entry);
     if (found_ == ContentKind::Zip && equalsNoCase(path, "META-INF/MANIFEST.MF")) {
       found_ = ContentKind::JavaArchive;
     }
+    bool folder = archive_entry_filetype(entry) == AE_IFDIR;
+    seen_.emplace(path, ContentKind::None);
+    // A zip entry flagged as a folder that holds data is extracted as a file.
+    if (folder && (archive_format(reader) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP &&
+        archive_entry_size(entry) > 0) {
+      folder = false;
+      while (!path.empty() && path.back() == '/') path.pop_back();
+      tag = fromFolderWithData;
+    }
     const std::string base = keepTail(baseName(path), maxMemberNameBytes);
-    if (archive_entry_filetype(entry) == AE_IFDIR || base.empty()) return true;
-    const std::string route = origin_.route + routeSeparator + keepTail(path, maxMemberNameBytes);
+    if (folder || base.empty()) return true;
+    const std::string route = origin_.route + routeSeparator + keepTail(path, maxMemberNameBytes) + tag;
     sink_.foundName(base, route);
     if (archive_entry_is_data_encrypted(entry) != 0) {
       incomplete_ = true;  // named, but its content cannot be looked at
       return true;
     }
     MemberReader member(reader, dataDecompresses(reader), budget_);
-    const ReadEnd end = examineMember(member, base, route);
+    ContentKind kind = ContentKind::None;
+    const ReadEnd end = examineMember(member, base, route, &kind);
+    seen_[entryPath(reader, entry)] = kind;
     if (end == ReadEnd::Failed || end == ReadEnd::BudgetSpent) incomplete_ = true;
     if (end == ReadEnd::MemberEnded || !skipDecompresses(reader, entry)) return true;
     // Past this member only by decompressing the rest of it: within the budget or not at all.
@@ -218,7 +330,8 @@ class ArchiveLister {
 
   // Reads the member's first bytes, classifies them, lists it when it is an
   // archive itself and reports a kind that disagrees with its name.
-  ReadEnd examineMember(MemberReader& member, const std::string& base, const std::string& route) {
+  ReadEnd examineMember(MemberReader& member, const std::string& base, const std::string& route,
+                        ContentKind* found) {
     std::vector<unsigned char> bytes;
     ReadEnd end = member.readTo(bytes, contentSniffBytes);
     std::size_t window = std::min(bytes.size(), contentSniffBytes);
@@ -242,6 +355,7 @@ class ArchiveLister {
       }
     }
     reportContentKind(base, route, kind, sink_);
+    *found = kind;
     return end;
   }
 
@@ -252,6 +366,9 @@ class ArchiveLister {
   bool incomplete_ = false;
   bool streamNamed_ = false;
   std::string streamMemberName_;
+  // Every member path listed, with the kind its first bytes showed: the
+  // other readings add only the names this one did not give.
+  std::unordered_map<std::string, ContentKind> seen_;
 };
 
 // The original name in a gzip header (flag FNAME), or empty.
@@ -278,6 +395,24 @@ ContentKind listArchive(const ArchiveOrigin& origin, const unsigned char* data, 
                         bool truncated, ContentKind kind, ExaminationBudget& budget, ExaminationSink& sink) {
   return ArchiveLister(origin, budget, sink).list(data, size, truncated, kind);
 }
+
+ContentKind examineCarriedFile(const ArchiveOrigin& origin, const unsigned char* data, std::size_t size,
+                               bool truncated, ExaminationBudget& budget, ExaminationSink& sink) {
+  std::size_t window = std::min(size, contentSniffBytes);
+  window = std::min(size, bytesToClassify(data, window));
+  ContentKind kind = classifyContent(data, window);
+  if (isArchiveKind(kind)) {
+    if (origin.depth > maxArchiveDepth) {
+      sink.foundName(origin.name + incompleteMarker, origin.route);
+    } else {
+      kind = ArchiveLister(origin, budget, sink).list(data, size, truncated, kind);
+    }
+  }
+  reportContentKind(origin.name, origin.route, kind, sink);
+  return kind;
+}
+
+std::string memberBaseName(const std::string& path) { return keepTail(baseName(path), maxMemberNameBytes); }
 
 std::string compressedMemberName(const std::string& streamName, const unsigned char* data, std::size_t size) {
   std::string stored = keepTail(baseName(gzipStoredName(data, size)), maxMemberNameBytes);

@@ -25,6 +25,18 @@ struct ArchiveOrigin {
 ContentKind listArchive(const ArchiveOrigin& origin, const unsigned char* data, std::size_t size,
                         bool truncated, ContentKind kind, ExaminationBudget& budget, ExaminationSink& sink);
 
+/// Examines one whole file that a carrier holds (a TNEF attachment):
+/// classifies its first bytes, lists it with everything nested in it when
+/// it is an archive (at `origin.depth`; deeper than maxArchiveDepth it gets
+/// the marker instead) and reports a kind that disagrees with its name.
+/// Returns the kind found. `truncated` when the file is cut short.
+ContentKind examineCarriedFile(const ArchiveOrigin& origin, const unsigned char* data, std::size_t size,
+                               bool truncated, ExaminationBudget& budget, ExaminationSink& sink);
+
+/// A member's name as it is recorded: the part after the last '/' or '\',
+/// cut to its last maxMemberNameBytes.
+std::string memberBaseName(const std::string& path);
+
 /// The name of the one file inside a compressed stream: the original name a
 /// gzip header stores (its base name), else `streamName` less its last
 /// suffix ("invoice.exe.gz" gives "invoice.exe"), else `streamName` itself.

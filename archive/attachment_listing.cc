@@ -17,11 +17,18 @@ void listAttachment(const std::string& name, const unsigned char* data, std::siz
     std::size_t window = std::min(size, contentSniffBytes);
     window = std::min(size, bytesToClassify(data, window));
     ContentKind kind = classifyContent(data, window);
+    const ArchiveOrigin origin{name, name, 1};
     if (isArchiveKind(kind)) {
-      const ArchiveOrigin origin{name, name, 1};
       kind = listArchive(origin, data, size, truncated, kind, budget, sink);
+      reportContentKind(name, name, kind, sink);
+      return;
     }
     reportContentKind(name, name, kind, sink);
+    // A program or picture with an archive where its readers look for one:
+    // listed too, and the archive's kind named when the name disagrees.
+    ContentKind carried = carriedKind(data, size);
+    if (isArchiveKind(carried)) carried = listArchive(origin, data, size, truncated, carried, budget, sink);
+    if (carried != kind) reportContentKind(name, name, carried, sink);
   } catch (const std::bad_alloc&) {
     try {
       sink.foundName(name + "|incomplete-archive", name);

@@ -25,11 +25,25 @@ namespace {
 
 class AnswerSink : public zentry::ExaminationSink {
  public:
+  explicit AnswerSink(std::FILE* answer) : answer_(answer) {}
   void foundName(const std::string& name, const std::string& route) override {
     const std::string line = zentry::listerFoundLine(name, route);
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fwrite(line.data(), 1, line.size(), answer_);
   }
+
+ private:
+  std::FILE* answer_;
 };
+
+// libytnef prints its complaints about damaged input on standard output.
+// The answer keeps the descriptor the filter reads; standard output becomes
+// standard error (nowhere, when the filter starts the lister). Null when
+// that fails.
+std::FILE* claimAnswerOutput() {
+  const int answer = dup(STDOUT_FILENO);
+  if (answer < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return nullptr;
+  return fdopen(answer, "w");
+}
 
 bool parseNumber(const char* text, std::uint64_t limit, std::uint64_t* value) {
   if (*text < '0' || *text > '9') return false;
@@ -110,16 +124,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: zentry-archive NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT < attachment\n");
     return 2;
   }
+  std::FILE* answer = claimAnswerOutput();
+  if (answer == nullptr) return 1;
   bool truncated = truncatedArgument == "1";
   Attachment attachment;
   attachment.readStandardInput(&truncated);
   zentry::ExaminationBudget budget;
   budget.membersLeft = static_cast<std::uint32_t>(members);
   budget.decompressedBytesLeft = bytesLeft;
-  AnswerSink sink;
+  AnswerSink sink(answer);
   // The budget is the caller's to set: the filter may allow more than the defaults.
   zentry::listAttachment(name, attachment.data(), attachment.size(), truncated, budget, sink);
   const std::string left = zentry::listerLeftLine(budget);
-  std::fwrite(left.data(), 1, left.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  std::fwrite(left.data(), 1, left.size(), answer);
+  return std::fflush(answer) == 0 ? 0 : 1;
 }

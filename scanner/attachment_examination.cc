@@ -55,12 +55,14 @@ void examineAttachment(const std::string& name, const unsigned char* data, std::
     std::size_t window = std::min(size, contentSniffBytes);
     window = std::min(size, bytesToClassify(data, window));
     const ContentKind kind = classifyContent(data, window);
-    if (isArchiveKind(kind)) {
-      // The lister also reports the kind: only listing tells a Java archive from a zip.
+    const ContentKind carried = isArchiveKind(kind) ? ContentKind::None : carriedKind(data, size);
+    if (isArchiveKind(kind) || isArchiveKind(carried)) {
+      // The lister also reports the kinds: only listing tells a Java archive from a zip.
       listArchiveAttachment(name, data, size, truncated, budget, sink);
       return;
     }
     reportContentKind(name, name, kind, sink);
+    if (carried != kind) reportContentKind(name, name, carried, sink);
   } catch (const std::bad_alloc&) {
     try {
       sink.foundName(name + incompleteMarker, name);

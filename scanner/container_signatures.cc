@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "scanner/content_kind.h"
+
 namespace zentry {
 namespace {
 
@@ -39,27 +41,14 @@ const Signature signatures[] = {
     {0, "\xFE\xED\xFA\xCE", 4}, {0, "\xFE\xED\xFA\xCF", 4}, {0, "\xCE\xFA\xED\xFE", 4},
     {0, "\xCF\xFA\xED\xFE", 4}, {0, "\xCA\xFE\xBA\xBE", 4},
     {0, "\x4C\x00\x00\x00\x01\x14\x02\x00", 8},
+    {0, "\x78\x9F\x3E\x22", 4},          // TNEF (winmail.dat)
+    {0, "conectix", 8}, {0, "vhdxfile", 8},  // virtual disks
+    // Pictures, which may have a zip behind them: only their whole bytes
+    // show its end record.
+    {0, "\xFF\xD8\xFF", 3}, {0, "\x89PNG", 4}, {0, "GIF8", 4},
     {257, "ustar", 5},                   // tar
 };
 // clang-format on
-
-// An old tar header has no magic, only a checksum: the sum of its 512 bytes
-// with the checksum field (8 bytes at 148) counted as blanks, written in octal.
-bool tarChecksumHolds(const unsigned char* data, std::size_t size) {
-  // The field holds octal digits, blanks and NULs only; most bodies fail here.
-  if (size < 512) return false;
-  for (std::size_t i = 148; i < 156; ++i) {
-    if (data[i] != ' ' && data[i] != 0 && (data[i] < '0' || data[i] > '7')) return false;
-  }
-  unsigned long sum = 0;
-  for (std::size_t i = 0; i < 512; ++i) sum += (i >= 148 && i < 156) ? ' ' : data[i];
-  unsigned long written = 0;
-  std::size_t i = 148;
-  while (i < 156 && data[i] == ' ') ++i;
-  const std::size_t digitsStart = i;
-  while (i < 156 && data[i] >= '0' && data[i] <= '7') written = written * 8 + (data[i++] - '0');
-  return i > digitsStart && written == sum;
-}
 
 // The system area before an ISO 9660 image's descriptors is zeros, or a
 // boot record ending in 55 AA (hybrid images).

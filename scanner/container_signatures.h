@@ -40,8 +40,9 @@ bool firstBytesMayRuleOut(const unsigned char* data);
 /// them) may be an archive, a compressed file, a disk image or an executable
 /// that carries one, judged by what such files hold at fixed places: the
 /// magic numbers of zip, 7z, rar, gzip, bzip2, xz, zstd, lzip, lzma,
-/// compress, cab, ar, xar, cpio, lha, executables, compound files and
-/// shortcuts (whose kind examination tells from bytes further in); a tar header (by its
+/// compress, cab, ar, xar, cpio, lha, TNEF, virtual disks, executables,
+/// compound files and shortcuts (whose kind examination tells from bytes
+/// further in), and pictures (a zip may follow them); a tar header (by its
 /// magic or its checksum); a first sector that is all zeros or ends in a
 /// boot signature (the system area of an ISO 9660 image). Deliberately
 /// broad: a

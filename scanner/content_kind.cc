@@ -38,6 +38,10 @@ const KindRow kindRows[] = {
     {ContentKind::Cabinet, "cab", "cab"},
     {ContentKind::IsoImage, "iso", "iso img"},
     {ContentKind::Cpio, "cpio", "cpio"},
+    {ContentKind::Tnef, "tnef", "dat tnef"},
+    {ContentKind::DiskImage, "img", "img ima flp vfd dsk raw bin"},
+    {ContentKind::Vhd, "vhd", "vhd"},
+    {ContentKind::Vhdx, "vhdx", "vhdx avhdx"},
 };
 
 const KindRow* rowOf(ContentKind kind) {
@@ -105,6 +109,23 @@ ContentKind classifyOle(const unsigned char* data, std::size_t size) {
   return installerClass ? ContentKind::Installer : ContentKind::None;
 }
 
+// Whether a zip end record at `at` closes a central directory: its disk
+// fields are those of a single-file archive and the directory it sizes ends
+// right before it and starts with a directory entry (a zip64 archive: its
+// locator lies right before it). Offsets inside the record are left alone:
+// behind leading data they count from the zip's own start.
+bool zipEndRecordHolds(const unsigned char* data, std::size_t at) {
+  const unsigned char* record = data + at;
+  const std::uint32_t entries = le16(record + 10);
+  if (le16(record + 4) != le16(record + 6) || le16(record + 8) != entries || entries == 0) return false;
+  const std::uint32_t directorySize = le32(record + 12);
+  if (entries == 0xFFFF || directorySize == 0xFFFFFFFF || le32(record + 16) == 0xFFFFFFFF) {
+    return at >= 20 && std::memcmp(record - 20, "PK\x06\x07", 4) == 0;
+  }
+  if (directorySize < 46 || directorySize > at) return false;
+  return std::memcmp(data + at - directorySize, "PK\x01\x02", 4) == 0;
+}
+
 const unsigned char oleMagic[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 bool isOle(const unsigned char* data, std::size_t size) {
@@ -126,6 +147,35 @@ bool isShortcut(const unsigned char* data, std::size_t size) {
   return size >= sizeof magic && std::memcmp(data, magic, sizeof magic) == 0;
 }
 
+// A FAT boot sector: a jump, then a parameter block whose fields hold
+// values a formatter writes, and the boot signature.
+bool isFatBootSector(const unsigned char* d, std::size_t n) {
+  if (n < 512 || d[510] != 0x55 || d[511] != 0xAA) return false;
+  if (d[0] != 0xEB && d[0] != 0xE9) return false;
+  const std::uint32_t sectorBytes = le16(d + 11);
+  const unsigned clusterSectors = d[13];
+  const unsigned fats = d[16];
+  const bool sectorSizeValid =
+      sectorBytes == 512 || sectorBytes == 1024 || sectorBytes == 2048 || sectorBytes == 4096;
+  const bool clusterValid = clusterSectors != 0 && (clusterSectors & (clusterSectors - 1)) == 0;
+  return sectorSizeValid && clusterValid && le16(d + 14) != 0 && (fats == 1 || fats == 2) && d[21] >= 0xF0;
+}
+
+// A partitioned disk: a master boot record whose first entry is a FAT or
+// NTFS partition (or the guard entry of a GUID partition table).
+bool isPartitionedDisk(const unsigned char* d, std::size_t n) {
+  if (n < 512 || d[510] != 0x55 || d[511] != 0xAA) return false;
+  const unsigned char* entry = d + 446;
+  if (entry[0] != 0x00 && entry[0] != 0x80) return false;
+  static const unsigned char types[] = {0x01, 0x04, 0x06, 0x07, 0x0B, 0x0C, 0x0E, 0xEE};
+  const bool known = std::find(std::begin(types), std::end(types), entry[4]) != std::end(types);
+  return known && le32(entry + 8) != 0 && le32(entry + 12) != 0;
+}
+
+ContentKind classifyDisk(const unsigned char* d, std::size_t n) {
+  return isFatBootSector(d, n) || isPartitionedDisk(d, n) ? ContentKind::DiskImage : ContentKind::None;
+}
+
 ContentKind classifyByMagic(const unsigned char* d, std::size_t n) {
   if (startsWith(d, n, 0, "MZ", 2)) return classifyMz(d, n);
   if (startsWith(d, n, 0,
@@ -143,6 +193,14 @@ ContentKind classifyByMagic(const unsigned char* d, std::size_t n) {
   if (isShortcut(d, n)) return ContentKind::Shortcut;
   if (isOle(d, n)) return classifyOle(d, n);
   if (startsWith(d, n, 0, "PK\x03\x04", 4)) return ContentKind::Zip;
+  // A split zip of one segment starts with the spanning marker.
+  if (startsWith(d, n, 0, "PK\x07\x08PK\x03\x04", 8) || startsWith(d, n, 0, "PK00PK\x03\x04", 8)) {
+    return ContentKind::Zip;
+  }
+  if (startsWith(d, n, 0, "\x78\x9F\x3E\x22", 4)) return ContentKind::Tnef;
+  if (startsWith(d, n, 0, "vhdxfile", 8)) return ContentKind::Vhdx;
+  // A dynamic disk starts with a copy of the footer a fixed one ends in.
+  if (startsWith(d, n, 0, "conectix", 8)) return ContentKind::Vhd;
   if (startsWith(d, n, 0, "7z\xBC\xAF\x27\x1C", 6)) return ContentKind::SevenZip;
   if (startsWith(d, n, 0, "Rar!\x1A\x07", 6)) return ContentKind::Rar;
   if (startsWith(d, n, 0, "\x1F\x8B\x08", 3)) return ContentKind::Gzip;
@@ -159,7 +217,8 @@ ContentKind classifyByMagic(const unsigned char* d, std::size_t n) {
   }
   if (startsWith(d, n, 257, "ustar", 5)) return ContentKind::Tar;
   if (startsWith(d, n, 32769, "CD001", 5)) return ContentKind::IsoImage;
-  return ContentKind::None;
+  if (tarChecksumHolds(d, n)) return ContentKind::Tar;
+  return classifyDisk(d, n);
 }
 
 }  // namespace
@@ -184,6 +243,47 @@ std::size_t bytesToClassify(const unsigned char* data, std::size_t size) {
   return size;
 }
 
+std::size_t zipEndRecordAt(const unsigned char* data, std::size_t size) {
+  if (size < 22 + 46) return 0;
+  std::size_t found = 0;
+  const unsigned char* cursor = data + (size > 65557 ? size - 65557 : 0);
+  const unsigned char* last = data + size - 22;  // the last place a whole record fits
+  while (cursor <= last) {
+    cursor = static_cast<const unsigned char*>(
+        std::memchr(cursor, 'P', static_cast<std::size_t>(last - cursor) + 1));
+    if (cursor == nullptr) break;
+    const auto at = static_cast<std::size_t>(cursor - data);
+    if (std::memcmp(cursor, "PK\x05\x06", 4) == 0 && zipEndRecordHolds(data, at)) found = at;
+    ++cursor;
+  }
+  return found;
+}
+
+bool tarChecksumHolds(const unsigned char* data, std::size_t size) {
+  // The field holds octal digits, blanks and NULs only; most data fails here.
+  if (data == nullptr || size < 512) return false;
+  for (std::size_t i = 148; i < 156; ++i) {
+    if (data[i] != ' ' && data[i] != 0 && (data[i] < '0' || data[i] > '7')) return false;
+  }
+  unsigned long sum = 0;
+  for (std::size_t i = 0; i < 512; ++i) sum += (i >= 148 && i < 156) ? ' ' : data[i];
+  unsigned long written = 0;
+  std::size_t i = 148;
+  while (i < 156 && data[i] == ' ') ++i;
+  const std::size_t digitsStart = i;
+  while (i < 156 && data[i] >= '0' && data[i] <= '7') written = written * 8 + (data[i++] - '0');
+  return i > digitsStart && written == sum;
+}
+
+ContentKind carriedKind(const unsigned char* data, std::size_t size) {
+  if (data == nullptr) return ContentKind::None;
+  if (startsWith(data, size, 32769, "CD001", 5)) return ContentKind::IsoImage;
+  if (zipEndRecordAt(data, size) != 0) return ContentKind::Zip;
+  // A fixed disk is the raw disk with a 512-byte footer behind it.
+  if (size >= 1024 && std::memcmp(data + size - 512, "conectix", 8) == 0) return ContentKind::Vhd;
+  return ContentKind::None;
+}
+
 bool isArchiveKind(ContentKind kind) {
   switch (kind) {
     case ContentKind::JavaArchive:
@@ -194,6 +294,7 @@ bool isArchiveKind(ContentKind kind) {
     case ContentKind::Cabinet:
     case ContentKind::IsoImage:
     case ContentKind::Cpio:
+    case ContentKind::Tnef:
       return true;
     default:
       return isCompressedStreamKind(kind);

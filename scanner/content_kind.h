@@ -35,6 +35,10 @@ enum class ContentKind {
   Cabinet,
   IsoImage,
   Cpio,
+  Tnef,       // Outlook's winmail.dat, which carries attachments of its own
+  DiskImage,  // a FAT file system, or a disk whose first partition holds one
+  Vhd,        // Virtual PC / Hyper-V disk, fixed (footer at the end) or dynamic
+  Vhdx,
 };
 
 /// Bytes at the start of a file that classification reads: every signature
@@ -58,7 +62,28 @@ ContentKind classifyContent(const unsigned char* data, std::size_t size);
 /// oleRootEntryReach.
 std::size_t bytesToClassify(const unsigned char* data, std::size_t size);
 
-/// True for the kinds strict mode lists with libarchive.
+/// What a whole file of another kind carries where the tools that open it
+/// look, beyond its first bytes: a zip whose end record closes the file (a
+/// self-extracting program, a picture with a zip behind it), an ISO 9660
+/// image behind a system area that is not blank, or the footer of a fixed
+/// virtual disk. None when the bytes carry none. Reads at most the last
+/// 65,557 bytes and the 5 before isoSignatureEnd.
+ContentKind carriedKind(const unsigned char* data, std::size_t size);
+
+/// Where the last valid zip end record in [data, data + size) starts,
+/// searched in the last 65,557 bytes (the record and the longest comment),
+/// as the tools that open a zip by its directory search: a record whose
+/// directory ends right before it and starts with a directory entry (or a
+/// zip64 locator before it). 0 when there is none.
+std::size_t zipEndRecordAt(const unsigned char* data, std::size_t size);
+
+/// Whether the sum of a 512-byte tar header, its checksum field counted as
+/// blanks, is the octal number in that field: how a tar without the
+/// `ustar` magic (an old one) is told from other data.
+bool tarChecksumHolds(const unsigned char* data, std::size_t size);
+
+/// True for the kinds the archive lister lists (libarchive's formats and
+/// TNEF).
 bool isArchiveKind(ContentKind kind);
 /// True for a single compressed stream (gzip, bzip2, xz, zstd), whose one
 /// member has no name of its own.

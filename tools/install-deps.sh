@@ -3,7 +3,9 @@
 # already present are left alone, so a second run costs nothing.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang pkg-config libgtest-dev libgmock-dev libbenchmark-dev libarchive-dev
-  libarchive-tools libmilter-dev nettle-dev time procmail maildrop lintian prometheus)
+  libytnef0-dev libarchive-tools libmilter-dev nettle-dev time procmail maildrop lintian prometheus
+  # the disk images the archive tests make
+  genisoimage mtools dosfstools qemu-utils)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
