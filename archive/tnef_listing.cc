@@ -1,6 +1,7 @@
 #include "archive/tnef_listing.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,6 +20,37 @@ const char* const routeSeparator = " > ";
 // An embedded object's data starts with the identifier of its interface.
 constexpr std::size_t objectInterfaceBytes = 16;
 const unsigned char tnefSignature[] = {0x78, 0x9F, 0x3E, 0x22};
+
+// TNEF record: a level byte, the attribute (4 bytes), the data's length (4),
+// the data, a 2-byte checksum. The stream opens with a signature and a key.
+constexpr std::size_t streamHeaderBytes = 6;
+constexpr std::size_t recordFrameBytes = 1 + 4 + 4 + 2;
+constexpr std::uint32_t attachmentStart = 0x00069002;  // the record that opens an attachment
+
+std::uint32_t le32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// libytnef finds the attachment a record belongs to by walking its list from
+// the first one, so a stream of many attachments costs the square of their
+// number. The stream is handed over only up to the record that would open
+// one attachment more than the bound; `cut` says whether it was cut.
+std::size_t boundedPrefix(const unsigned char* data, std::size_t size, bool* cut) {
+  std::size_t at = streamHeaderBytes;
+  std::size_t attachments = 0;
+  while (at <= size && size - at >= recordFrameBytes) {
+    const std::uint32_t attribute = le32(data + at + 1);
+    const std::uint32_t length = le32(data + at + 5);
+    if (attribute == attachmentStart && ++attachments > maxTnefAttachments) {
+      *cut = true;
+      return at;
+    }
+    if (length > size - at - recordFrameBytes) break;  // damage: libytnef stops there too
+    at += recordFrameBytes + length;
+  }
+  return size;
+}
 
 struct ParsedTnef {
   TNEFStruct value{};
@@ -83,10 +115,13 @@ bool listTnef(const ArchiveOrigin& origin, const unsigned char* data, std::size_
     return false;
   }
   budget.decompressedBytesLeft -= size;
+  bool cut = false;
+  const std::size_t prefix = boundedPrefix(data, size, &cut);
   ParsedTnef tnef;
   // libytnef takes the bytes as writable but only reads them.
-  const int status = TNEFParseMemory(const_cast<unsigned char*>(data), static_cast<long>(size), &tnef.value);
-  bool complete = status == 0;
+  const int status =
+      TNEFParseMemory(const_cast<unsigned char*>(data), static_cast<long>(prefix), &tnef.value);
+  const bool complete = status == 0 && !cut;
   for (Attachment* attachment = tnef.value.starting_attach.next; attachment != nullptr;
        attachment = attachment->next) {
     const std::vector<std::string> names = namesOf(*attachment);

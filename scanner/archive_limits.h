@@ -24,6 +24,10 @@ constexpr std::uint64_t maxDecompressedBytesPerMessage = 64ull * 1024 * 1024;
 /// marker, not opened.
 constexpr int maxArchiveDepth = 8;
 
+/// Attachments read from one TNEF stream (winmail.dat); a stream with more
+/// is listed as far as this many, with the marker.
+constexpr std::size_t maxTnefAttachments = 1000;
+
 /// Longest member base name recorded, in bytes; a longer one keeps its last
 /// bytes, so its extension still meets the rules. The member's path in the
 /// trace is cut the same way.

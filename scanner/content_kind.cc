@@ -39,7 +39,7 @@ const KindRow kindRows[] = {
     {ContentKind::IsoImage, "iso", "iso img"},
     {ContentKind::Cpio, "cpio", "cpio"},
     {ContentKind::Tnef, "tnef", "dat tnef"},
-    {ContentKind::DiskImage, "img", "img ima flp vfd dsk raw bin"},
+    {ContentKind::DiskImage, "img", "img ima flp vfd dsk raw"},
     {ContentKind::Vhd, "vhd", "vhd"},
     {ContentKind::Vhdx, "vhdx", "vhdx avhdx"},
 };

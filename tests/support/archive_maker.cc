@@ -2,9 +2,13 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace zentry::test {
@@ -180,6 +184,59 @@ std::string makeRar(const ArchiveMember& member) {
   file[0] = static_cast<char>(headerCrc & 0xFF);
   file[1] = static_cast<char>((headerCrc >> 8) & 0xFF);
   return rar + file + member.bytes + std::string("\xC4\x3D\x7B\x00\x40\x07\x00", 7);
+}
+
+// One record: level, attribute, length, data, and the sum of the data's
+// bytes as its checksum.
+void putTnefRecord(std::string& out, char level, std::uint32_t attribute, const std::string& data) {
+  out += level;
+  put32(out, attribute);
+  put32(out, static_cast<std::uint32_t>(data.size()));
+  out += data;
+  std::uint32_t sum = 0;
+  for (const char byte : data) sum += static_cast<unsigned char>(byte);
+  put16(out, sum & 0xFFFF);
+}
+
+std::string makeTnef(const std::vector<TnefAttachment>& attachments) {
+  std::string tnef("\x78\x9F\x3E\x22\x01\x00", 6);
+  putTnefRecord(tnef, 1, 0x00089006, std::string("\0\0\x01\0", 4));  // version 1.0
+  for (const TnefAttachment& attachment : attachments) {
+    std::string rendering;
+    put16(rendering, 1);  // a file
+    put32(rendering, 0xFFFFFFFF);
+    put16(rendering, 0);
+    put16(rendering, 0);
+    put32(rendering, 0);
+    putTnefRecord(tnef, 2, 0x00069002, rendering);
+    putTnefRecord(tnef, 2, 0x00018010, attachment.title + '\0');
+    if (!attachment.bytes.empty()) putTnefRecord(tnef, 2, 0x0006800F, attachment.bytes);
+    if (!attachment.longName.empty()) {
+      // One property, PR_ATTACH_LONG_FILENAME as an 8-bit string: its tag,
+      // one value, its length, its bytes padded to four.
+      std::string properties;
+      put32(properties, 1);
+      put32(properties, 0x3707001E);
+      put32(properties, 1);
+      const std::string value = attachment.longName + '\0';
+      put32(properties, static_cast<std::uint32_t>(value.size()));
+      properties += value + std::string((4 - value.size() % 4) % 4, '\0');
+      putTnefRecord(tnef, 2, 0x00069005, properties);
+    }
+  }
+  return tnef;
+}
+
+std::string runImageTool(const std::string& script, const std::string& output) {
+  char directory[] = "/tmp/zentry-image-XXXXXX";
+  if (mkdtemp(directory) == nullptr) throw std::runtime_error("no temporary directory");
+  const std::string command = "cd '" + std::string(directory) + "' && (" + script + ") >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  std::ifstream file(std::string(directory) + "/" + output, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::system(("rm -rf '" + std::string(directory) + "'").c_str());
+  if (status != 0 || bytes.empty()) throw std::runtime_error("image tool failed: " + script);
+  return bytes;
 }
 
 std::string peHeader(bool library) {

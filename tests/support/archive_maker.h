@@ -28,6 +28,23 @@ std::string gzipFile(const std::string& storedName, const std::string& bytes);
 std::string makeCabinet(const ArchiveMember& member);
 std::string makeRar(const ArchiveMember& member);
 
+/// One attachment of a TNEF stream: its title record, the long file name
+/// among its properties when not empty, and its data record when not empty.
+struct TnefAttachment {
+  std::string title;
+  std::string longName;
+  std::string bytes;
+};
+
+/// An Outlook TNEF stream (winmail.dat) carrying `attachments`: signature,
+/// key, then per attachment its records, each with its checksum.
+std::string makeTnef(const std::vector<TnefAttachment>& attachments);
+
+/// Runs `script` with /bin/sh in a fresh temporary directory and returns
+/// the bytes of the file `output` it leaves there; throws when the script
+/// fails (a tool it needs is missing: tools/install-deps.sh installs them).
+std::string runImageTool(const std::string& script, const std::string& output);
+
 /// Smallest headers that the content classifier must recognise.
 std::string peHeader(bool library);
 std::string elfHeader();
