@@ -130,11 +130,14 @@ bool listTnef(const ArchiveOrigin& origin, const unsigned char* data, std::size_
     // A nameless attachment still has bytes to look into, under the carrier's name.
     const std::string first = names.empty() ? origin.name : names.front();
     const std::string route = origin.route + routeSeparator + first;
-    for (const std::string& name : names) {
-      if (budget.membersLeft == 0) return false;
-      --budget.membersLeft;
-      sink.foundName(name, origin.route + routeSeparator + name);
+    // Each name counts as a member, and a nameless attachment as one.
+    const auto cost = static_cast<std::uint32_t>(std::max<std::size_t>(names.size(), 1));
+    if (budget.membersLeft < cost) {
+      budget.membersLeft = 0;
+      return false;
     }
+    budget.membersLeft -= cost;
+    for (const std::string& name : names) sink.foundName(name, origin.route + routeSeparator + name);
     if (bytes.second == 0) continue;
     const ArchiveOrigin inner{first, route, origin.depth + 1};
     const ContentKind kind = examineCarriedFile(inner, bytes.first, bytes.second, false, budget, sink);

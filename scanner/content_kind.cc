@@ -234,8 +234,12 @@ std::size_t bytesToClassify(const unsigned char* data, std::size_t size) {
   }
   // An ISO image's system area is zeros, or a boot record ending in 55 AA
   // (hybrid images); only then is reading on to its descriptor worth it.
-  if (size >= contentSniffBytes && size < isoSignatureEnd &&
-      classifyContent(data, size) == ContentKind::None) {
+  // A hybrid image's boot record may also look like a partitioned disk.
+  const auto open = [&] {
+    const ContentKind early = classifyContent(data, size);
+    return early == ContentKind::None || early == ContentKind::DiskImage;
+  };
+  if (size >= contentSniffBytes && size < isoSignatureEnd && open()) {
     static const unsigned char zeros[512] = {};
     const bool bootRecord = data[510] == 0x55 && data[511] == 0xAA;
     if (bootRecord || std::memcmp(data, zeros, sizeof zeros) == 0) return isoSignatureEnd;
