@@ -70,8 +70,7 @@ DirectorySpan spanOf(const unsigned char* data, std::size_t end) {
 
 // The zip64 extra field holds, in this order, only the values the entry
 // saturated: uncompressed size, compressed size, local header offset.
-void readZip64Extra(const unsigned char* extra, std::size_t length, std::uint64_t* uncompressed,
-                    std::uint64_t* compressed, std::uint64_t* offset) {
+void readZip64Extra(const unsigned char* extra, std::size_t length, std::uint64_t (&values)[3]) {
   std::size_t at = 0;
   while (length - at >= 4) {
     const std::uint32_t id = le16(extra + at);
@@ -81,10 +80,10 @@ void readZip64Extra(const unsigned char* extra, std::size_t length, std::uint64_
     if (id == 0x0001) {
       const unsigned char* field = extra + at;
       std::size_t left = fieldLength;
-      for (std::uint64_t* value : {uncompressed, compressed, offset}) {
-        if (*value != saturated32) continue;
+      for (std::uint64_t& value : values) {
+        if (value != saturated32) continue;
         if (left < 8) return;
-        *value = le64(field);
+        value = le64(field);
         field += 8;
         left -= 8;
       }
@@ -137,10 +136,10 @@ CentralDirectory readDifferingCentralEntries(const unsigned char* data, std::siz
       return directory;
     }
     std::string path = nameOf(header + entryHeaderBytes, nameLength);
-    std::uint64_t uncompressed = le32(header + 24);
-    std::uint64_t compressed = le32(header + 20);
-    std::uint64_t offset = le32(header + 42);
-    readZip64Extra(header + entryHeaderBytes + nameLength, extraLength, &uncompressed, &compressed, &offset);
+    std::uint64_t values[3] = {le32(header + 24), le32(header + 20), le32(header + 42)};
+    readZip64Extra(header + entryHeaderBytes + nameLength, extraLength, values);
+    const std::uint64_t compressed = values[1];
+    const std::uint64_t offset = values[2];
     std::string local = offset <= UINT64_MAX - span.shift ? localName(data, size, offset + span.shift) : "";
     at += entryHeaderBytes + nameLength + extraLength + commentLength;
     if (path == local) continue;
