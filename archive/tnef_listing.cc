@@ -79,7 +79,7 @@ std::vector<std::string> namesOf(Attachment& attachment) {
     const std::string name = memberBaseName(text);
     if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
   };
-  for (const unsigned id : {PR_ATTACH_LONG_FILENAME, PR_ATTACH_FILENAME, PR_DISPLAY_NAME}) {
+  for (const unsigned id : {0x3707u, 0x3704u, 0x3001u}) {  // long file name, file name, display name
     for (const unsigned type : {PT_UNICODE, PT_STRING8})
       add(textOf(MAPIFindProperty(&attachment.MAPI, PROP_TAG(type, id))));
   }
@@ -94,7 +94,8 @@ std::pair<const unsigned char*, std::size_t> bytesOf(Attachment& attachment) {
   if (attachment.FileData.data != nullptr && attachment.FileData.size > 0)
     return {attachment.FileData.data, static_cast<std::size_t>(attachment.FileData.size)};
   for (const unsigned type : {PT_OBJECT, PT_BINARY}) {
-    const variableLength* object = MAPIFindProperty(&attachment.MAPI, PROP_TAG(type, PR_ATTACH_DATA_OBJ));
+    const variableLength* object =
+        MAPIFindProperty(&attachment.MAPI, PROP_TAG(type, 0x3701u));  // data object
     if (object == MAPI_UNDEFINED || object == nullptr || object->data == nullptr || object->size <= 0)
       continue;
     const auto size = static_cast<std::size_t>(object->size);
