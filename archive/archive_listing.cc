@@ -190,11 +190,21 @@ class ArchiveLister {
       incomplete_ = true;
       return;
     }
+    // The central directory is read first: the names in it that differ from
+    // the local headers' are few or none, and only for those members is the
+    // kind kept while libarchive lists them. An image keeps every path, for
+    // the reading without Rock Ridge.
+    CentralDirectory directory;
+    if (kind == ContentKind::Zip) {
+      directory = readDifferingCentralEntries(data, size, maxMembersPerMessage);
+      for (const CentralEntry& entry : directory.entries) seen_.emplace(entry.localPath, ContentKind::None);
+    }
+    keepEveryPath_ = kind == ContentKind::IsoImage;
     streamMemberName_ = compressedMemberName(origin_.name, data, size);
     listMembers(closer.reader, "");
-    const int format = archive_format(closer.reader);
-    if ((format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP) addCentralDirectoryNames(data, size);
-    if (format == ARCHIVE_FORMAT_ISO9660_ROCKRIDGE) listWithoutRockRidge(data, size);
+    if (kind == ContentKind::Zip) addCentralDirectoryNames(directory);
+    if (kind == ContentKind::IsoImage && archive_format(closer.reader) == ARCHIVE_FORMAT_ISO9660_ROCKRIDGE)
+      listWithoutRockRidge(data, size);
   }
 
   // An image with Rock Ridge names is listed by them; Windows shows the
@@ -230,8 +240,7 @@ class ArchiveLister {
 
   // Names the central directory gives where they differ from the local
   // headers' (which libarchive reported): what Explorer, 7-Zip and unzip show.
-  void addCentralDirectoryNames(const unsigned char* data, std::size_t size) {
-    const CentralDirectory directory = readDifferingCentralEntries(data, size, maxMembersPerMessage);
+  void addCentralDirectoryNames(const CentralDirectory& directory) {
     if (!directory.complete) incomplete_ = true;
     for (const CentralEntry& entry : directory.entries) {
       std::string path = entry.path;
@@ -300,7 +309,13 @@ class ArchiveLister {
       found_ = ContentKind::JavaArchive;
     }
     bool folder = archive_entry_filetype(entry) == AE_IFDIR;
-    seen_.emplace(path, ContentKind::None);
+    ContentKind* seenKind = nullptr;
+    if (keepEveryPath_) {
+      seenKind = &seen_.emplace(path, ContentKind::None).first->second;
+    } else if (!seen_.empty()) {
+      const auto wanted = seen_.find(path);
+      if (wanted != seen_.end()) seenKind = &wanted->second;
+    }
     // A zip entry flagged as a folder that holds data is extracted as a file.
     if (folder && (archive_format(reader) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP &&
         archive_entry_size(entry) > 0) {
@@ -319,7 +334,7 @@ class ArchiveLister {
     MemberReader member(reader, dataDecompresses(reader), budget_);
     ContentKind kind = ContentKind::None;
     const ReadEnd end = examineMember(member, base, route, &kind);
-    seen_[entryPath(reader, entry)] = kind;
+    if (seenKind != nullptr) *seenKind = kind;
     if (end == ReadEnd::Failed || end == ReadEnd::BudgetSpent) incomplete_ = true;
     if (end == ReadEnd::MemberEnded || !skipDecompresses(reader, entry)) return true;
     // Past this member only by decompressing the rest of it: within the budget or not at all.
@@ -366,9 +381,11 @@ class ArchiveLister {
   bool incomplete_ = false;
   bool streamNamed_ = false;
   std::string streamMemberName_;
-  // Every member path listed, with the kind its first bytes showed: the
-  // other readings add only the names this one did not give.
+  // Member paths with the kind their first bytes showed: every path of an
+  // image, whose second reading adds only the paths the first did not give;
+  // for a zip, the local names of the entries its directory names otherwise.
   std::unordered_map<std::string, ContentKind> seen_;
+  bool keepEveryPath_ = false;
 };
 
 // The original name in a gzip header (flag FNAME), or empty.

@@ -52,10 +52,16 @@ std::size_t boundedPrefix(const unsigned char* data, std::size_t size, bool* cut
   return size;
 }
 
+// libytnef keeps an attachment record that comes before the first
+// attachment's start in the list's head, which TNEFFree leaves alone: its
+// fields are freed here too.
 struct ParsedTnef {
   TNEFStruct value{};
   ParsedTnef() { TNEFInitialize(&value); }
-  ~ParsedTnef() { TNEFFree(&value); }
+  ~ParsedTnef() {
+    TNEFFreeAttachment(&value.starting_attach);
+    TNEFFree(&value);
+  }
   ParsedTnef(const ParsedTnef&) = delete;
   ParsedTnef& operator=(const ParsedTnef&) = delete;
 };
@@ -123,7 +129,9 @@ bool listTnef(const ArchiveOrigin& origin, const unsigned char* data, std::size_
   const int status =
       TNEFParseMemory(const_cast<unsigned char*>(data), static_cast<long>(prefix), &tnef.value);
   const bool complete = status == 0 && !cut;
-  for (Attachment* attachment = tnef.value.starting_attach.next; attachment != nullptr;
+  // The head holds what came before the first attachment's start, which
+  // may still name a file.
+  for (Attachment* attachment = &tnef.value.starting_attach; attachment != nullptr;
        attachment = attachment->next) {
     const std::vector<std::string> names = namesOf(*attachment);
     const auto bytes = bytesOf(*attachment);

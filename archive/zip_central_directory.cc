@@ -93,14 +93,20 @@ void readZip64Extra(const unsigned char* extra, std::size_t length, std::uint64_
   }
 }
 
-// The name in the local header at `offset`, or empty when none is there.
-std::string localName(const unsigned char* data, std::size_t size, std::uint64_t offset) {
-  if (offset > size || size - offset < localHeaderBytes) return std::string();
+// The bytes of the name in the local header at `offset`, or none when no
+// local header is there.
+struct RawName {
+  const unsigned char* bytes = nullptr;
+  std::size_t length = 0;
+};
+
+RawName localName(const unsigned char* data, std::size_t size, std::uint64_t offset) {
+  if (offset > size || size - offset < localHeaderBytes) return RawName{};
   const unsigned char* header = data + offset;
-  if (std::memcmp(header, "PK\x03\x04", 4) != 0) return std::string();
+  if (std::memcmp(header, "PK\x03\x04", 4) != 0) return RawName{};
   const std::size_t length = le16(header + 26);
-  if (size - offset - localHeaderBytes < length) return std::string();
-  return nameOf(header + localHeaderBytes, length);
+  if (size - offset - localHeaderBytes < length) return RawName{};
+  return RawName{header + localHeaderBytes, length};
 }
 
 bool flaggedFolder(const std::string& path, unsigned system, std::uint32_t attributes) {
@@ -135,14 +141,20 @@ CentralDirectory readDifferingCentralEntries(const unsigned char* data, std::siz
       directory.complete = false;
       return directory;
     }
-    std::string path = nameOf(header + entryHeaderBytes, nameLength);
     std::uint64_t values[3] = {le32(header + 24), le32(header + 20), le32(header + 42)};
     readZip64Extra(header + entryHeaderBytes + nameLength, extraLength, values);
     const std::uint64_t compressed = values[1];
     const std::uint64_t offset = values[2];
-    std::string local = offset <= UINT64_MAX - span.shift ? localName(data, size, offset + span.shift) : "";
+    const RawName local =
+        offset <= UINT64_MAX - span.shift ? localName(data, size, offset + span.shift) : RawName{};
     at += entryHeaderBytes + nameLength + extraLength + commentLength;
-    if (path == local) continue;
+    // Most names are the same bytes in both places: no copy of either then.
+    if (local.bytes != nullptr && local.length == nameLength &&
+        std::memcmp(local.bytes, header + entryHeaderBytes, nameLength) == 0)
+      continue;
+    std::string path = nameOf(header + entryHeaderBytes, nameLength);
+    std::string localPath = local.bytes != nullptr ? nameOf(local.bytes, local.length) : std::string();
+    if (local.bytes != nullptr && path == localPath) continue;
     if (directory.entries.size() == limit) {
       directory.complete = false;
       return directory;
@@ -151,7 +163,7 @@ CentralDirectory readDifferingCentralEntries(const unsigned char* data, std::siz
     entry.folder = flaggedFolder(path, header[5], le32(header + 38));
     entry.compressedSize = compressed;
     entry.path = keepTail(std::move(path));
-    entry.localPath = keepTail(std::move(local));
+    entry.localPath = keepTail(std::move(localPath));
     directory.entries.push_back(std::move(entry));
   }
   return directory;
