@@ -2,15 +2,17 @@
 """Times whole zentry processes, as the mail server starts them: the 5 KB
 everyday message in exact and strict mode next to a trivial static C++
 program (bench/peers/trivial.cc), and a message with a 10 MB zip of 1,000
-members (base64) in strict mode next to `bsdtar -tf` on the decoded zip.
-All in one run, interleaved in rounds so a load that comes and goes touches
+members (base64) in strict mode next to `bsdtar -tf` on the decoded zip,
+and the archive lister alone, started once per archive as strict mode starts
+it, on a one-member zip and on the 10 MB zip. All in one run, interleaved in rounds so a load that comes and goes touches
 every program alike; bench/peers/measure spawns and times each run.
 
-    bench/process_bench.py [--bin DIR] [--base ZENTRY] [--rounds N] [--runs N]
+    bench/process_bench.py [--bin DIR] [--base ZENTRY] [--rounds N] [--runs N] [--lister-only]
 
 --bin is a build directory holding zentry and zentry-archive (default: build
 a Release one into build/process-bench); --base adds a second zentry binary
-(an older build, its zentry-archive beside it) to both tables. Medians of each round, then the median of
+(an older build, its zentry-archive beside it) to every table; --lister-only
+times the lister alone. Medians of each round, then the median of
 the rounds; wall time and CPU time (user + system) in microseconds.
 """
 
@@ -41,10 +43,11 @@ def build(directory):
 
 def helpers(work):
     paths = {}
-    for name in ("measure", "trivial"):
+    for name, source, linking in (("measure", "measure", ["-static"]), ("trivial", "trivial", ["-static"]),
+                                  ("trivial-dynamic", "trivial", [])):
         paths[name] = os.path.join(work, name)
-        subprocess.run(["g++", "-std=c++17", "-O2", "-static", "-o", paths[name],
-                        os.path.join(BENCH, "peers", name + ".cc")], check=True)
+        subprocess.run(["g++", "-std=c++17", "-O2"] + linking + ["-o", paths[name],
+                        os.path.join(BENCH, "peers", source + ".cc")], check=True)
     return paths
 
 
@@ -66,21 +69,23 @@ def run_directory(work, name, message):
     return directory
 
 
-def measure(paths, command, cwd, runs):
+def measure(paths, command, cwd, runs, stdin=None):
     argv = [paths["measure"], "--warmup", "2", "--min-runs", str(runs), "--max-runs", str(runs), "--budget",
             "600"]
     if cwd:
         argv += ["--cwd", cwd, "--env", "subject=" + gen_workloads.SUBJECT]
+    if stdin:
+        argv += ["--stdin", stdin]
     result = subprocess.run(argv + ["--"] + command, check=True, capture_output=True, text=True)
     return json.loads(result.stdout)
 
 
 def rounds(paths, rows, count, runs):
-    """rows: label -> (command, cwd). Returns label -> (wall us, cpu us, peak RSS kB, status)."""
+    """rows: label -> (command, cwd[, stdin]). Returns label -> (wall us, cpu us, peak RSS kB, status)."""
     samples = {label: [] for label in rows}
     for _ in range(count):
-        for label, (command, cwd) in rows.items():
-            samples[label].append(measure(paths, command, cwd, runs))
+        for label, (command, cwd, *stdin) in rows.items():
+            samples[label].append(measure(paths, command, cwd, runs, *stdin))
     return {label: (statistics.median(s["median_us"] for s in got),
                     statistics.median(s["median_cpu_us"] for s in got),
                     max(s["peak_rss_kb"] for s in got), got[0]["status"])
@@ -97,18 +102,54 @@ def table(results, floor):
     print()
 
 
+def lister_table(paths, work, directory, base, args):
+    """The lister alone, as strict mode starts it for one archive attachment
+    (the attachment as a file on its standard input, which it maps)."""
+    tiny = os.path.join(work, "tiny.zip")
+    with open(tiny, "wb") as file:
+        file.write(archive_bench.zip_bytes([("invoice.pdf", b"%PDF-1.4 one page\n")]))
+    large = os.path.join(work, "lister.zip")
+    with open(large, "wb") as file:
+        file.write(archive_bench.thousand_members())
+    # NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT, with the bounds of a fresh message.
+    arguments = ["attachment.zip", "0", "10000", str(64 << 20)]
+    listers = {"zentry-archive": os.path.join(directory, "zentry-archive")}
+    if base:
+        listers["base zentry-archive"] = os.path.join(os.path.dirname(os.path.abspath(base)), "zentry-archive")
+    rows = {"trivial C++, static": ([paths["trivial"]], None),
+            "trivial C++, dynamic": ([paths["trivial-dynamic"]], None)}
+    for label, lister in listers.items():
+        rows[label + ", one-member zip"] = ([lister] + arguments, None, tiny)
+    print("The lister alone, one-member zip, %d rounds of %d runs; load average %.1f." % (
+        args.rounds, args.runs, os.getloadavg()[0]))
+    print()
+    table(rounds(paths, rows, args.rounds, args.runs), "trivial C++, static")
+    rows = {"bsdtar -tf": (["bsdtar", "-tf", large], None)}
+    for label, lister in listers.items():
+        rows[label + ", 10 MB zip"] = ([lister] + arguments, None, large)
+    print("The lister alone, 10 MB zip of 1,000 members, %d rounds of 5 runs; load average %.1f." % (
+        args.rounds, os.getloadavg()[0]))
+    print()
+    table(rounds(paths, rows, args.rounds, 5), "bsdtar -tf")
+    sys.stdout.flush()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--bin", help="build directory with zentry and zentry-archive")
     parser.add_argument("--base", help="another zentry binary to time on the 5 KB message")
     parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--runs", type=int, default=100, help="runs per program per round (5 KB message)")
+    parser.add_argument("--runs", type=int, default=100, help="runs per program per round (small inputs)")
+    parser.add_argument("--lister-only", action="store_true", help="time only the archive lister alone")
     args = parser.parse_args()
     directory = os.path.abspath(args.bin) if args.bin else build(os.path.join(REPO, "build", "process-bench"))
     zentry = os.path.join(directory, "zentry")
     work = tempfile.mkdtemp(prefix="zentry-process-bench-")
     try:
         paths = helpers(work)
+        lister_table(paths, work, directory, args.base, args)
+        if args.lister_only:
+            return
         everyday, _ = gen_workloads.everyday_message()
         small = run_directory(work, "everyday", everyday)
         rows = {"trivial C++, static": ([paths["trivial"]], None),

@@ -47,13 +47,11 @@ set(CPACK_PACKAGE_DESCRIPTION
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-find_program(ZENTRY_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(ZENTRY_DPKG_SHLIBDEPS)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-else()
-  # zentry-host links libstdc++ dynamically; zentry and zentry-archive are static.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
-endif()
+# The dependencies are the libraries the programs load, as dpkg-shlibdeps
+# (dpkg-dev) reads them: libarchive13 for the lister, libmilter for the milter,
+# the C and C++ runtimes. Without it CPack writes no Depends at all, which
+# tools/test-deb.sh refuses.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # The rules under /etc are the administrator's: dpkg keeps their edits.

@@ -24,6 +24,11 @@ cp "$root/examples/rules/zentry.dat" "$work/rules.dat"
 printf 'From: a@example.com\nSubject: Hello\n\nNothing attached.\n' >"$work/clean.eml"
 cp "$root/examples/mail/invoice.eml" "$work/hit.eml"
 good_path="$build:/usr/bin:/bin"
+# A PATH without zentry-host whatever this machine has installed (the package
+# puts it in /usr/bin): only the tools the recipes themselves call.
+no_host_path=$work/bin-without-host
+mkdir "$no_host_path"
+for tool in sh mkdir; do ln -s "$(command -v "$tool")" "$no_host_path/$tool"; done
 
 # check NAME MDA MESSAGE PATH RULES EXPECTED_EXIT INBOX QUARANTINE
 check() {
@@ -57,6 +62,6 @@ for mda in procmailrc mailfilter; do
   check clean             $mda "$work/clean.eml" "$good_path"  "$work/rules.dat"     0    1     0
   # Former fault: procmail delivered to the inbox when the check could not run.
   check rules-missing     $mda "$work/hit.eml"   "$good_path"  "$work/missing.dat"   75   0     0
-  check host-not-on-path  $mda "$work/clean.eml" "/usr/bin:/bin" "$work/rules.dat"   75   0     0
+  check host-not-on-path  $mda "$work/clean.eml" "$no_host_path" "$work/rules.dat"   75   0     0
 done
 [ "$failures" = 0 ]
