@@ -19,6 +19,9 @@ struct RunState {
   String interceptMailbox{"infected"};
   RuleList ruleList;
   AttachmentNames attachmentNames;
+  /// How many of attachmentNames, from the first, exact mode finds; strict
+  /// mode's own follow them.
+  std::size_t exactNameCount = 0;
   bool errorlevelMode = false;
   bool debugMode = false;
   bool strictMode = false;
