@@ -58,6 +58,13 @@ int runZentry(const std::vector<std::string>& arguments, const EnvironmentBlock&
   StrictOutcome strict;
   scanMessageFile(workspace, state.messageFileName, console, state.attachmentNames,
                   state.strictMode ? &strict : nullptr);
+  if (!strict.installationFault.empty()) {
+    // Names are missing, so no verdict can be given: the server tries again.
+    state.temporaryFailure = strict.installationFault;
+    console.trace("Temporary failure - %.300s\n", state.temporaryFailure.c_str());
+    console.closeLog();
+    return exitTemporaryFailure;
+  }
   state.exactNameCount = state.strictMode ? strict.exactNames : state.attachmentNames.count();
   const std::size_t exactNames = state.exactNameCount;
 

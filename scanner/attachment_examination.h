@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "scanner/archive_limits.h"
@@ -33,6 +34,25 @@ struct ExaminationBudget {
   std::uint32_t membersLeft = maxMembersPerMessage;  ///< archive members listed
 };
 
+class ListingSession;
+
+/// What examining one message's attachments shares: the message's budget,
+/// and the one lister its archives all go to, started at the first.
+struct MessageExamination {
+  MessageExamination();
+  explicit MessageExamination(const ExaminationBudget& startBudget);
+  ~MessageExamination();
+  MessageExamination(const MessageExamination&) = delete;
+  MessageExamination& operator=(const MessageExamination&) = delete;
+
+  ExaminationBudget budget;
+  std::unique_ptr<ListingSession> listing;
+  /// Why the lister could not be started (missing, not executable, exec
+  /// failed): a fault of the installation, not of the message. Empty while
+  /// it could.
+  std::string installationFault;
+};
+
 /// Receives what examination finds, in order.
 class ExaminationSink {
  public:
@@ -48,7 +68,7 @@ class ExaminationSink {
 /// An archive is listed by the program's archive lister (archive_lister.h);
 /// everything else is classified here.
 void examineAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
-                       ExaminationBudget& budget, ExaminationSink& sink);
+                       MessageExamination& examination, ExaminationSink& sink);
 
 /// Reports what the content of a file (attachment or member) adds: the
 /// "|content.<ext>" name when its kind disagrees with its name.

@@ -75,8 +75,10 @@ void unite(AttachmentNames& names, AttachmentNames& added) {
 
 bool scanInStrictMode(Workspace& workspace, const String& messageFileName, Console& console,
                       AttachmentNames& names, StrictOutcome& outcome) {
+  MessageExamination examination;
   AttachmentNames strictNames;
   StrictScan strict;
+  strict.examination = &examination;
   ReadingSeen seen;
   if (!scanReading(workspace, messageFileName, TextReading::Exact, console, strictNames, &strict, &seen))
     return false;
@@ -94,13 +96,19 @@ bool scanInStrictMode(Workspace& workspace, const String& messageFileName, Conso
     outcome.exactNames = names.count();
   }
   unite(names, strictNames);
-  if (!seen.endsBeforeFile) return true;
+  if (!seen.endsBeforeFile) {
+    outcome.installationFault = examination.installationFault;
+    return true;
+  }
   AttachmentNames wholeNames;
   StrictScan whole;
+  whole.examination = &examination;
   console.trace("Whole file\n");
-  if (!scanReading(workspace, messageFileName, TextReading::Whole, console, wholeNames, &whole)) return true;
-  unite(names, whole.exactFormNames);
-  unite(names, wholeNames);
+  if (scanReading(workspace, messageFileName, TextReading::Whole, console, wholeNames, &whole)) {
+    unite(names, whole.exactFormNames);
+    unite(names, wholeNames);
+  }
+  outcome.installationFault = examination.installationFault;
   return true;
 }
 
@@ -160,7 +168,7 @@ void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const Strin
 void examineBody(ScanContext& context, const std::string& name, const BodyCapture& body) {
   if (context.strict == nullptr) return;
   RecordingSink sink(context);
-  examineAttachment(name, body.data(), body.size(), body.truncated(), context.strict->budget, sink);
+  examineAttachment(name, body.data(), body.size(), body.truncated(), *context.strict->examination, sink);
 }
 
 }  // namespace zentry

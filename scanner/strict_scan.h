@@ -21,6 +21,9 @@ struct StrictOutcome {
   /// The first exactNames names are exact mode's, in its order; the rest are
   /// those strict mode's reading adds.
   std::size_t exactNames = 0;
+  /// Why the archive lister could not be started; empty when it could, or
+  /// when no archive needed it. The names are then incomplete.
+  std::string installationFault;
 };
 
 /// Strict mode's scan of the named file: every name exact mode finds, in its
@@ -47,8 +50,9 @@ struct StrictOutcome {
 struct StrictScan {
   BodyCapture leafBody;
   BodyCapture uuencodedBody;
-  ExaminationBudget budget;  ///< the whole message's allowance, all attachments together
-  ShownNames testedNames;    ///< a part's names as they are tested, reused from part to part
+  /// The whole message's examination, shared by every walk of it.
+  MessageExamination* examination = nullptr;
+  ShownNames testedNames;  ///< a part's names as they are tested, reused from part to part
   /// The names exact mode records at the same points of the same walk, as
   /// it records them: exact mode's names whenever the walk is exact mode's.
   AttachmentNames exactFormNames;

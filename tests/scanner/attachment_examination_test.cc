@@ -43,10 +43,10 @@ class RecordingSink : public ExaminationSink {
 Found examine(const std::string& name, const std::string& bytes, bool truncated = false) {
   static ProcessArchiveLister lister(ZENTRY_ARCHIVE_BINARY);
   useArchiveLister(&lister);
-  ExaminationBudget budget;
+  MessageExamination examination;
   RecordingSink sink;
   examineAttachment(name, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), truncated,
-                    budget, sink);
+                    examination, sink);
   return sink.found;
 }
 
