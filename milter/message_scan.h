@@ -13,6 +13,9 @@ struct ScanVerdict {
   std::string subject;           ///< the verdict's Subject line, without "Subject: "
   std::string ruleLabel;         ///< the rule that hit
   std::string name;              ///< the attachment name that hit; empty when the subject alone did
+  /// Why the filter gave no verdict (a fault of the installation, such as an
+  /// archive lister that cannot be started); empty when it gave one.
+  std::string temporaryFailure;
 };
 
 /// Runs the filter in process, exactly as the server runs `zentry`: the

@@ -194,7 +194,9 @@ sfsistat finishMessage(SMFICTX* context, Connection& connection) {
     const ActionPlan plan = planFor(options.action, verdict, facts, options.redirectSender);
     action = actionText(options.action, plan);
     if (verdict.hit) outcome = Outcome::hit;
-    reason = carryOut(context, connection, plan);
+    // No verdict without every name: the server keeps the message and tries again.
+    reason = verdict.temporaryFailure.empty() ? carryOut(context, connection, plan)
+                                              : "not scanned: " + verdict.temporaryFailure;
     if (!reason.empty()) {
       outcome = Outcome::failed;
       status = SMFIS_TEMPFAIL;

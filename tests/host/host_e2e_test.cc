@@ -105,6 +105,21 @@ TEST_F(HostRunMode, LogIsAppendedWhereAsked) {
   EXPECT_TRUE(tmpIsEmpty());
 }
 
+// Whatever the caller's umask, the filter can read what the host wrote (and
+// the host its log), and nothing is left in $TMPDIR.
+TEST_F(HostRunMode, StrictUmasksChangeNothing) {
+  scratch.write("message.eml", mails[0]);
+  for (const mode_t mask : {0022, 0077, 0477, 0577, 0777}) {
+    const HostRun run = runHostWith(
+        scratch,
+        {"--errorlevel", "--debug", "--log", file("z.log"), file("message.eml"), file("rules.dat"), "box"},
+        "", environment, {}, [mask] { umask(mask); });
+    EXPECT_EQ(1, run.exitCode) << std::oct << mask << "\n" << run.output << run.errors;
+    EXPECT_NE(std::string::npos, run.output.find("Found suspect file - tool.exe (Exe)")) << std::oct << mask;
+    EXPECT_TRUE(tmpIsEmpty()) << std::oct << mask;
+  }
+}
+
 using HostReplay = HostE2e;
 
 TEST_F(HostReplay, MboxAndMaildirRowsInOrderWhateverTheJobs) {
