@@ -21,7 +21,10 @@ namespace zentry {
 //                               extension is <ext> and the name disagrees
 //                               ("photo.jpg|content.exe" is caught by *.exe);
 //   "<name>|incomplete-archive" the archive could not be listed completely
-//                               (damaged, encrypted headers, a bound reached).
+//                               (damaged, encrypted headers, a bound reached);
+//   "<name>|incomplete-message" a mail message that is not read as one: an
+//                               embedded message or multipart nested past a
+//                               depth bound, or a .eml file inside an archive.
 // A member is recorded by its base name, so a mask written for a file name
 // catches it at any depth; the route to it is shown in the trace.
 
@@ -33,6 +36,9 @@ struct ExaminationBudget {
       maxDecompressedBytesPerMessage;                ///< bytes decompressed to look inside members
   std::uint32_t membersLeft = maxMembersPerMessage;  ///< archive members listed
 };
+
+/// The marker of a message part whose nested parts are not read.
+constexpr const char* incompleteMessageMarker = "|incomplete-message";
 
 class ListingSession;
 

@@ -141,7 +141,7 @@ std::string recordNameInStrictMode(ScanContext& context, const String& raw) {
 }
 
 void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const String& exactName,
-                            bool exactNameGenerated, const BodyCapture* body) {
+                            bool exactNameGenerated, const BodyCapture* body, bool nestingUnread) {
   const String& exactForm = recordExactForm(context, exactName);
   // The names as shown are tested as they are unless one needs trimming:
   // then the trimmed ones go to a list of their own, where two that trim
@@ -160,6 +160,11 @@ void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const Strin
   if (tested.inOrder().empty()) tested.add(std::string_view(exactName.cStr(), exactName.length()));
   for (const std::string& name : tested.inOrder()) {
     if (!sameName(exactForm, name)) context.attachmentNames.emplaceBack(name.c_str());
+  }
+  if (nestingUnread) {
+    const std::string& first =
+        tested.inOrder().empty() ? std::string(exactName.cStr()) : tested.inOrder().front();
+    context.attachmentNames.emplaceBack((first + incompleteMessageMarker).c_str());
   }
   if (body != nullptr && !body->ruledOutEarly() && !tested.inOrder().empty())
     examineBody(context, tested.inOrder().front(), *body);

@@ -81,11 +81,13 @@ std::string recordNameInStrictMode(ScanContext& context, const String& raw);
 /// Records every distinct name a part shows: `shown` (from its parameters),
 /// then `exactName` (what exact mode reads) decoded both ways when that is
 /// another one. A generated name counts only when the part shows none.
-/// Then hands the part's body, when there is one, to attachment examination
-/// under the first name recorded. `shown` may be added to: it is the part's
-/// own list, done with once the part is.
+/// When `nestingUnread` (the part nests parts past a depth bound) the first
+/// name is recorded again with the incomplete-message marker. Then hands
+/// the part's body, when there is one, to attachment examination under the
+/// first name recorded. `shown` may be added to: it is the part's own list,
+/// done with once the part is.
 void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const String& exactName,
-                            bool exactNameGenerated, const BodyCapture* body);
+                            bool exactNameGenerated, const BodyCapture* body, bool nestingUnread = false);
 
 /// Hands a captured body to attachment examination; what it finds is
 /// recorded, and its route traced.
