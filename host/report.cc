@@ -60,7 +60,7 @@ std::string csvField(const std::string& raw) {
   // A spreadsheet runs a cell that begins so as a formula (a subject of
   // "=HYPERLINK(...)"); the quote in front makes it text.
   const bool formula = !raw.empty() && std::string_view("=+-@\t\r").find(raw[0]) != std::string_view::npos;
-  const std::string text = formula ? "'" + raw : raw;
+  std::string text = formula ? "'" + raw : raw;
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string out = "\"";
   for (const char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);

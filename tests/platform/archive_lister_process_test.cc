@@ -74,7 +74,7 @@ const std::vector<Row> rows = {
 // clang-format on
 
 std::string writeLister(const test::TempDir& directory, const char* label, const char* script) {
-  const std::string program = directory.path() + "/" + label;
+  std::string program = directory.path() + "/" + label;
   if (script != nullptr) {
     directory.write(label, std::string("#!/bin/sh\n") + script + "\n");
     if (*script != '\0') chmod(program.c_str(), 0755);
