@@ -327,6 +327,9 @@ class ArchiveLister {
     if (folder || base.empty()) return true;
     const std::string route = origin_.route + routeSeparator + keepTail(path, maxMemberNameBytes) + tag;
     sink_.foundName(base, route);
+    // A mail message in an archive is not read as one: a rule is told so.
+    if (base.size() > 4 && equalsNoCase(base.substr(base.size() - 4), ".eml"))
+      sink_.foundName(base + incompleteMessageMarker, route);
     if (archive_entry_is_data_encrypted(entry) != 0) {
       incomplete_ = true;  // named, but its content cannot be looked at
       return true;

@@ -1,21 +1,27 @@
-// zentry-archive: lists one archive attachment for strict mode, in a process
-// of its own so that the listing library neither slows the filter's start
-// nor takes the filter down with it. The filter starts it, under limits on
-// memory and time, as
-//   zentry-archive NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT
-// hands it the decoded attachment as its standard input and reads the answer
-// from its standard output (the format is in scanner/archive_lister.h).
-// Exit status 0 with a whole answer; 2 for arguments it cannot read.
+// zentry-archive: lists archive attachments for strict mode, in a process of
+// its own so that the listing library neither slows the filter's start nor
+// takes the filter down with it. The filter starts it once per message,
+// under limits on memory and time, as
+//   zentry-archive --requests
+// and hands it each archive of the message as a request on its standard
+// input, reading each answer from its standard output (the format is in
+// scanner/archive_lister.h). By hand it lists one attachment:
+//   zentry-archive NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT < attachment
+// Exit status 0 with whole answers; 2 for arguments or a request it cannot
+// read.
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/attachment_listing.h"
 #include "scanner/archive_limits.h"
@@ -111,9 +117,109 @@ class Attachment {
   std::size_t size_ = 0;
 };
 
+// Reads the requests of one message from standard input until it ends.
+class RequestReader {
+ public:
+  /// The next request's header fields; false at the end of the input or
+  /// for a header that is not a request.
+  bool nextHeader(std::string* line) {
+    line->clear();
+    for (;;) {
+      if (next_ == filled_ && !fill()) return false;
+      const char byte = buffer_[next_++];
+      if (byte == '\n') return true;
+      // No header of a whole request is longer than an escaped name and five numbers.
+      if (line->size() > 3 * zentry::maxMemberNameBytes * 8 + 128) return false;
+      *line += byte;
+    }
+  }
+  /// Reads `size` bytes into `data`; false when the input ends first.
+  bool read(unsigned char* data, std::size_t size) {
+    while (size > 0) {
+      if (next_ == filled_ && !fill()) return false;
+      const std::size_t step = std::min(size, filled_ - next_);
+      std::memcpy(data, buffer_ + next_, step);
+      next_ += step;
+      data += step;
+      size -= step;
+    }
+    return true;
+  }
+
+ private:
+  bool fill() {
+    for (;;) {
+      const ssize_t got = ::read(STDIN_FILENO, buffer_, sizeof buffer_);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      next_ = 0;
+      filled_ = static_cast<std::size_t>(got);
+      return true;
+    }
+  }
+
+  char buffer_[65536];
+  std::size_t next_ = 0;
+  std::size_t filled_ = 0;
+};
+
+struct Request {
+  std::string name;
+  bool truncated = false;
+  zentry::ExaminationBudget budget;
+  std::size_t size = 0;
+};
+
+bool parseRequest(const std::string& line, Request* request) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (std::size_t space = line.find(' '); space != std::string::npos; space = line.find(' ', start)) {
+    fields.push_back(line.substr(start, space - start));
+    start = space + 1;
+  }
+  fields.push_back(line.substr(start));
+  std::uint64_t members = 0;
+  std::uint64_t bytes = 0;
+  std::uint64_t size = 0;
+  if (fields.size() != 6 || fields[0] != "list" || !zentry::unescapeListerField(fields[1], &request->name) ||
+      (fields[2] != "0" && fields[2] != "1") || !parseNumber(fields[3].c_str(), UINT32_MAX, &members) ||
+      !parseNumber(fields[4].c_str(), UINT64_MAX, &bytes) ||
+      !parseNumber(fields[5].c_str(), zentry::maxListedAttachmentBytes, &size))
+    return false;
+  request->truncated = fields[2] == "1";
+  request->budget.membersLeft = static_cast<std::uint32_t>(members);
+  request->budget.decompressedBytesLeft = bytes;
+  request->size = static_cast<std::size_t>(size);
+  return true;
+}
+
+// Answers the message's requests until its input ends: 0 then, 2 for a
+// request it cannot read (the filter counts the archive as not listed).
+int answerRequests() {
+  std::FILE* answer = claimAnswerOutput();
+  if (answer == nullptr) return 1;
+  RequestReader input;
+  std::vector<unsigned char> attachment;
+  std::string header;
+  while (input.nextHeader(&header)) {
+    Request request;
+    if (!parseRequest(header, &request)) return 2;
+    attachment.resize(request.size);
+    if (!input.read(attachment.data(), request.size)) return 2;
+    AnswerSink sink(answer);
+    zentry::listAttachment(request.name, attachment.data(), request.size, request.truncated, request.budget,
+                           sink);
+    const std::string left = zentry::listerLeftLine(request.budget);
+    std::fwrite(left.data(), 1, left.size(), answer);
+    if (std::fflush(answer) != 0) return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--requests") return answerRequests();
   std::string name;
   std::uint64_t members = 0;
   std::uint64_t bytesLeft = 0;
@@ -121,7 +227,9 @@ int main(int argc, char** argv) {
   if (argc != 5 || !zentry::unescapeListerField(argv[1], &name) ||
       (truncatedArgument != "0" && truncatedArgument != "1") || !parseNumber(argv[3], UINT32_MAX, &members) ||
       !parseNumber(argv[4], UINT64_MAX, &bytesLeft)) {
-    std::fprintf(stderr, "usage: zentry-archive NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT < attachment\n");
+    std::fprintf(stderr,
+                 "usage: zentry-archive NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT < attachment\n"
+                 "       zentry-archive --requests\n");
     return 2;
   }
   std::FILE* answer = claimAnswerOutput();

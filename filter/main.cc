@@ -24,5 +24,7 @@ int main(int argc, char** argv) {
   const int exitCode =
       zentry::runZentry(arguments, zentry::currentEnvironment(), *workspace, standardOutput, globals);
   standardOutput.flush();
+  if (!globals.temporaryFailure.empty())
+    std::fprintf(stderr, "zentry: %s\n", globals.temporaryFailure.c_str());
   return exitCode;
 }

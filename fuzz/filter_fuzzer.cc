@@ -1,11 +1,18 @@
 // The whole filter in process. The input is a flags byte, then the rule file,
 // a NUL, the subject, a NUL and the stored message (the rest, NULs included).
 // Each input runs three times: plain, with the trace, and with the trace
-// again. The promises: every run finishes; standard output is the banner and
+// again, and once more in the other mode (with or without the strict switch).
+// The promises: every run finishes; standard output is the banner and
 // complete CR LF lines; a verdict is exactly the To and Subject lines or
 // absent, the same with and without the trace; the trace on standard output
-// is exactly what the log received; and a run repeated gives the same bytes.
+// is exactly what the log received; a run repeated gives the same bytes; and
+// strict mode only adds: it holds every name exact mode found, and a rule
+// that hits in exact mode hits in strict mode too (so strict mode's verdict
+// comes from that rule or one before it).
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,6 +51,9 @@ struct Run {
   std::string output;
   std::string log;
   int exitCode = 0;
+  std::vector<std::string> names;
+  int hitRule = -1;  // the index of the rule that hit; -1 for none
+  std::size_t exactNameCount = 0;
 };
 
 // Splits at the first two NULs; missing parts are empty.
@@ -61,14 +71,14 @@ Case splitInput(const std::uint8_t* data, std::size_t size) {
   return input;
 }
 
-Run runOnce(const Case& input, bool debug) {
+Run runOnce(const Case& input, bool debug, bool strict) {
   zentry::test::MemoryWorkspace workspace;
   if ((input.flags & noRulesFlag) == 0) workspace.write("zentry.dat", input.rules);
   if ((input.flags & noMessageFlag) == 0) workspace.write("routing.dat", input.message);
   std::vector<std::string> arguments{"zentry", mailbox};
   if ((input.flags & errorlevelFlag) != 0) arguments.emplace_back("errorlevel");
   if (debug) arguments.emplace_back("debug");
-  if ((input.flags & strictFlag) != 0) arguments.emplace_back("strict");
+  if (strict) arguments.emplace_back("strict");
   zentry::EnvironmentBlock environment{"PATH=/bin"};
   if ((input.flags & noSubjectFlag) == 0) environment.push_back("subject=" + input.subject);
   zentry::StringSink standardOutput;
@@ -77,7 +87,40 @@ Run runOnce(const Case& input, bool debug) {
   run.exitCode = zentry::runZentry(arguments, environment, workspace, standardOutput, state);
   run.output = standardOutput.bytes;
   run.log = workspace.read("zentry.log");
+  for (const zentry::String& name : state.attachmentNames) run.names.emplace_back(name.cStr(), name.length());
+  run.exactNameCount = state.exactNameCount;
+  int index = 0;
+  for (const zentry::Rule& rule : state.ruleList) {
+    if (&rule == state.hit.rule) run.hitRule = index;
+    ++index;
+  }
   return run;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += visible(name) + "\n";
+  return text;
+}
+
+// Strict mode only adds names, and so only adds hits. The names it takes
+// for exact mode's, often from its own walk, are exact mode's, in order.
+void checkStrictOnlyAdds(const Run& exact, const Run& strict) {
+  const std::vector<std::string> exactPart(
+      strict.names.begin(), strict.names.begin() + static_cast<std::ptrdiff_t>(
+                                                       std::min(strict.exactNameCount, strict.names.size())));
+  require(exactPart == exact.names, "strict mode's first names are exact mode's",
+          [&] { return "--- exact\n" + joined(exact.names) + "--- strict\n" + joined(strict.names); });
+  const std::set<std::string> strictNames(strict.names.begin(), strict.names.end());
+  for (const std::string& name : exact.names) {
+    require(strictNames.count(name) == 1, "strict mode holds every name exact mode found", [&] {
+      return "missing " + visible(name) + "\n--- exact\n" + joined(exact.names) + "--- strict\n" +
+             joined(strict.names);
+    });
+  }
+  require(exact.hitRule < 0 || (strict.hitRule >= 0 && strict.hitRule <= exact.hitRule),
+          "a rule that hits in exact mode hits in strict mode",
+          [&] { return std::to_string(exact.hitRule) + " / " + std::to_string(strict.hitRule); });
 }
 
 std::size_t lastLineStart(const std::string& text) {
@@ -155,11 +198,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Long lines need 10 KB; beyond a few of them more bytes add time, not paths.
   if (size > 64 * 1024) return 0;
   const Case input = splitInput(data, size);
-  const Run plain = runOnce(input, false);
+  const bool strict = (input.flags & strictFlag) != 0;
+  const Run plain = runOnce(input, false, strict);
   const std::string verdict = checkPlainRun(input, plain);
-  const Run traced = runOnce(input, true);
+  const Run other = runOnce(input, false, !strict);
+  checkPlainRun(input, other);
+  checkStrictOnlyAdds(strict ? other : plain, strict ? plain : other);
+  const Run traced = runOnce(input, true, strict);
   checkTracedRun(input, traced, verdict, plain.exitCode);
-  const Run again = runOnce(input, true);
+  const Run again = runOnce(input, true, strict);
   require(again.output == traced.output && again.log == traced.log && again.exitCode == traced.exitCode,
           "a repeated run gives the same bytes",
           [&] { return visible(traced.output) + "\n--- again\n" + visible(again.output); });

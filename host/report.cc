@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <string_view>
 
 #include "host/terminal_text.h"
 
@@ -55,7 +56,11 @@ std::string textLine(const TextCells& c, std::size_t idWidth, std::size_t subjec
          c.name + "\n";
 }
 
-std::string csvField(const std::string& text) {
+std::string csvField(const std::string& raw) {
+  // A spreadsheet runs a cell that begins so as a formula (a subject of
+  // "=HYPERLINK(...)"); the quote in front makes it text.
+  const bool formula = !raw.empty() && std::string_view("=+-@\t\r").find(raw[0]) != std::string_view::npos;
+  std::string text = formula ? "'" + raw : raw;
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string out = "\"";
   for (const char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "core/rule.h"
 #include "scanner/archive_lister.h"
 
@@ -7,17 +9,17 @@ namespace zentry::milter {
 
 class MilterMetrics;
 
-/// Strict mode's archive lister with its runs counted: every archive handed
-/// to `inner` is a lister start; its answer is either a listing to the end or
-/// a failure (lister missing, killed, out of time, answer garbled). Holds no
-/// state of its own beyond the metrics' atomics, so threads share it as they
-/// share `inner`.
+/// Strict mode's archive lister with its runs counted: a message's lister
+/// process is one start, begun with its first archive; each archive it
+/// answers for in full is one listed; a session whose lister failed (could
+/// not start, killed, out of time, answer garbled) is one failure, however
+/// many archives it leaves unlisted after that. Holds no state of its own
+/// beyond the metrics' atomics, so threads share it as they share `inner`.
 class CountingArchiveLister : public ArchiveLister {
  public:
   CountingArchiveLister(ArchiveLister& inner, MilterMetrics& metrics) : inner_(inner), metrics_(metrics) {}
 
-  bool list(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
-            ExaminationBudget& budget, ExaminationSink& sink) override;
+  std::unique_ptr<ListingSession> startSession() override;
 
  private:
   ArchiveLister& inner_;

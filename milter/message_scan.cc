@@ -35,11 +35,15 @@ ScanVerdict scanHeldMessage(std::string_view routingBytes, std::string_view rule
   if (strict) arguments.push_back("strict");
 
   RunState state;
-  const std::string output = runFilterInProcess(workspace, arguments, subject, state).output;
+  const InProcessRun run = runFilterInProcess(workspace, arguments, subject, state);
 
   ScanVerdict verdict;
-  verdict.hit = lineAfter(output, "To: ", &verdict.interceptMailbox) &&
-                lineAfter(output, "Subject: ", &verdict.subject);
+  if (run.exitCode == exitTemporaryFailure) {
+    verdict.temporaryFailure = state.temporaryFailure;
+    return verdict;
+  }
+  verdict.hit = lineAfter(run.output, "To: ", &verdict.interceptMailbox) &&
+                lineAfter(run.output, "Subject: ", &verdict.subject);
   if (strict) verdict.incompleteArchives = incompleteArchiveCount(state.attachmentNames);
   if (!verdict.hit) return verdict;
   // The run leaves the rule that hit and the name it matched in `state`.

@@ -16,6 +16,9 @@ struct ScanVerdict {
   std::string name;              ///< the attachment name that hit; empty when the subject alone did
   /// Strict mode: how many archives the names mark incomplete-archive.
   std::size_t incompleteArchives = 0;
+  /// Why the filter gave no verdict (a fault of the installation, such as an
+  /// archive lister that cannot be started); empty when it gave one.
+  std::string temporaryFailure;
 };
 
 /// Runs the filter in process, exactly as the server runs `zentry`: the

@@ -67,10 +67,12 @@ const char* failureCauseName(FailureCause cause) {
   return names[static_cast<std::size_t>(cause)];
 }
 
-FailureCause failureCauseOf(bool recordingFailed, bool beganWhileStopping, bool oversized) {
+FailureCause failureCauseOf(bool recordingFailed, bool beganWhileStopping, bool oversized,
+                            bool listerUnavailable) {
   if (recordingFailed) return FailureCause::scanFailed;
   if (beganWhileStopping) return FailureCause::stopping;
   if (oversized) return FailureCause::tooLarge;
+  if (listerUnavailable) return FailureCause::listerUnavailable;
   return FailureCause::serverRefused;
 }
 

@@ -87,8 +87,10 @@ const char* failureCauseName(FailureCause cause);
 
 /// The cause of a failed end from what the end of the message knows: a step
 /// that failed unanswered, a message begun while the milter stops, a message
-/// too large; failing all of these, the server refused a change.
-FailureCause failureCauseOf(bool recordingFailed, bool beganWhileStopping, bool oversized);
+/// too large, a strict scan whose archive lister could not be started;
+/// failing all of these, the server refused a change.
+FailureCause failureCauseOf(bool recordingFailed, bool beganWhileStopping, bool oversized,
+                            bool listerUnavailable = false);
 
 /// The process's metrics, counted whether or not they are served.
 MilterMetrics& milterMetrics();

@@ -196,7 +196,9 @@ sfsistat finishMessage(SMFICTX* context, Connection& connection) {
     const ActionPlan plan = planFor(options.action, verdict, facts, options.redirectSender);
     action = actionText(options.action, plan);
     if (verdict.hit) outcome = Outcome::hit;
-    reason = carryOut(context, connection, plan);
+    // No verdict without every name: the server keeps the message and tries again.
+    reason = verdict.temporaryFailure.empty() ? carryOut(context, connection, plan)
+                                              : "not scanned: " + verdict.temporaryFailure;
     if (!reason.empty()) {
       outcome = Outcome::failed;
       status = SMFIS_TEMPFAIL;
@@ -213,7 +215,8 @@ sfsistat finishMessage(SMFICTX* context, Connection& connection) {
   service->log->info(
       messageLogLine(queueId, outcome, action, verdict, taken.count(), message.size(), reason));
   metricsReport.ended(outcome,
-                      failureCauseOf(!connection.failure.empty(), connection.refused, message.oversized()),
+                      failureCauseOf(!connection.failure.empty(), connection.refused, message.oversized(),
+                                     !verdict.temporaryFailure.empty()),
                       action, verdict);
   endMessage(connection, true);
   return status;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "scanner/archive_lister.h"
@@ -22,29 +23,34 @@ constexpr bool listerAddressSpaceLimited = true;
 constexpr bool listerAddressSpaceLimited = true;
 #endif
 
-/// Limits on one run of the archive lister. The defaults hold every hostile
-/// archive the listing bounds are made for with room to spare: the worst
-/// known takes under half a second of CPU, and memory stays below the
-/// attachment plus the message's decompression allowance plus a few MB.
+/// Limits on the archive lister of one message, all its archives together.
+/// The defaults hold every hostile archive the listing bounds are made for
+/// with room to spare: the worst known takes under half a second of CPU,
+/// and memory stays below the attachment plus the message's decompression
+/// allowance plus a few MB.
 struct ListerLimits {
   unsigned cpuSeconds = 2;                               ///< CPU time (RLIMIT_CPU): killed past it
   std::size_t addressSpaceBytes = std::size_t{1} << 30;  ///< RLIMIT_AS: allocations fail past it
-  int wallMilliseconds = 5000;                           ///< killed by the filter past it (a stall)
+  int wallMilliseconds = 5000;                           ///< time waited for its answers: killed past it
 };
 
-/// Runs the zentry-archive program at `program` on each archive: a child
-/// process under `limits`, given the attachment as a memory file (which it
-/// maps) and answering on a pipe, with no other descriptor of ours, its
-/// errors to /dev/null; it is always reaped, also when killed. An empty
-/// `program` means the zentry-archive beside the
-/// running program, looked up at each archive. Threads may share one.
+/// Runs the zentry-archive program at `program`, one child process per
+/// message, started at the message's first archive under `limits`: it gets
+/// one socket as its standard input and output, /dev/null for its errors,
+/// no other descriptor of ours and an empty environment, and it is always
+/// reaped, also when killed. Its start is the message's one start: when it
+/// fails or is killed, the message's later archives are not listed. An empty
+/// `program` means the zentry-archive beside the running program, looked up
+/// at each message. Threads may share one.
+///
+/// Children are waited for, so SIGCHLD is set to its default when it is
+/// ignored (an ignored SIGCHLD has the system reap them unseen): a process
+/// that uses one must not rely on that.
 class ProcessArchiveLister : public ArchiveLister {
  public:
-  explicit ProcessArchiveLister(std::string program = "", ListerLimits limits = {})
-      : program_(std::move(program)), limits_(limits) {}
+  explicit ProcessArchiveLister(std::string program = "", ListerLimits limits = {});
 
-  bool list(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
-            ExaminationBudget& budget, ExaminationSink& sink) override;
+  std::unique_ptr<ListingSession> startSession() override;
 
  private:
   std::string program_;

@@ -72,6 +72,22 @@ std::string formatFieldsOf(const char* format, ...) {
   return text;
 }
 
+std::string withControlsVisible(const char* text) {
+  static const char hexDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char* p = text; *p != '\0'; ++p) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if (byte >= 0x20 && byte != 0x7F) {
+      out.push_back(*p);
+      continue;
+    }
+    out += "\\x";
+    out.push_back(hexDigits[byte >> 4]);
+    out.push_back(hexDigits[byte & 0xF]);
+  }
+  return out;
+}
+
 void Console::print(const char* format, ...) {
   std::va_list arguments;
   va_start(arguments, format);

@@ -15,6 +15,11 @@ namespace zentry {
 std::string formatFields(const char* format, std::va_list arguments);
 std::string formatFieldsOf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+/// `text` with each control byte (below 0x20, and 0x7F) written as \xHH: for
+/// names strict mode adds, which may hold any byte, so that none of them can
+/// act on the terminal or the log viewer that shows the trace.
+std::string withControlsVisible(const char* text);
+
 /// The one writer every output byte passes: standard output and the debug log
 /// are text streams, so each LF goes out as CR LF.
 class Console {

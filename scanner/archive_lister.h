@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,15 +14,17 @@ namespace zentry {
 // listing library is a large C parser facing hostile bytes, and linking it
 // would slow the start of every run, also those that never meet an archive.
 //
-// The lister is started as
-//   zentry-archive NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT
-// with NAME escaped (below), TRUNCATED "0" or "1" and the message's budget in
-// decimal; it reads the decoded attachment on standard input and answers, one
-// line each,
+// One lister serves a whole message: started as
+//   zentry-archive --requests
+// it reads requests on standard input, each a line
+//   list NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT SIZE
+// followed by the SIZE bytes of the decoded attachment, with NAME escaped
+// (below), TRUNCATED "0" or "1" and the message's budget in decimal, and
+// answers each on standard output, one line each,
 //   found NAME ROUTE     a name found, with its route, both escaped
 //   left MEMBERS BYTES   the budget left; the last line of a whole answer
-// An answer without its "left" line, or with any line not of these forms, is
-// a failed listing.
+// until its input ends. An answer without its "left" line, or with any line
+// not of these forms, is a failed listing.
 
 /// Escapes a name for one field of the lister's command line or answer: '%',
 /// space and bytes below 0x21 or at 0x7F become "%XX" (upper-case hex), so a
@@ -61,18 +64,36 @@ class ListerReplyReader {
   bool garbage_ = false;
 };
 
-/// Runs the lister on one archive attachment. Implemented where processes
-/// can be started; the scanner only sees this interface.
+/// How a listing ended.
+enum class ListingResult {
+  Listed,       ///< a whole answer
+  Failed,       ///< anything else the lister did: a property of the archive
+  CannotStart,  ///< the lister could not be started: a fault of the installation
+};
+
+/// The lister of one message: every archive of the message goes to the same
+/// one, and whatever it costs (its start, its CPU time, the time waited for
+/// it) counts against the message.
+class ListingSession {
+ public:
+  virtual ~ListingSession() = default;
+  /// Lists the attachment `name` (decoded bytes [data, data + size)) within
+  /// `budget`, handing what it finds to `sink` and lowering `budget`. The
+  /// names found before a failure have reached the sink. Once a listing has
+  /// not ended Listed, every later one ends the same way without a try.
+  virtual ListingResult list(const std::string& name, const unsigned char* data, std::size_t size,
+                             bool truncated, ExaminationBudget& budget, ExaminationSink& sink) = 0;
+  /// Why the lister could not be started; set once list() said CannotStart.
+  virtual std::string fault() const = 0;
+};
+
+/// Makes the listing sessions; implemented where processes can be started,
+/// the scanner only sees this interface. Threads may share one.
 class ArchiveLister {
  public:
   virtual ~ArchiveLister() = default;
-  /// Lists the attachment `name` (decoded bytes [data, data + size)) within
-  /// `budget`, handing what it finds to `sink` and lowering `budget`. False
-  /// when the listing failed for any reason (the lister missing, killed,
-  /// out of time, or its answer garbled or too long); the names found until
-  /// then have reached the sink.
-  virtual bool list(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
-                    ExaminationBudget& budget, ExaminationSink& sink) = 0;
+  /// A session for one message. Nothing is started until its first archive.
+  virtual std::unique_ptr<ListingSession> startSession() = 0;
 };
 
 /// The lister strict mode uses for archives, set once by the program before

@@ -26,30 +26,37 @@ class MarkerWatch : public ExaminationSink {
   const std::string& marker_;
 };
 
-// Hands an archive to the lister. On any failure the attachment gets the
-// marker, and the rest of the message's budget is spent: a lister that
-// failed once (most often by running out of time) is not started again for
-// the same message, so one message costs at most one time limit.
+// Hands an archive to the message's lister. When a listing fails the
+// attachment gets the marker, and the rest of the message's budget is spent:
+// the lister is not started again for the same message, so one message
+// costs at most one lister's limits.
 void listArchiveAttachment(const std::string& name, const unsigned char* data, std::size_t size,
-                           bool truncated, ExaminationBudget& budget, ExaminationSink& sink) {
+                           bool truncated, MessageExamination& examination, ExaminationSink& sink) {
   const std::string marker = name + incompleteMarker;
-  ArchiveLister* lister = archiveLister();
-  if (lister == nullptr || budget.membersLeft == 0 || budget.decompressedBytesLeft == 0) {
+  ExaminationBudget& budget = examination.budget;
+  if (examination.listing == nullptr && archiveLister() != nullptr)
+    examination.listing = archiveLister()->startSession();
+  if (examination.listing == nullptr || budget.membersLeft == 0 || budget.decompressedBytesLeft == 0) {
     sink.foundName(marker, name);
     return;
   }
   MarkerWatch watch(sink, marker);
-  if (!lister->list(name, data, size, truncated, budget, watch)) {
-    if (!watch.sawMarker) sink.foundName(marker, name);
-    budget.membersLeft = 0;
-    budget.decompressedBytesLeft = 0;
-  }
+  const ListingResult result = examination.listing->list(name, data, size, truncated, budget, watch);
+  if (result == ListingResult::Listed) return;
+  if (!watch.sawMarker) sink.foundName(marker, name);
+  budget.membersLeft = 0;
+  budget.decompressedBytesLeft = 0;
+  if (result == ListingResult::CannotStart) examination.installationFault = examination.listing->fault();
 }
 
 }  // namespace
 
+MessageExamination::MessageExamination() = default;
+MessageExamination::MessageExamination(const ExaminationBudget& startBudget) : budget(startBudget) {}
+MessageExamination::~MessageExamination() = default;
+
 void examineAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
-                       ExaminationBudget& budget, ExaminationSink& sink) {
+                       MessageExamination& examination, ExaminationSink& sink) {
   try {
     // Only the first bytes decide the kind, as for an archive member.
     std::size_t window = std::min(size, contentSniffBytes);
@@ -58,7 +65,7 @@ void examineAttachment(const std::string& name, const unsigned char* data, std::
     const ContentKind carried = isArchiveKind(kind) ? ContentKind::None : carriedKind(data, size);
     if (isArchiveKind(kind) || isArchiveKind(carried)) {
       // The lister also reports the kinds: only listing tells a Java archive from a zip.
-      listArchiveAttachment(name, data, size, truncated, budget, sink);
+      listArchiveAttachment(name, data, size, truncated, examination, sink);
       return;
     }
     reportContentKind(name, name, kind, sink);

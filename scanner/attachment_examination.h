@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "scanner/archive_limits.h"
@@ -20,7 +21,10 @@ namespace zentry {
 //                               extension is <ext> and the name disagrees
 //                               ("photo.jpg|content.exe" is caught by *.exe);
 //   "<name>|incomplete-archive" the archive could not be listed completely
-//                               (damaged, encrypted headers, a bound reached).
+//                               (damaged, encrypted headers, a bound reached);
+//   "<name>|incomplete-message" a mail message that is not read as one: an
+//                               embedded message or multipart nested past a
+//                               depth bound, or a .eml file inside an archive.
 // A member is recorded by its base name, so a mask written for a file name
 // catches it at any depth; the route to it is shown in the trace.
 
@@ -31,6 +35,28 @@ struct ExaminationBudget {
   std::uint64_t decompressedBytesLeft =
       maxDecompressedBytesPerMessage;                ///< bytes decompressed to look inside members
   std::uint32_t membersLeft = maxMembersPerMessage;  ///< archive members listed
+};
+
+/// The marker of a message part whose nested parts are not read.
+constexpr const char* incompleteMessageMarker = "|incomplete-message";
+
+class ListingSession;
+
+/// What examining one message's attachments shares: the message's budget,
+/// and the one lister its archives all go to, started at the first.
+struct MessageExamination {
+  MessageExamination();
+  explicit MessageExamination(const ExaminationBudget& startBudget);
+  ~MessageExamination();
+  MessageExamination(const MessageExamination&) = delete;
+  MessageExamination& operator=(const MessageExamination&) = delete;
+
+  ExaminationBudget budget;
+  std::unique_ptr<ListingSession> listing;
+  /// Why the lister could not be started (missing, not executable, exec
+  /// failed): a fault of the installation, not of the message. Empty while
+  /// it could.
+  std::string installationFault;
 };
 
 /// Receives what examination finds, in order.
@@ -48,7 +74,7 @@ class ExaminationSink {
 /// An archive is listed by the program's archive lister (archive_lister.h);
 /// everything else is classified here.
 void examineAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
-                       ExaminationBudget& budget, ExaminationSink& sink);
+                       MessageExamination& examination, ExaminationSink& sink);
 
 /// Reports what the content of a file (attachment or member) adds: the
 /// "|content.<ext>" name when its kind disagrees with its name.

@@ -12,10 +12,11 @@ namespace zentry {
 /// field gave has no buffer and stands for its default, so a part allocates
 /// only for the values its fields give.
 struct PartHeader {
-  String contentType;       ///< no buffer: "text/plain" (see contentTypeText)
-  String transferEncoding;  ///< no buffer: "7bit", none of the encodings the walker tells apart
-  String partName;          ///< empty until a name or filename parameter gives one
-  ShownNames shownNames;    ///< strict mode only: every name the parameters give
+  String contentType;          ///< no buffer: "text/plain" (see contentTypeText)
+  String transferEncoding;     ///< no buffer: "7bit", none of the encodings the walker tells apart
+  String partName;             ///< empty until a name or filename parameter gives one
+  ShownNames shownNames;       ///< strict mode only: every name the parameters give
+  bool nestingUnread = false;  ///< the parts it nests lie past a depth bound and are not read
 
   /// The media type as the walker reads it.
   const char* contentTypeText() const { return contentType.hasBuffer() ? contentType.cStr() : "text/plain"; }

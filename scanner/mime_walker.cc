@@ -156,7 +156,8 @@ void recordLeaf(ScanContext& context, PartHeader& header, bool nameGenerated, co
     recordAttachmentName(context, header.partName);
     return;
   }
-  recordPartInStrictMode(context, header.shownNames, header.partName, nameGenerated, body);
+  recordPartInStrictMode(context, header.shownNames, header.partName, nameGenerated, body,
+                         header.nestingUnread);
 }
 
 BodyEncoding bodyEncodingOf(EncodingClass encoding) {
@@ -176,6 +177,8 @@ bool endLeafAtDelimiter(ScanContext& context, PartHeader& header, bool nameGener
   if (embeddedMessage && context.activeMessageFrames < maxMessageDepth) {
     scanMessage(context, bodyStart, endPosition);
     context.file.seek(endPosition);
+  } else if (embeddedMessage) {
+    header.nestingUnread = true;
   }
   recordLeaf(context, header, nameGenerated, body);
   return atDelimiter;
@@ -274,9 +277,10 @@ bool scanPart(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
   context.console.trace("%.100s\n", header.contentTypeText());
   // Past maxPartDepth a multipart is walked as a leaf: the recursion, and so
   // the stack, stays bounded whatever the message nests.
-  if (header.contentType.compareNoCasePrefix("Multipart/", 10) == 0 &&
-      context.activePartCalls < maxPartDepth) {
-    return walkMultipart(context, boundaries, partCounter, endOffset);
+  if (header.contentType.compareNoCasePrefix("Multipart/", 10) == 0) {
+    if (context.activePartCalls < maxPartDepth)
+      return walkMultipart(context, boundaries, partCounter, endOffset);
+    header.nestingUnread = true;
   }
   return walkLeaf(context, boundaries, partCounter, endOffset, header);
 }

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
+#include <unordered_set>
 
 #include "scanner/encoded_text.h"
 #include "scanner/encoded_word.h"
+#include "scanner/message_file.h"
+#include "scanner/reading_watch.h"
 #include "scanner/scan_context.h"
 
 namespace zentry {
@@ -14,7 +18,7 @@ class RecordingSink : public ExaminationSink {
  public:
   explicit RecordingSink(ScanContext& context) : context_(context) {}
   void foundName(const std::string& name, const std::string& route) override {
-    context_.console.trace("Inside attachment - %.300s\n", route.c_str());
+    context_.console.trace("Inside attachment - %.300s\n", withControlsVisible(route.c_str()).c_str());
     recordDecodedName(context_, name);
   }
 
@@ -38,7 +42,75 @@ void addDecodedBothWays(const String& raw, ShownNames& names) {
   names.add(withoutTrailingDotsAndSpaces(exact.cStr()));
 }
 
+// Records what exact mode records where strict mode records `raw` and its
+// readings, and returns it: a reading equal to it need not be recorded again.
+const String& recordExactForm(ScanContext& context, const String& raw) {
+  AttachmentNames& exactForms = context.strict->exactFormNames;
+  exactForms.pushBack(raw);
+  decodeEncodedWord(exactForms.back());
+  return exactForms.back();
+}
+
+bool sameName(const String& name, const std::string& other) {
+  return name.length() == other.size() && std::memcmp(name.cStr(), other.data(), other.size()) == 0;
+}
+
+// Swallows what exact mode's reading would trace: strict mode traces its own.
+class DiscardingSink : public TextSink {
+ public:
+  void write(const char*, std::size_t) override {}
+};
+
+// Moves to the end of `names` each of `added` it does not hold yet.
+void unite(AttachmentNames& names, AttachmentNames& added) {
+  if (added.empty()) return;
+  std::unordered_set<std::string_view> held;
+  held.reserve(std::size_t{names.count()} + added.count());
+  for (const String& name : names) held.emplace(name.cStr(), name.length());
+  // A name moved keeps its bytes where they were, so its view stays good.
+  names.takeEach(added, [&](const String& name) { return held.emplace(name.cStr(), name.length()).second; });
+}
+
 }  // namespace
+
+bool scanInStrictMode(Workspace& workspace, const String& messageFileName, Console& console,
+                      AttachmentNames& names, StrictOutcome& outcome) {
+  MessageExamination examination;
+  AttachmentNames strictNames;
+  StrictScan strict;
+  strict.examination = &examination;
+  ReadingSeen seen;
+  if (!scanReading(workspace, messageFileName, TextReading::Exact, console, strictNames, &strict, &seen))
+    return false;
+  if (seen.nulInLine) {
+    // The walks parted: exact mode's own scan gives its names, and the names
+    // in exact form join strict mode's (the readings equal to them were not
+    // recorded twice).
+    DiscardingSink discarded;
+    Console untraced(discarded);
+    if (!scanReading(workspace, messageFileName, TextReading::Exact, untraced, names, nullptr)) return false;
+    outcome.exactNames = names.count();
+    unite(names, strict.exactFormNames);
+  } else {
+    names.takeAll(strict.exactFormNames);
+    outcome.exactNames = names.count();
+  }
+  unite(names, strictNames);
+  if (!seen.endsBeforeFile) {
+    outcome.installationFault = examination.installationFault;
+    return true;
+  }
+  AttachmentNames wholeNames;
+  StrictScan whole;
+  whole.examination = &examination;
+  console.trace("Whole file\n");
+  if (scanReading(workspace, messageFileName, TextReading::Whole, console, wholeNames, &whole)) {
+    unite(names, whole.exactFormNames);
+    unite(names, wholeNames);
+  }
+  outcome.installationFault = examination.installationFault;
+  return true;
+}
 
 std::size_t trimmedLength(const char* name, std::size_t size) {
   std::size_t kept = size;
@@ -58,15 +130,19 @@ void recordDecodedName(ScanContext& context, const std::string& name) {
 }
 
 std::string recordNameInStrictMode(ScanContext& context, const String& raw) {
+  const String& exactForm = recordExactForm(context, raw);
   ShownNames names;
   addDecodedBothWays(raw, names);
   if (names.inOrder().empty()) names.add(std::string_view(raw.cStr(), raw.length()));
-  for (const std::string& name : names.inOrder()) context.attachmentNames.pushBack(String(name.c_str()));
+  for (const std::string& name : names.inOrder()) {
+    if (!sameName(exactForm, name)) context.attachmentNames.emplaceBack(name.c_str());
+  }
   return names.inOrder().empty() ? std::string() : names.inOrder().front();
 }
 
 void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const String& exactName,
-                            bool exactNameGenerated, const BodyCapture* body) {
+                            bool exactNameGenerated, const BodyCapture* body, bool nestingUnread) {
+  const String& exactForm = recordExactForm(context, exactName);
   // The names as shown are tested as they are unless one needs trimming:
   // then the trimmed ones go to a list of their own, where two that trim
   // to the same name count once.
@@ -82,7 +158,14 @@ void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const Strin
   if (!exactNameGenerated || tested.inOrder().empty()) addDecodedBothWays(exactName, tested);
   // A name that decodes to nothing still stands for the part.
   if (tested.inOrder().empty()) tested.add(std::string_view(exactName.cStr(), exactName.length()));
-  for (const std::string& name : tested.inOrder()) context.attachmentNames.emplaceBack(name.c_str());
+  for (const std::string& name : tested.inOrder()) {
+    if (!sameName(exactForm, name)) context.attachmentNames.emplaceBack(name.c_str());
+  }
+  if (nestingUnread) {
+    const std::string& first =
+        tested.inOrder().empty() ? std::string(exactName.cStr()) : tested.inOrder().front();
+    context.attachmentNames.emplaceBack((first + incompleteMessageMarker).c_str());
+  }
   if (body != nullptr && !body->ruledOutEarly() && !tested.inOrder().empty())
     examineBody(context, tested.inOrder().front(), *body);
 }
@@ -90,7 +173,7 @@ void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const Strin
 void examineBody(ScanContext& context, const std::string& name, const BodyCapture& body) {
   if (context.strict == nullptr) return;
   RecordingSink sink(context);
-  examineAttachment(name, body.data(), body.size(), body.truncated(), context.strict->budget, sink);
+  examineAttachment(name, body.data(), body.size(), body.truncated(), *context.strict->examination, sink);
 }
 
 }  // namespace zentry

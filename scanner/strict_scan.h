@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/rule.h"
 #include "core/string.h"
 #include "scanner/attachment_examination.h"
 #include "scanner/body_capture.h"
@@ -12,6 +13,35 @@
 namespace zentry {
 
 struct ScanContext;
+class Workspace;
+class Console;
+
+/// What a strict-mode scan leaves beside the names.
+struct StrictOutcome {
+  /// The first exactNames names are exact mode's, in its order; the rest are
+  /// those strict mode's reading adds.
+  std::size_t exactNames = 0;
+  /// Why the archive lister could not be started; empty when it could, or
+  /// when no archive needed it. The names are then incomplete.
+  std::string installationFault;
+};
+
+/// Strict mode's scan of the named file: every name exact mode finds, in its
+/// order, then each further one strict mode's readings find, once. Wherever
+/// the two readings part (a NUL cuts a line or is data, 0x1A ends the file
+/// or is a byte, a name is trimmed or not, a name is generated or decoded)
+/// both are taken, so strict mode never has fewer names than exact mode.
+///
+/// Most messages hold neither NUL nor 0x1A, and then one walk serves both:
+/// strict mode's walk over the text exact mode reads, which records at each
+/// point also the name exact mode records there. Its walk is exact mode's
+/// (the walks differ only on a NUL in a line they are handed), so those
+/// names are exact mode's. When the watched reading shows a NUL, exact
+/// mode's own scan runs as well (untraced); when its text ends before the
+/// file (at a 0x1A), strict mode walks the whole file again. False when the
+/// file can't be opened.
+[[nodiscard]] bool scanInStrictMode(Workspace& workspace, const String& messageFileName, Console& console,
+                                    AttachmentNames& names, StrictOutcome& outcome);
 
 /// What a run's scan keeps only in strict mode. A leaf's body and a uuencode
 /// block inside it are gathered at the same time, so each has its own
@@ -20,8 +50,12 @@ struct ScanContext;
 struct StrictScan {
   BodyCapture leafBody;
   BodyCapture uuencodedBody;
-  ExaminationBudget budget;  ///< the whole message's allowance, all attachments together
-  ShownNames testedNames;    ///< a part's names as they are tested, reused from part to part
+  /// The whole message's examination, shared by every walk of it.
+  MessageExamination* examination = nullptr;
+  ShownNames testedNames;  ///< a part's names as they are tested, reused from part to part
+  /// The names exact mode records at the same points of the same walk, as
+  /// it records them: exact mode's names whenever the walk is exact mode's.
+  AttachmentNames exactFormNames;
   /// Name lists of parts that are done, lent to the next parts (one per
   /// part being read at once) so that a part costs no allocation for them.
   std::vector<ShownNames> spareShownNames;
@@ -47,11 +81,13 @@ std::string recordNameInStrictMode(ScanContext& context, const String& raw);
 /// Records every distinct name a part shows: `shown` (from its parameters),
 /// then `exactName` (what exact mode reads) decoded both ways when that is
 /// another one. A generated name counts only when the part shows none.
-/// Then hands the part's body, when there is one, to attachment examination
-/// under the first name recorded. `shown` may be added to: it is the part's
-/// own list, done with once the part is.
+/// When `nestingUnread` (the part nests parts past a depth bound) the first
+/// name is recorded again with the incomplete-message marker. Then hands
+/// the part's body, when there is one, to attachment examination under the
+/// first name recorded. `shown` may be added to: it is the part's own list,
+/// done with once the part is.
 void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const String& exactName,
-                            bool exactNameGenerated, const BodyCapture* body);
+                            bool exactNameGenerated, const BodyCapture* body, bool nestingUnread = false);
 
 /// Hands a captured body to attachment examination; what it finds is
 /// recorded, and its route traced.

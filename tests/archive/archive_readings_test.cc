@@ -47,10 +47,10 @@ class RecordingSink : public ExaminationSink {
 Found examine(const std::string& name, const std::string& bytes) {
   static ProcessArchiveLister lister(ZENTRY_ARCHIVE_BINARY);
   useArchiveLister(&lister);
-  ExaminationBudget budget;
+  MessageExamination examination;
   RecordingSink sink;
-  examineAttachment(name, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), false, budget,
-                    sink);
+  examineAttachment(name, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), false,
+                    examination, sink);
   return sink.found;
 }
 

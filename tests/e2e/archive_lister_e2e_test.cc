@@ -1,6 +1,7 @@
 // Strict mode meets an archive, whole runs of a copy of zentry: with the real
-// lister beside it the member is caught; with the lister missing, or killed
-// as by its CPU limit, the archive still reaches the rules by its marker.
+// lister beside it the member is caught (also when the server ignores
+// SIGCHLD); a lister killed as by its CPU limit leaves the marker; a lister
+// that cannot be started fails the run for now.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -29,26 +30,34 @@ std::string base64(const std::string& bytes) {
 
 struct ListerCase {
   const char* label;
-  const char* lister;  // "real", a shell script, or nullptr for none
-  std::string output;  // LF line ends
+  const char* lister;  // "real", a shell script, "" for a file that cannot run, or nullptr for none
+  std::string output;  // standard output then standard error, LF line ends in the verdict
+  int exitCode;
+  const char* shellFirst = "";  // run through sh, after this
 };
 
-const std::string verdict =
-    "Zentry V1.3 - Attachment Worm/virus protector for Movra\n"
-    "Free software for mail servers; no warranty of any kind.\n"
-    "To: infected\nSubject: Infected (%s) - hello\n";
+const std::string banner =
+    "Zentry V1.3 - Attachment Worm/virus protector for Movra\r\n"
+    "Free software for mail servers; no warranty of any kind.\r\n";
 
-std::string expected(const std::string& rule) {
-  std::string text = verdict;
-  text.replace(text.find("%s"), 2, rule);
-  return crlf(text);
+std::string verdict(const std::string& rule) {
+  return banner + crlf("To: infected\nSubject: Infected (" + rule + ") - hello\n");
 }
 
-TEST(ArchiveListerEndToEnd, EveryFailureLeavesTheMarker) {
+// A lister that cannot be started is a fault of the installation: no
+// verdict, exit 75 and the reason on standard error, so the server tries
+// again. One that starts and then fails is a property of the message: the
+// marker. Either way, never a clean verdict.
+TEST(ArchiveListerEndToEnd, EveryFailureLeavesTheMarkerOrFailsForNow) {
   const ListerCase cases[] = {
-      {"real lister", "real", expected("Executable")},
-      {"lister missing", nullptr, expected("Unlisted archive")},
-      {"lister killed by its CPU limit", "#!/bin/sh\nkill -XCPU $$\n", expected("Unlisted archive")},
+      {"real lister", "real", verdict("Executable"), 0},
+      {"parent ignores SIGCHLD", "real", verdict("Executable"), 0, "trap '' CHLD; "},
+      {"lister missing", nullptr,
+       banner + "zentry: cannot start the archive lister @DIR@/zentry-archive: No such file or directory\n",
+       75},
+      {"lister not executable", "",
+       banner + "zentry: cannot start the archive lister @DIR@/zentry-archive: Permission denied\n", 75},
+      {"lister killed by its CPU limit", "#!/bin/sh\nkill -XCPU $$\n", verdict("Unlisted archive"), 0},
   };
   const std::string zip = makeArchive(ArchiveFormat::Zip, {{"docs/invoice.exe", peHeader(false)}});
   const std::string message =
@@ -69,11 +78,15 @@ TEST(ArchiveListerEndToEnd, EveryFailureLeavesTheMarker) {
       std::filesystem::copy_file(ZENTRY_ARCHIVE_BINARY, lister);
     } else if (c.lister != nullptr) {
       directory.write("zentry-archive", c.lister);
-      chmod(lister.c_str(), 0755);
+      if (*c.lister != '\0') chmod(lister.c_str(), 0755);
     }
-    const RunResult result = runProgram(program, directory, {"infected", "strict"}, {"subject=hello"});
-    EXPECT_EQ(c.output, result.output) << c.label;
-    EXPECT_EQ(0, result.exitCode) << c.label;
+    std::string expected = c.output;
+    if (expected.find("@DIR@") != std::string::npos)
+      expected.replace(expected.find("@DIR@"), 5, directory.path());
+    const std::string command = std::string(c.shellFirst) + "exec ./zentry infected strict 2>&1";
+    const RunResult result = runProgram("/bin/sh", directory, {"-c", command}, {"subject=hello"});
+    EXPECT_EQ(expected, result.output) << c.label;
+    EXPECT_EQ(c.exitCode, result.exitCode) << c.label;
   }
 }
 
@@ -89,6 +102,27 @@ TEST(ArchiveListerEndToEnd, MappedAndPipedInputAnswerAlike) {
   EXPECT_EQ(mapped.output, piped.output);
   EXPECT_EQ(0, mapped.exitCode);
   EXPECT_EQ(0, piped.exitCode);
+}
+
+// The filter's way: one lister, the archives of a message one request after
+// the other, each answered as it would be alone.
+TEST(ArchiveListerEndToEnd, RequestsAnswerAsSingleRuns) {
+  TempDir directory;
+  const std::string zip = makeArchive(ArchiveFormat::Zip, {{"docs/invoice.exe", peHeader(false)}});
+  directory.write("files.zip", zip);
+  const std::string request = "list files.zip 0 100 1000000 " + std::to_string(zip.size()) + "\n" + zip;
+  directory.write("requests", request + request);
+  const std::string lister = ZENTRY_ARCHIVE_BINARY;
+  const RunResult single =
+      runProgram("/bin/sh", directory, {"-c", lister + " files.zip 0 100 1000000 <files.zip"});
+  const RunResult requests = runProgram("/bin/sh", directory, {"-c", lister + " --requests <requests"});
+  EXPECT_NE(std::string::npos, single.output.find("invoice.exe")) << single.output;
+  EXPECT_EQ(single.output + single.output, requests.output);
+  EXPECT_EQ(0, requests.exitCode);
+  const RunResult cut =
+      runProgram("/bin/sh", directory, {"-c", "head -c 40 requests | " + lister + " --requests"});
+  EXPECT_EQ("", cut.output);
+  EXPECT_EQ(2, cut.exitCode);
 }
 
 }  // namespace

@@ -105,6 +105,42 @@ TEST_F(HostRunMode, LogIsAppendedWhereAsked) {
   EXPECT_TRUE(tmpIsEmpty());
 }
 
+// Whatever the caller's umask, the filter can read what the host wrote (and
+// the host the filter's log), and nothing is left in $TMPDIR. The modes are
+// checked, not only the run: root reads any file whatever its mode.
+TEST_F(HostRunMode, StrictUmasksChangeNothing) {
+  scratch.write("message.eml", mails[0]);
+  scratch.write("modes.sh", "#!/bin/sh\nstat -c %a routing.dat zentry.dat .\n");
+  chmod(file("modes.sh").c_str(), 0755);
+  for (const mode_t mask : {0022, 0077, 0477, 0577, 0777}) {
+    const auto withMask = [mask] { umask(mask); };
+    const HostRun modes =
+        runHostWith(scratch, {"--zentry", file("modes.sh"), file("message.eml"), file("rules.dat"), "box"},
+                    "", environment, {}, withMask);
+    EXPECT_EQ("600\n600\n700\n", modes.output) << std::oct << mask << " " << modes.errors;
+    const HostRun run = runHostWith(
+        scratch,
+        {"--errorlevel", "--debug", "--log", file("z.log"), file("message.eml"), file("rules.dat"), "box"},
+        "", environment, {}, withMask);
+    EXPECT_EQ(1, run.exitCode) << std::oct << mask << "\n" << run.output << run.errors;
+    EXPECT_NE(std::string::npos, run.output.find("Found suspect file - tool.exe (Exe)")) << std::oct << mask;
+    EXPECT_TRUE(tmpIsEmpty()) << std::oct << mask;
+  }
+}
+
+// A lister that cannot be started: the filter's 75 (try again later) is relayed.
+TEST_F(HostRunMode, FilterTemporaryFailureRelayed) {
+  scratch.write("message.eml",
+                "Content-Type: application/zip; name=a.zip\nContent-Transfer-Encoding: base64\n\nUEsDBA==\n");
+  std::filesystem::create_directory(file("alone"));
+  std::filesystem::copy_file(ZENTRY_BINARY, file("alone/zentry"));
+  const HostRun run =
+      host({"--strict", "--zentry", file("alone/zentry"), file("message.eml"), file("rules.dat"), "box"});
+  EXPECT_EQ(75, run.exitCode) << run.output << run.errors;
+  EXPECT_NE(std::string::npos, run.errors.find("cannot start the archive lister")) << run.errors;
+  EXPECT_TRUE(tmpIsEmpty());
+}
+
 using HostReplay = HostE2e;
 
 TEST_F(HostReplay, MboxAndMaildirRowsInOrderWhateverTheJobs) {

@@ -35,6 +35,25 @@ TEST(FormatReport, AllFormats) {
   EXPECT_NE(std::string::npos, cut.find(std::string(37, 's') + "...  " + std::string(21, 'r') + "...  n\n"));
 }
 
+// A cell a spreadsheet would take for a formula is written as text.
+TEST(FormatReport, CsvCellsAreNeverFormulas) {
+  const std::vector<std::pair<std::string, std::string>> cells = {
+      {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},
+      {"+1", "'+1"},
+      {"-2+3", "'-2+3"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"\tx", "'\tx"},
+      {"a=b", "a=b"},
+      {"", ""},
+      {"'a", "'a"},
+  };
+  for (const auto& [subject, cell] : cells) {
+    const std::string csv =
+        formatReport(ReportFormat::csv, {{"1", subject, Result::clean, "", {}, "", {}}}, {});
+    EXPECT_NE(std::string::npos, csv.find("\r\n1," + cell + ",clean,")) << subject << "\n" << csv;
+  }
+}
+
 TEST(FormatReport, JsonHoldsOnlyWellFormedUtf8) {
   for (const test::Row& row : test::readTable("../../host/testdata/json_utf8.txt")) {
     const std::string json =

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/archive_lister_process.h"
 #include "support/e2e.h"
 #include "support/table.h"
 
@@ -39,6 +40,23 @@ TEST(ScanHeldMessage, SameVerdictAsTheProgram) {
     EXPECT_EQ(row[3], verdict.ruleLabel) << row.where;
     EXPECT_EQ(row[4], verdict.name) << row.where;
   }
+}
+
+// A lister that cannot be started gives no verdict but the reason: the milter
+// answers with a temporary failure instead of passing the message.
+TEST(ScanHeldMessage, ListerThatCannotStartGivesNoVerdict) {
+  ProcessArchiveLister missing("/nonexistent/zentry-archive");
+  useArchiveLister(&missing);
+  const std::string message =
+      "Content-Type: application/octet-stream; name=a.zip\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\nUEsDBA==\r\n";
+  const ScanVerdict strict = scanHeldMessage(test::routingFile(message), rules, "s", "quarantine", true);
+  const ScanVerdict exact = scanHeldMessage(test::routingFile(message), rules, "s", "quarantine", false);
+  useArchiveLister(nullptr);
+  EXPECT_FALSE(strict.hit);
+  EXPECT_EQ("cannot start the archive lister /nonexistent/zentry-archive: No such file or directory",
+            strict.temporaryFailure);
+  EXPECT_EQ("", exact.temporaryFailure);  // exact mode never lists archives
 }
 
 }  // namespace

@@ -106,7 +106,8 @@ TEST(MilterMetrics, CountsEveryEnd) {
     refused.ended(Outcome::failed, failureCauseOf(false, false, false), "tag", hit);
   }
   { MessageEndReport thrownOut(metrics, 4000); }
-  EXPECT_EQ(FailureCause::scanFailed, failureCauseOf(true, true, true)) << "a failed step comes first";
+  EXPECT_EQ(FailureCause::scanFailed, failureCauseOf(true, true, true, true)) << "a failed step comes first";
+  EXPECT_EQ(FailureCause::listerUnavailable, failureCauseOf(false, false, false, true));
   metrics.listerStarted();
   metrics.listerEnded(true);
   metrics.listerStarted();

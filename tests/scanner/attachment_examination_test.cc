@@ -43,10 +43,10 @@ class RecordingSink : public ExaminationSink {
 Found examine(const std::string& name, const std::string& bytes, bool truncated = false) {
   static ProcessArchiveLister lister(ZENTRY_ARCHIVE_BINARY);
   useArchiveLister(&lister);
-  ExaminationBudget budget;
+  MessageExamination examination;
   RecordingSink sink;
   examineAttachment(name, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), truncated,
-                    budget, sink);
+                    examination, sink);
   return sink.found;
 }
 
@@ -85,6 +85,8 @@ std::vector<Row> rows() {
       {"ZipWithExe", "invoice.zip", zip, {"invoice.exe"}},
       {"ZipInZip", "outer.zip", zipOf({{"inner.zip", zip}}), {"inner.zip", "invoice.exe"}},
       {"MemberInFolder", "a.zip", zipOf({{"docs/2024/invoice.exe", exe}}), {"invoice.exe"}},
+      // A message in an archive is not read as one, and says so.
+      {"MessageInZip", "a.zip", zipOf({{"fwd/Re.EML", "Subject: x\n\nhi\n"}}), {"Re.EML", "Re.EML|incomplete-message"}},
       {"ZipWithoutSuffix", "invoice", zip, {"invoice.exe", "invoice|content.zip"}},
       {"TarGz", "files.tar.gz", tar(ArchiveFilter::Gzip), {"files.tar", "invoice.exe"}},
       {"TarBz2", "f.tbz", tar(ArchiveFilter::Bzip2), {"f", "invoice.exe"}},
