@@ -4,8 +4,8 @@
 # machine's apt uses), clones the repository's committed HEAD into it, and
 # runs tools/example.sh and tools/check.sh there as root. Any step that
 # relies on something the project's scripts do not install fails here.
-# Run it after every change of dependencies or build files (about
-# three quarters of an hour on two cores).
+# Run it after every change of dependencies or build files (about an hour
+# on two cores: everything is installed and built from nothing).
 #
 #   sudo tools/fresh-root-check.sh
 #
