@@ -1,6 +1,7 @@
 #include "scanner/encoded_text.h"
 
 #include <cstddef>
+#include <string_view>
 
 #include "core/hex_digit.h"
 
@@ -54,6 +55,8 @@ void appendQuoted(const std::string& text, std::size_t begin, std::size_t end, s
 struct Word {
   std::size_t end = 0;  // just after "?="
   char encoding = 0;
+  std::size_t charsetBegin = 0;
+  std::size_t charsetEnd = 0;
   std::size_t textBegin = 0;
   std::size_t textEnd = 0;
 };
@@ -74,6 +77,8 @@ bool parseWord(const std::string& text, std::size_t at, Word& word, std::size_t*
   const char encoding = text[i + 1];
   if (encoding != 'B' && encoding != 'b' && encoding != 'Q' && encoding != 'q') return false;
   if (text[i + 2] != '?') return false;
+  word.charsetBegin = at + 2;
+  word.charsetEnd = i;
   word.textBegin = i + 3;
   std::size_t j = word.textBegin;
   while (j + 1 < size && !(text[j] == '?' && text[j + 1] == '=')) {
@@ -93,10 +98,56 @@ bool parseWord(const std::string& text, std::size_t at, Word& word, std::size_t*
   return true;
 }
 
-}  // namespace
+bool sameCharset(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
+  }
+  return true;
+}
 
-std::string decodeEncodedWords(const std::string& text) {
-  if (text.find("=?") == std::string::npos) return text;
+// The text in UTF-8, built beside the decoded bytes. Adjacent words in one
+// charset are converted together: a client joins them before it converts,
+// and a character split over two words (two-byte Unicode, base64 cut
+// anywhere) is whole only then.
+class Utf8Reading {
+ public:
+  Utf8Reading(CharsetConverter& charsets, CharsetConverter::UnmarkedOrder order)
+      : charsets_(charsets), order_(order) {}
+  void addPlain(const std::string& text, std::size_t begin, std::size_t size) {
+    flush();
+    out_.append(text, begin, size);
+  }
+  void addWord(std::string_view charset, const std::string& bytes) {
+    if (!sameCharset(charset, charset_)) flush();
+    charset_ = charset;
+    pending_ += bytes;
+  }
+  void flush() {
+    if (pending_.empty()) return;
+    if (charsets_.appendUtf8(charset_, pending_, out_, order_)) {
+      converted = true;
+    } else {
+      out_ += pending_;
+    }
+    unmarked |= CharsetConverter::needsBothOrders(charset_, pending_);
+    pending_.clear();
+  }
+  std::string& text() { return out_; }
+  bool converted = false;  ///< some run was converted
+  bool unmarked = false;   ///< some run was Unicode without a byte order mark
+
+ private:
+  CharsetConverter& charsets_;
+  CharsetConverter::UnmarkedOrder order_;
+  std::string out_;
+  std::string_view charset_;
+  std::string pending_;
+};
+
+// Decodes every encoded word of `text`; with `reading`, builds its UTF-8
+// reading as well.
+std::string decodeWith(const std::string& text, Utf8Reading* reading) {
   std::string out;
   out.reserve(text.size());
   std::size_t i = 0;
@@ -104,6 +155,7 @@ std::string decodeEncodedWords(const std::string& text) {
   // that word exists (only then is a run of blanks dropped).
   std::size_t plainBegin = 0;
   bool afterWord = false;
+  std::string wordBytes;
   while (i < text.size()) {
     const std::size_t at = text.find("=?", i);
     Word word;
@@ -116,17 +168,48 @@ std::string decodeEncodedWords(const std::string& text) {
     }
     bool onlyBlanks = true;
     for (std::size_t k = plainBegin; k < at && onlyBlanks; ++k) onlyBlanks = isBlank(text[k]);
-    if (!(afterWord && onlyBlanks)) out.append(text, plainBegin, at - plainBegin);
-    if (word.encoding == 'B' || word.encoding == 'b') {
-      appendBase64(text, word.textBegin, word.textEnd, out);
-    } else {
-      appendQuoted(text, word.textBegin, word.textEnd, out);
+    if (!(afterWord && onlyBlanks)) {
+      out.append(text, plainBegin, at - plainBegin);
+      if (reading != nullptr && at > plainBegin) reading->addPlain(text, plainBegin, at - plainBegin);
     }
+    wordBytes.clear();
+    if (word.encoding == 'B' || word.encoding == 'b') {
+      appendBase64(text, word.textBegin, word.textEnd, wordBytes);
+    } else {
+      appendQuoted(text, word.textBegin, word.textEnd, wordBytes);
+    }
+    out += wordBytes;
+    if (reading != nullptr)
+      reading->addWord(std::string_view(text).substr(word.charsetBegin, word.charsetEnd - word.charsetBegin),
+                       wordBytes);
     i = plainBegin = word.end;
     afterWord = true;
   }
   out.append(text, plainBegin, std::string::npos);
+  if (reading != nullptr) reading->addPlain(text, plainBegin, text.size() - plainBegin);
   return out;
+}
+
+}  // namespace
+
+std::string decodeEncodedWords(const std::string& text) {
+  if (text.find("=?") == std::string::npos) return text;
+  return decodeWith(text, nullptr);
+}
+
+std::string decodeEncodedWords(const std::string& text, CharsetConverter& charsets,
+                               std::vector<std::string>& utf8Readings) {
+  if (text.find("=?") == std::string::npos) return text;
+  Utf8Reading bigEndian(charsets, CharsetConverter::UnmarkedOrder::bigEndian);
+  std::string decoded = decodeWith(text, &bigEndian);
+  if (bigEndian.converted && bigEndian.text() != decoded) utf8Readings.push_back(std::move(bigEndian.text()));
+  if (bigEndian.unmarked) {
+    Utf8Reading littleEndian(charsets, CharsetConverter::UnmarkedOrder::littleEndian);
+    decodeWith(text, &littleEndian);
+    if (littleEndian.converted && littleEndian.text() != decoded)
+      utf8Readings.push_back(std::move(littleEndian.text()));
+  }
+  return decoded;
 }
 
 }  // namespace zentry

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "scanner/charset_conversion.h"
 
 namespace zentry {
 
@@ -12,5 +15,13 @@ namespace zentry {
 /// word names. Something that only looks like the start of an encoded word
 /// is plain text. Linear in the text's length.
 std::string decodeEncodedWords(const std::string& text);
+
+/// As above; also appends to `utf8Readings` the text with the words of each
+/// charset other than US-ASCII and UTF-8 converted to UTF-8, when that is
+/// another text: once, or twice for two-byte or four-byte Unicode without a
+/// byte order mark (read in either order). A charset that cannot be
+/// converted keeps its bytes in that reading.
+std::string decodeEncodedWords(const std::string& text, CharsetConverter& charsets,
+                               std::vector<std::string>& utf8Readings);
 
 }  // namespace zentry

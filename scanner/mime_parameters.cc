@@ -8,6 +8,7 @@
 #include "core/hex_digit.h"
 #include "platform/text_compare.h"
 #include "scanner/encoded_text.h"
+#include "scanner/lenient_parameters.h"
 
 namespace zentry {
 namespace {
@@ -169,23 +170,65 @@ bool mayHoldEncodedWord(std::string_view value) {
   return false;
 }
 
-std::string decodedPlainValue(std::string value) {
-  if (!mayHoldEncodedWord(value)) return value;  // moved out, not copied
-  return decodeEncodedWords(value);
+/// The charset an extended value names before its first quote; empty when
+/// it has not both quotes.
+std::string_view charsetOf(const std::string& value) {
+  const std::size_t first = value.find('\'');
+  if (first == std::string::npos || value.find('\'', first + 1) == std::string::npos) return {};
+  return std::string_view(value).substr(0, first);
 }
 
-/// Adds the value at `at` to `names` as decodedPlainValue gives it, copying
-/// it only when it is a new name (the same name in Content-Type and
+/// Where one field's names go: the shown names and, with a converter, their
+/// UTF-8 readings beside the bytes as decoded.
+struct NameSink {
+  ShownNames& names;
+  CharsetConverter* charsets;
+
+  /// A plain value: its encoded words decoded, in every reading.
+  void addPlain(std::string value) {
+    if (!mayHoldEncodedWord(value)) {
+      names.add(std::move(value));
+      return;
+    }
+    if (charsets == nullptr) {
+      names.add(decodeEncodedWords(value));
+      return;
+    }
+    std::vector<std::string> utf8Readings;
+    names.add(decodeEncodedWords(value, *charsets, utf8Readings));
+    for (std::string& reading : utf8Readings) names.add(std::move(reading));
+  }
+
+  /// Bytes in `charset`, as they are and in UTF-8.
+  void addInCharset(std::string_view charset, const std::string& bytes) {
+    names.add(std::string_view(bytes));
+    if (charsets != nullptr && !charset.empty()) addConverted(charset, bytes);
+  }
+
+  /// Only the UTF-8 readings of bytes in `charset` (in either byte order
+  /// when it leaves that to a mark they lack).
+  void addConverted(std::string_view charset, const std::string& bytes) {
+    std::string utf8;
+    if (charsets->appendUtf8(charset, bytes, utf8)) names.add(std::move(utf8));
+    utf8.clear();
+    if (CharsetConverter::needsBothOrders(charset, bytes) &&
+        charsets->appendUtf8(charset, bytes, utf8, CharsetConverter::UnmarkedOrder::littleEndian))
+      names.add(std::move(utf8));
+  }
+};
+
+/// Adds the value at `at` to the sink as a plain value, copying it only
+/// when it is a new name (the same name in Content-Type and
 /// Content-Disposition is the rule). Returns where the parameter ends.
-std::size_t addPlainValue(const char* text, std::size_t at, std::size_t end, ShownNames& names) {
+std::size_t addPlainValue(const char* text, std::size_t at, std::size_t end, NameSink& sink) {
   const ValueSpan span = scanValue(text, at, end);
   const std::string_view written(text + span.begin, span.end - span.begin);
   if (span.escaped) {
-    names.add(decodedPlainValue(valueText(text, span)));
+    sink.addPlain(valueText(text, span));
   } else if (span.marked && mayHoldEncodedWord(written)) {
-    names.add(decodeEncodedWords(std::string(written)));
+    sink.addPlain(std::string(written));
   } else {
-    names.add(written);
+    sink.names.add(written);
   }
   return span.stop;
 }
@@ -193,8 +236,7 @@ std::size_t addPlainValue(const char* text, std::size_t at, std::size_t end, Sho
 /// The parameters after the field's own value (its first ';'): a name given
 /// whole is added to `names` at once; the sections of continued ones are
 /// returned, to be joined when all are known.
-std::vector<Parameter> parseParameters(const char* text, std::size_t begin, std::size_t end,
-                                       ShownNames& names) {
+std::vector<Parameter> parseParameters(const char* text, std::size_t begin, std::size_t end, NameSink& sink) {
   std::vector<Parameter> parameters;
   std::size_t i = begin;
   while (i < end) {
@@ -213,7 +255,7 @@ std::vector<Parameter> parseParameters(const char* text, std::size_t begin, std:
     const std::size_t nameLength = nameLast - i;
     if ((nameLength == 4 && isLetterWordNoCase<std::uint32_t>(text + i, "name")) ||
         (nameLength == 8 && isLetterWordNoCase<std::uint64_t>(text + i, "filename"))) {
-      i = addPlainValue(text, valueAt, end, names);
+      i = addPlainValue(text, valueAt, end, sink);
       continue;
     }
     // Other parameters (boundary, charset ...) are only stepped over.
@@ -229,8 +271,11 @@ std::vector<Parameter> parseParameters(const char* text, std::size_t begin, std:
     i = span.stop;
     if (parameter.base != "name" && parameter.base != "filename") continue;
     if (parameter.section < 0) {
-      names.add(parameter.extended ? percentDecoded(withoutCharset(parameter.value))
-                                   : decodedPlainValue(std::move(parameter.value)));
+      if (parameter.extended) {
+        sink.addInCharset(charsetOf(parameter.value), percentDecoded(withoutCharset(parameter.value)));
+      } else {
+        sink.addPlain(std::move(parameter.value));
+      }
       continue;
     }
     if (parameters.size() == maxNameParameters) parameters.pop_back();
@@ -239,16 +284,59 @@ std::vector<Parameter> parseParameters(const char* text, std::size_t begin, std:
   return parameters;
 }
 
-/// Joins the sections of `base` in number order; the first of equal numbers wins.
-std::string joinedSections(std::vector<const Parameter*> sections) {
+/// The UTF-8 readings of joined sections: each run of extended sections
+/// converted from `charset`, the plain ones taken as they are.
+void addConvertedSections(const std::vector<const Parameter*>& sections, std::string_view charset,
+                          NameSink& sink) {
+  std::string extendedBytes;
+  for (const Parameter* section : sections) {
+    if (section->extended)
+      extendedBytes +=
+          percentDecoded(section->section == 0 ? withoutCharset(section->value) : section->value);
+  }
+  const bool bothOrders = CharsetConverter::needsBothOrders(charset, extendedBytes);
+  for (const auto order :
+       {CharsetConverter::UnmarkedOrder::bigEndian, CharsetConverter::UnmarkedOrder::littleEndian}) {
+    if (order == CharsetConverter::UnmarkedOrder::littleEndian && !bothOrders) break;
+    std::string utf8;
+    std::string pending;
+    bool converted = false;
+    const auto flush = [&] {
+      if (pending.empty()) return;
+      if (sink.charsets->appendUtf8(charset, pending, utf8, order)) {
+        converted = true;
+      } else {
+        utf8 += pending;
+      }
+      pending.clear();
+    };
+    for (const Parameter* section : sections) {
+      if (section->extended) {
+        pending += percentDecoded(section->section == 0 ? withoutCharset(section->value) : section->value);
+      } else {
+        flush();
+        utf8 += section->value;
+      }
+    }
+    flush();
+    if (converted) sink.names.add(std::move(utf8));
+  }
+}
+
+/// Joins the sections of one base in number order, the first of equal
+/// numbers winning, and adds the result. The charset the first section names
+/// holds for the extended sections; a run of them is converted as one text,
+/// as a character may be split between two.
+void addJoinedSections(std::vector<const Parameter*> sections, NameSink& sink) {
   std::stable_sort(sections.begin(), sections.end(),
                    [](const Parameter* a, const Parameter* b) { return a->section < b->section; });
+  std::vector<const Parameter*> distinct;
+  for (const Parameter* section : sections) {
+    if (distinct.empty() || distinct.back()->section != section->section) distinct.push_back(section);
+  }
   std::string joined;
   bool anyExtended = false;
-  long previous = -1;
-  for (const Parameter* section : sections) {
-    if (section->section == previous) continue;
-    previous = section->section;
+  for (const Parameter* section : distinct) {
     if (!section->extended) {
       joined += section->value;
       continue;
@@ -256,7 +344,15 @@ std::string joinedSections(std::vector<const Parameter*> sections) {
     anyExtended = true;
     joined += percentDecoded(section->section == 0 ? withoutCharset(section->value) : section->value);
   }
-  return anyExtended ? joined : decodeEncodedWords(joined);
+  if (!anyExtended) {
+    sink.addPlain(std::move(joined));
+    return;
+  }
+  const std::string_view charset = distinct.front()->section == 0 && distinct.front()->extended
+                                       ? charsetOf(distinct.front()->value)
+                                       : std::string_view();
+  sink.names.add(std::string_view(joined));
+  if (sink.charsets != nullptr && !charset.empty()) addConvertedSections(distinct, charset, sink);
 }
 
 bool equalsNoCase(const char* text, const char* lowerName, std::size_t length) {
@@ -278,6 +374,60 @@ std::size_t parameterFieldStart(const char* text, std::size_t size) {
   const std::size_t length = type ? 12 : 19;
   if (size < length || (std::memcmp(text, usual, length) != 0 && !equalsNoCase(text, lower, length)))
     return 0;
+  std::size_t i = length;
+  while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
+  return i < size && text[i] == ':' ? i + 1 : 0;
+}
+
+/// Adds the names of the parameters in [begin, end): those given whole at
+/// once, continued ones joined when all their sections are known.
+void addParameterNames(const char* text, std::size_t begin, std::size_t end, NameSink& sink) {
+  const std::vector<Parameter> parameters = parseParameters(text, begin, end, sink);
+  // Only the two bases are kept, so two flags say which are joined already.
+  bool nameJoined = false;
+  bool filenameJoined = false;
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    const Parameter& parameter = parameters[i];
+    bool& joined = parameter.base == "name" ? nameJoined : filenameJoined;
+    if (joined) continue;
+    joined = true;
+    std::vector<const Parameter*> sections;
+    for (std::size_t j = i; j < parameters.size(); ++j) {
+      if (parameters[j].section >= 0 && parameters[j].base == parameter.base &&
+          parameters[j].section <= static_cast<long>(maxSectionNumber)) {
+        sections.push_back(&parameters[j]);
+      }
+    }
+    if (!sections.empty()) addJoinedSections(std::move(sections), sink);
+  }
+}
+
+bool isWhiteSpace(char byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
+
+/// A client that strips a name's white space at both ends shows
+/// " invoice.exe\t" as "invoice.exe": each name added since `from` is
+/// added again so.
+void addStrippedForms(ShownNames& names, std::size_t from) {
+  std::vector<std::string> stripped;
+  for (std::size_t i = from; i < names.inOrder().size(); ++i) {
+    const std::string& name = names.inOrder()[i];
+    std::size_t begin = 0;
+    std::size_t end = name.size();
+    while (begin < end && isWhiteSpace(name[begin])) ++begin;
+    while (end > begin && isWhiteSpace(name[end - 1])) --end;
+    if (end - begin != name.size()) stripped.push_back(name.substr(begin, end - begin));
+  }
+  for (std::string& name : stripped) names.add(std::move(name));
+}
+
+/// The length of "Content-Name" or "X-Sun-Data-Name" and the blanks up to
+/// and including the colon; 0 when the field is neither.
+std::size_t fallbackFieldStart(const char* text, std::size_t size) {
+  if (!mayBeFallbackNameField(text, size)) return 0;
+  const bool content = (text[0] | 0x20) == 'c';
+  const char* lower = content ? "content-name" : "x-sun-data-name";
+  const std::size_t length = content ? 12 : 15;
+  if (size < length || !equalsNoCase(text, lower, length)) return 0;
   std::size_t i = length;
   while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
   return i < size && text[i] == ':' ? i + 1 : 0;
@@ -334,32 +484,43 @@ void ShownNames::clear() {
   if (held_ != nullptr && !held_->empty()) held_->clear();
 }
 
-void collectShownNames(const String& field, ShownNames& names) {
+void collectShownNames(const String& field, ShownNames& names, CharsetConverter* charsets) {
   const char* text = field.cStr();
   const std::size_t size = field.length();
   const std::size_t valueStart = parameterFieldStart(text, size);
   if (valueStart == 0) return;
+  NameSink sink{names, charsets};
+  const std::size_t namesBefore = names.inOrder().size();
   const void* semicolon = std::memchr(text + valueStart, ';', size - valueStart);
-  if (semicolon == nullptr) return;
-  const std::size_t begin = static_cast<std::size_t>(static_cast<const char*>(semicolon) - text) + 1;
-  const std::vector<Parameter> parameters = parseParameters(text, begin, size, names);
-  // Only the two bases are kept, so two flags say which are joined already.
-  bool nameJoined = false;
-  bool filenameJoined = false;
-  for (std::size_t i = 0; i < parameters.size(); ++i) {
-    const Parameter& parameter = parameters[i];
-    bool& joined = parameter.base == "name" ? nameJoined : filenameJoined;
-    if (joined) continue;
-    joined = true;
-    std::vector<const Parameter*> sections;
-    for (std::size_t j = i; j < parameters.size(); ++j) {
-      if (parameters[j].section >= 0 && parameters[j].base == parameter.base &&
-          parameters[j].section <= static_cast<long>(maxSectionNumber)) {
-        sections.push_back(&parameters[j]);
-      }
-    }
-    names.add(joinedSections(std::move(sections)));
+  if (semicolon != nullptr) {
+    const std::size_t begin = static_cast<std::size_t>(static_cast<const char*>(semicolon) - text) + 1;
+    addParameterNames(text, begin, size, sink);
   }
+  // Only a field with an oddity is read a second time.
+  const std::string_view value(text + valueStart, size - valueStart);
+  if (mayNeedLenientReading(value)) {
+    const std::string lenient = lenientParameterList(value);
+    addParameterNames(lenient.data(), 0, lenient.size(), sink);
+  }
+  addStrippedForms(names, namesBefore);
+}
+
+void collectFallbackNames(const String& field, ShownNames& names, CharsetConverter* charsets) {
+  const char* text = field.cStr();
+  const std::size_t size = field.length();
+  const std::size_t valueStart = fallbackFieldStart(text, size);
+  if (valueStart == 0) return;
+  std::size_t begin = valueStart;
+  std::size_t end = size;
+  while (begin < end && isBlank(text[begin])) ++begin;
+  while (end > begin && isBlank(text[end - 1])) --end;
+  if (begin == end) return;
+  const std::size_t namesBefore = names.inOrder().size();
+  NameSink sink{names, charsets};
+  sink.addPlain(std::string(text + begin, end - begin));
+  if (end - begin >= 2 && text[begin] == '"' && text[end - 1] == '"')
+    sink.addPlain(std::string(text + begin + 1, end - begin - 2));
+  addStrippedForms(names, namesBefore);
 }
 
 }  // namespace zentry

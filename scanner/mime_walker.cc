@@ -91,6 +91,16 @@ EncodingClass encodingClassOf(const String& transferEncoding) {
   return EncodingClass::Other;
 }
 
+// Strict mode's names from the field just gathered.
+void collectNamesInStrictMode(ScanContext& context, PartHeader& header, ShownNames& fallbackNames) {
+  const String& field = context.headerField;
+  if (mayBeParameterField(field.cStr(), field.length())) {
+    collectShownNames(field, header.shownNames, context.strict->charsets);
+  } else if (mayBeFallbackNameField(field.cStr(), field.length())) {
+    collectFallbackNames(field, fallbackNames, context.strict->charsets);
+  }
+}
+
 // Gathers header fields up to the empty line and interprets each one as the
 // next one starts. A block cut short by the end of the file or of the range
 // drops its last field uninterpreted.
@@ -98,6 +108,8 @@ void readHeaderBlock(ScanContext& context, std::uint32_t endOffset, PartHeader& 
                      BoundaryStack& boundaries) {
   GatheredField& field = context.gatheredField;
   field.clear();
+  // Names that count only when the parameters give none, as in clients.
+  ShownNames fallbackNames;
   std::uint32_t position = 0;
   while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
     if (takeLine(context) != delivered && context.strict != nullptr) {
@@ -112,12 +124,13 @@ void readHeaderBlock(ScanContext& context, std::uint32_t endOffset, PartHeader& 
     }
     field.copyTo(context.headerField);
     interpretHeaderField(context.headerField, header, boundaries);
-    if (context.strict != nullptr &&
-        mayBeParameterField(context.headerField.cStr(), context.headerField.length()))
-      collectShownNames(context.headerField, header.shownNames);
+    if (context.strict != nullptr) collectNamesInStrictMode(context, header, fallbackNames);
     field.clear();
     field.append(line);
     if (line.length() == 0) break;
+  }
+  if (context.strict != nullptr && header.shownNames.inOrder().empty()) {
+    for (const std::string& name : fallbackNames.inOrder()) header.shownNames.add(std::string_view(name));
   }
 }
 

@@ -29,14 +29,18 @@ class RecordingSink : public ExaminationSink {
 // A name exact mode reads, decoded as strict mode decodes it and, when that
 // gives something else, as exact mode does: strict mode never loses a name
 // exact mode finds.
-void addDecodedBothWays(const String& raw, ShownNames& names) {
+void addDecodedBothWays(const String& raw, CharsetConverter* charsets, ShownNames& names) {
   if (std::memchr(raw.cStr(), '?', raw.length()) == nullptr) {
     // No encoded word: both leave it. Most parts name it already, so it is
     // looked for before a copy is made.
     names.add(std::string_view(raw.cStr(), trimmedLength(raw.cStr(), raw.length())));
     return;
   }
-  names.add(withoutTrailingDotsAndSpaces(decodeEncodedWords(raw.cStr())));
+  std::vector<std::string> utf8Readings;
+  names.add(withoutTrailingDotsAndSpaces(charsets != nullptr
+                                             ? decodeEncodedWords(raw.cStr(), *charsets, utf8Readings)
+                                             : decodeEncodedWords(raw.cStr())));
+  for (const std::string& reading : utf8Readings) names.add(withoutTrailingDotsAndSpaces(reading));
   String exact(raw);
   decodeEncodedWord(exact);
   names.add(withoutTrailingDotsAndSpaces(exact.cStr()));
@@ -76,9 +80,11 @@ void unite(AttachmentNames& names, AttachmentNames& added) {
 bool scanInStrictMode(Workspace& workspace, const String& messageFileName, Console& console,
                       AttachmentNames& names, StrictOutcome& outcome) {
   MessageExamination examination;
+  CharsetConverter charsets;
   AttachmentNames strictNames;
   StrictScan strict;
   strict.examination = &examination;
+  strict.charsets = &charsets;
   ReadingSeen seen;
   if (!scanReading(workspace, messageFileName, TextReading::Exact, console, strictNames, &strict, &seen))
     return false;
@@ -103,6 +109,7 @@ bool scanInStrictMode(Workspace& workspace, const String& messageFileName, Conso
   AttachmentNames wholeNames;
   StrictScan whole;
   whole.examination = &examination;
+  whole.charsets = &charsets;
   console.trace("Whole file\n");
   if (scanReading(workspace, messageFileName, TextReading::Whole, console, wholeNames, &whole)) {
     unite(names, whole.exactFormNames);
@@ -132,7 +139,7 @@ void recordDecodedName(ScanContext& context, const std::string& name) {
 std::string recordNameInStrictMode(ScanContext& context, const String& raw) {
   const String& exactForm = recordExactForm(context, raw);
   ShownNames names;
-  addDecodedBothWays(raw, names);
+  addDecodedBothWays(raw, context.strict->charsets, names);
   if (names.inOrder().empty()) names.add(std::string_view(raw.cStr(), raw.length()));
   for (const std::string& name : names.inOrder()) {
     if (!sameName(exactForm, name)) context.attachmentNames.emplaceBack(name.c_str());
@@ -155,7 +162,8 @@ void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const Strin
     for (const std::string& name : shown.inOrder())
       tested.add(std::string_view(name.data(), trimmedLength(name.data(), name.size())));
   }
-  if (!exactNameGenerated || tested.inOrder().empty()) addDecodedBothWays(exactName, tested);
+  if (!exactNameGenerated || tested.inOrder().empty())
+    addDecodedBothWays(exactName, context.strict->charsets, tested);
   // A name that decodes to nothing still stands for the part.
   if (tested.inOrder().empty()) tested.add(std::string_view(exactName.cStr(), exactName.length()));
   for (const std::string& name : tested.inOrder()) {

@@ -8,6 +8,7 @@
 #include "core/string.h"
 #include "scanner/attachment_examination.h"
 #include "scanner/body_capture.h"
+#include "scanner/charset_conversion.h"
 #include "scanner/mime_parameters.h"
 
 namespace zentry {
@@ -52,6 +53,8 @@ struct StrictScan {
   BodyCapture uuencodedBody;
   /// The whole message's examination, shared by every walk of it.
   MessageExamination* examination = nullptr;
+  /// The run's charset conversions, shared by every walk of the message.
+  CharsetConverter* charsets = nullptr;
   ShownNames testedNames;  ///< a part's names as they are tested, reused from part to part
   /// The names exact mode records at the same points of the same walk, as
   /// it records them: exact mode's names whenever the walk is exact mode's.

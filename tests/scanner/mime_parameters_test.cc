@@ -14,7 +14,9 @@ namespace {
 TEST(MimeParameters, ShownNames) {
   for (const test::Row& row : test::readTable("mime_parameters.txt")) {
     ShownNames names;
-    collectShownNames(String(row[0].c_str()), names);
+    CharsetConverter charsets;
+    collectShownNames(String(row[0].c_str()), names, &charsets);
+    collectFallbackNames(String(row[0].c_str()), names, &charsets);
     EXPECT_EQ(std::vector<std::string>(row.fields.begin() + 1, row.fields.end()), names.inOrder())
         << row.where;
   }
