@@ -1,13 +1,22 @@
 // The content decoders over any bytes. The promises: no read or write outside
 // the String or the output block (both sized exactly, so AddressSanitizer sees
-// one byte too far), and a decoded text is never longer than its input.
+// one byte too far), and a decoded text is never longer than its input. Names
+// in other charsets: their UTF-8 readings leave the decoded bytes as they
+// are, are at most two, and grow at most six bytes for one (four for a
+// converted byte, and the bound's margin for each word of eight or more);
+// the lenient reading of a field's parameters is never longer than it.
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/string.h"
 #include "fuzz_check.h"
+#include "scanner/charset_conversion.h"
+#include "scanner/encoded_text.h"
 #include "scanner/encoded_word.h"
+#include "scanner/lenient_parameters.h"
+#include "scanner/mime_parameters.h"
 #include "scanner/uuencode.h"
 
 namespace {
@@ -61,6 +70,32 @@ void checkUuLine(const String& input) {
   zentry::decodeUuLine(input, output.get());
 }
 
+void checkCharsetReadings(const std::string& bytes) {
+  const auto shown = [&] { return visible(bytes.c_str()); };
+  zentry::CharsetConverter charsets;
+  std::vector<std::string> readings;
+  const std::string decoded = zentry::decodeEncodedWords(bytes, charsets, readings);
+  require(decoded == zentry::decodeEncodedWords(bytes), "the readings leave the decoded bytes alone", shown);
+  require(readings.size() <= 2, "at most two UTF-8 readings", shown);
+  for (const std::string& reading : readings) {
+    require(reading != decoded, "a UTF-8 reading is another text", shown);
+    require(reading.size() <= 6 * bytes.size(), "a UTF-8 reading stays bounded", shown);
+  }
+}
+
+void checkLenientParameters(const std::string& bytes) {
+  const auto shown = [&] { return visible(bytes.c_str()); };
+  const std::string lenient = zentry::lenientParameterList(bytes);
+  // A ';' is put only where a blank or a comment was left out.
+  require(lenient.size() <= bytes.size(), "the lenient list is never longer", shown);
+  zentry::CharsetConverter charsets;
+  zentry::ShownNames names;
+  const std::string field = "Content-Disposition:" + bytes;
+  zentry::collectShownNames(String(field.c_str()), names, &charsets);
+  zentry::collectFallbackNames(String(("Content-Name:" + bytes).c_str()), names, &charsets);
+  require(names.inOrder().size() <= zentry::ShownNames::maxNames, "a part's names stay bounded", shown);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -74,5 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   checkQuotedPrintable(input);
   checkBase64(input, limit);
   checkUuLine(input);
+  checkCharsetReadings(bytes);
+  checkLenientParameters(bytes);
   return 0;
 }
