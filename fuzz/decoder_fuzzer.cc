@@ -71,7 +71,7 @@ void checkUuLine(const String& input) {
 }
 
 void checkCharsetReadings(const std::string& bytes) {
-  const auto shown = [&] { return visible(bytes.c_str()); };
+  const auto shown = [&] { return visible(bytes); };
   zentry::CharsetConverter charsets;
   std::vector<std::string> readings;
   const std::string decoded = zentry::decodeEncodedWords(bytes, charsets, readings);
@@ -84,7 +84,7 @@ void checkCharsetReadings(const std::string& bytes) {
 }
 
 void checkLenientParameters(const std::string& bytes) {
-  const auto shown = [&] { return visible(bytes.c_str()); };
+  const auto shown = [&] { return visible(bytes); };
   const std::string lenient = zentry::lenientParameterList(bytes);
   // A ';' is put only where a blank or a comment was left out.
   require(lenient.size() <= bytes.size(), "the lenient list is never longer", shown);

@@ -87,7 +87,7 @@ std::string iconvName(const std::string& name, std::string_view bytes,
                       CharsetConverter::UnmarkedOrder order) {
   const int family = unmarkedFamily(name);
   if (family == 0) return name;
-  const std::string base = family == 2 ? "utf-16" : "utf-32";
+  std::string base = family == 2 ? "utf-16" : "utf-32";
   if (startsWithByteOrderMark(family, bytes)) return base;
   return base + (order == CharsetConverter::UnmarkedOrder::bigEndian ? "be" : "le");
 }
@@ -96,7 +96,7 @@ std::string iconvName(const std::string& name, std::string_view bytes,
 /// bytes; false when the output would be longer.
 bool convertAll(iconv_t descriptor, std::string_view bytes, std::size_t unit, std::size_t limit,
                 std::string& out) {
-  static constexpr char replacement[] = "\xEF\xBF\xBD";  // U+FFFD
+  static constexpr std::string_view replacement = "\xEF\xBF\xBD";  // U+FFFD
   iconv(descriptor, nullptr, nullptr, nullptr, nullptr);
   std::string input(bytes);
   out.assign(limit, '\0');
@@ -107,11 +107,10 @@ bool convertAll(iconv_t descriptor, std::string_view bytes, std::size_t unit, st
   while (inLeft > 0) {
     if (iconv(descriptor, &in, &inLeft, &at, &outLeft) != static_cast<std::size_t>(-1)) break;
     const int error = errno;
-    if (error == E2BIG || outLeft < 3) return false;
+    if (error == E2BIG || outLeft < replacement.size()) return false;
     if (error != EILSEQ && error != EINVAL) return false;
-    std::memcpy(at, replacement, 3);
-    at += 3;
-    outLeft -= 3;
+    at = std::copy(replacement.begin(), replacement.end(), at);
+    outLeft -= replacement.size();
     // EINVAL: the text ends inside a character.
     if (error == EINVAL) break;
     const std::size_t skipped = std::min(unit, inLeft);
