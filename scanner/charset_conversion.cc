@@ -49,8 +49,8 @@ bool isUtf8OrAscii(const std::string& name) {
 /// sequences: text of ASCII bytes alone is the same in UTF-8, so the common
 /// "=?iso-8859-1?q?invoice.pdf?=" needs no conversion.
 bool keepsAscii(const std::string& name) {
-  return startsWithAny(name, {"iso-8859-", "iso8859-", "iso_8859-", "latin", "windows-12", "cp12", "koi8",
-                              "gb2312", "gbk", "gb18030", "big5", "euc-", "euc"});
+  return startsWithAny(name, {"iso-8859-", "iso8859-", "iso_8859-", "windows-125", "cp125", "koi8", "gb2312",
+                              "gbk", "gb18030", "big5", "euc-", "euc"});
 }
 
 /// 2 for the Unicode forms in two-byte units whose order a mark decides,
