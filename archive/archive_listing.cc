@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "archive/archive_member_reader.h"
+#include "archive/carried_message_listing.h"
 #include "archive/tnef_listing.h"
 #include "archive/zip_central_directory.h"
 #include "scanner/archive_limits.h"
+#include "scanner/carried_message.h"
 
 namespace zentry {
 namespace {
@@ -327,11 +329,10 @@ class ArchiveLister {
     if (folder || base.empty()) return true;
     const std::string route = origin_.route + routeSeparator + keepTail(path, maxMemberNameBytes) + tag;
     sink_.foundName(base, route);
-    // A mail message in an archive is not read as one: a rule is told so.
-    if (base.size() > 4 && equalsNoCase(base.substr(base.size() - 4), ".eml"))
-      sink_.foundName(base + incompleteMessageMarker, route);
     if (archive_entry_is_data_encrypted(entry) != 0) {
-      incomplete_ = true;  // named, but its content cannot be looked at
+      // Named, but its content cannot be looked at: nor read as mail.
+      if (looksLikeMailMessage(base, nullptr, 0)) sink_.foundName(base + incompleteMessageMarker, route);
+      incomplete_ = true;
       return true;
     }
     MemberReader member(reader, dataDecompresses(reader), budget_);
@@ -359,9 +360,14 @@ class ArchiveLister {
       if (bytes.size() < needed && end == ReadEnd::Reached) end = member.readTo(bytes, needed);
       window = std::min(bytes.size(), needed);
     }
-    if (end == ReadEnd::Failed) return end;
+    if (end == ReadEnd::Failed) {
+      if (looksLikeMailMessage(base, nullptr, 0)) sink_.foundName(base + incompleteMessageMarker, route);
+      return end;
+    }
     ContentKind kind = classifyContent(bytes.data(), window);
-    if (isArchiveKind(kind)) {
+    if (!isArchiveKind(kind) && looksLikeMailMessage(base, bytes.data(), window)) {
+      end = readCarriedMessage(member, bytes, end, base, route);
+    } else if (isArchiveKind(kind)) {
       if (origin_.depth >= maxArchiveDepth) {
         sink_.foundName(base + incompleteMarker, route);
       } else {
@@ -374,6 +380,18 @@ class ArchiveLister {
     }
     reportContentKind(base, route, kind, sink_);
     *found = kind;
+    return end;
+  }
+
+  // A member that is a mail message is read whole (up to the bound) and
+  // then as mail, one level below its archive.
+  ReadEnd readCarriedMessage(MemberReader& member, std::vector<unsigned char>& bytes, ReadEnd end,
+                             const std::string& base, const std::string& route) {
+    if (end == ReadEnd::Reached && origin_.depth < maxArchiveDepth)
+      end = member.readTo(bytes, maxCarriedMessageBytes);
+    const bool whole = end == ReadEnd::MemberEnded;
+    const ArchiveOrigin message{base, route, origin_.depth + 1};
+    listCarriedMessage(message, bytes.data(), bytes.size(), !whole, budget_, sink_);
     return end;
   }
 
@@ -421,7 +439,10 @@ ContentKind examineCarriedFile(const ArchiveOrigin& origin, const unsigned char*
   std::size_t window = std::min(size, contentSniffBytes);
   window = std::min(size, bytesToClassify(data, window));
   ContentKind kind = classifyContent(data, window);
-  if (isArchiveKind(kind)) {
+  if (!isArchiveKind(kind) && looksLikeMailMessage(origin.name, data, window)) {
+    const std::size_t kept = std::min(size, maxCarriedMessageBytes);
+    listCarriedMessage(origin, data, kept, truncated || kept < size, budget, sink);
+  } else if (isArchiveKind(kind)) {
     if (origin.depth > maxArchiveDepth) {
       sink.foundName(origin.name + incompleteMarker, origin.route);
     } else {

@@ -9,7 +9,7 @@
 namespace zentry {
 
 void listAttachment(const std::string& name, const unsigned char* data, std::size_t size, bool truncated,
-                    ExaminationBudget& budget, ExaminationSink& sink) {
+                    ExaminationBudget& budget, ExaminationSink& sink, int depth) {
   // libarchive's memory and ours come from the standard allocator (bounded
   // by the lister's address-space limit); running out of it ends the
   // listing with the marker instead of the run.
@@ -17,7 +17,7 @@ void listAttachment(const std::string& name, const unsigned char* data, std::siz
     std::size_t window = std::min(size, contentSniffBytes);
     window = std::min(size, bytesToClassify(data, window));
     ContentKind kind = classifyContent(data, window);
-    const ArchiveOrigin origin{name, name, 1};
+    const ArchiveOrigin origin{name, name, depth};
     if (isArchiveKind(kind)) {
       kind = listArchive(origin, data, size, truncated, kind, budget, sink);
       reportContentKind(name, name, kind, sink);

@@ -14,10 +14,27 @@
 namespace zentry {
 namespace {
 
+// A carried message's own route is bounded by the archive depth; what a
+// part inside it adds is kept to its last bytes, so every answer line of
+// the lister stays within what the filter reads.
+constexpr std::size_t maxCarriedRouteBytes = 4 * (maxMemberNameBytes + 32);
+
+std::string keepTail(const std::string& text, std::size_t limit) {
+  return text.size() <= limit ? text : text.substr(text.size() - limit);
+}
+
 class RecordingSink : public ExaminationSink {
  public:
   explicit RecordingSink(ScanContext& context) : context_(context) {}
   void foundName(const std::string& name, const std::string& route) override {
+    if (context_.strict->carrierSink != nullptr) {
+      // A part's own name may be long; as for an archive member, its tail
+      // (with any marker) is what the rules need.
+      context_.strict->carrierSink->foundName(
+          keepTail(name, maxMemberNameBytes),
+          context_.strict->carrierRoute + " > " + keepTail(route, maxCarriedRouteBytes));
+      return;
+    }
     context_.console.trace("Inside attachment - %.300s\n", withControlsVisible(route.c_str()).c_str());
     recordDecodedName(context_, name);
   }

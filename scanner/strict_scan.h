@@ -62,6 +62,11 @@ struct StrictScan {
   /// Name lists of parts that are done, lent to the next parts (one per
   /// part being read at once) so that a part costs no allocation for them.
   std::vector<ShownNames> spareShownNames;
+  /// Set while a message an archive carries is read: what examining its
+  /// attachments finds goes straight to the archive's sink, with the
+  /// message's route before its own.
+  ExaminationSink* carrierSink = nullptr;
+  std::string carrierRoute;
 };
 
 /// A name as strict mode tests it: Windows drops trailing dots and spaces

@@ -19,7 +19,9 @@
 #include "platform/archive_lister_process.h"
 #include "scanner/archive_limits.h"
 #include "scanner/attachment_examination.h"
+#include "scanner/carried_message.h"
 #include "support/archive_maker.h"
+#include "support/mail_encodings.h"
 
 namespace zentry {
 namespace {
@@ -122,6 +124,21 @@ std::string fromFloppy(const std::string& conversion, const std::string& output)
       "printf 'MZ' > x && mkfs.fat -C f.img 1440 && mcopy -i f.img x ::invoice.exe && " + conversion, output);
 }
 
+// A forwarded message as a client saves it: a text part, then `name` in base64.
+std::string mailWith(const std::string& name, const std::string& bytes) {
+  return "From: a@example.org\nSubject: fwd\nMIME-Version: 1.0\n"
+         "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nsee attached\n"
+         "--b\nContent-Type: application/octet-stream; name=\"" +
+         name + "\"\nContent-Transfer-Encoding: base64\n\n" + test::base64Lines(bytes) + "--b--\n";
+}
+
+// Mail in a zip in mail in a zip ..., `levels` messages deep, the program in the innermost.
+std::string mailsInZips(int levels) {
+  std::string zip = zipOf({{"m.eml", mailWith("invoice.exe", exe)}});
+  for (int level = 1; level < levels; ++level) zip = zipOf({{"m.eml", mailWith("in.zip", zip)}});
+  return zip;
+}
+
 struct Trick {
   const char* label;
   std::string name;
@@ -144,6 +161,14 @@ std::vector<Trick> tricks() {
       {"TnefInTnef", "winmail.dat", test::makeTnef({{"inner.dat", "", tnefZip}}), "invoice.exe", "winmail.dat > inner.dat > docs.zip > invoice.exe"},
       {"TnefRenamedProgram", "winmail.dat", test::makeTnef({{"photo.jpg", "", exe}}), "photo.jpg|content.exe", "winmail.dat > photo.jpg"},
       {"TnefRenamed", "message.txt", test::makeTnef({{"invoice.exe", "", exe}}), "invoice.exe", "message.txt > invoice.exe"},
+      // Other carriers: mail saved into an archive, read as mail.
+      {"MessageInZip", "a.zip", zipOf({{"fwd/mail.eml", mailWith("invoice.exe", exe)}}), "invoice.exe", "a.zip > fwd/mail.eml > invoice.exe"},
+      {"MessageByContent", "a.zip", zipOf({{"notes.txt", mailWith("invoice.exe", exe)}}), "invoice.exe", "a.zip > notes.txt > invoice.exe"},
+      {"MessageInTnef", "winmail.dat", test::makeTnef({{"fwd.eml", "", mailWith("invoice.exe", exe)}}), "invoice.exe", "winmail.dat > fwd.eml > invoice.exe"},
+      {"ZipInMessageInZip", "a.zip", zipOf({{"mail.eml", mailWith("docs.zip", zip)}}), "invoice.exe", "a.zip > mail.eml > docs.zip > invoice.exe"},
+      {"UuencodedInMessageInZip", "a.zip", zipOf({{"mail.eml", "Subject: uu\n\nbegin 644 invoice.exe\n" + test::uuencodeLines(exe)}}), "invoice.exe", "a.zip > mail.eml > invoice.exe"},
+      {"RenamedProgramInMessageInZip", "a.zip", zipOf({{"mail.eml", mailWith("photo.jpg", exe)}}), "photo.jpg|content.exe", "a.zip > mail.eml > photo.jpg"},
+      {"MessagesFourDeep", "a.zip", mailsInZips(4), "invoice.exe", "a.zip > m.eml > in.zip > m.eml > in.zip > m.eml > in.zip > m.eml > invoice.exe"},
       // Zip as its directory says, wherever it starts.
       {"CentralDirectoryName", "a.zip", zipShowing("invoice.pdf", "invoice.exe"), "invoice.exe", "a.zip > invoice.exe (central directory)"},
       {"LocalHeaderName", "a.zip", zipShowing("invoice.exe", "invoice.pdf"), "invoice.exe", "a.zip > invoice.exe"},
@@ -307,6 +332,64 @@ TEST_F(HostileReading, JolietReadingStaysWithinTheMemberBound) {
   EXPECT_TRUE(marked(found, "a.iso"));
   EXPECT_EQ(0u, budget.membersLeft);
   EXPECT_LE(found.names.size(), 61u);  // the members, then the marker
+}
+
+bool foundWithRoute(const Found& found, const std::string& name, const std::string& route) {
+  for (std::size_t i = 0; i < found.names.size(); ++i) {
+    if (found.names[i] == name && found.routes[i] == route) return true;
+  }
+  return false;
+}
+
+bool foundAnywhere(const Found& found, const std::string& name) {
+  return std::find(found.names.begin(), found.names.end(), name) != found.names.end();
+}
+
+TEST_F(HostileReading, MessagesAndArchivesNestedPastTheDepthBoundAreMarked) {
+  // Each message and each archive is one level: the fifth zip is level 9.
+  const Found messages = listTimed("a.zip", mailsInZips(5));
+  EXPECT_TRUE(foundWithRoute(messages, "in.zip|incomplete-archive",
+                             "a.zip > m.eml > in.zip > m.eml > in.zip > m.eml > in.zip > m.eml > in.zip"));
+  EXPECT_FALSE(foundAnywhere(messages, "invoice.exe"));
+  // A message below the deepest archive is named, marked and not read.
+  std::string zip = zipOf({{"m.eml", mailWith("invoice.exe", exe)}});
+  for (int level = 1; level < maxArchiveDepth; ++level) zip = zipOf({{"z.zip", zip}});
+  const Found archives = listTimed("a.zip", zip);
+  EXPECT_TRUE(foundAnywhere(archives, "m.eml|incomplete-message"));
+  EXPECT_FALSE(foundAnywhere(archives, "invoice.exe"));
+}
+
+TEST_F(HostileReading, MessageCutShortIsReadAsFarAsItGoesAndMarked) {
+  // The budget runs out inside the message (after the first blocks that
+  // libarchive inflates at once): the part before is still read.
+  const std::string mail = mailWith("invoice.exe", exe) + std::string(4000000, 'x');
+  budget.decompressedBytesLeft = 1000000;
+  const Found cut = listTimed("a.zip", zipOf({{"mail.eml", mail}}));
+  EXPECT_TRUE(foundWithRoute(cut, "mail.eml|incomplete-message", "a.zip > mail.eml"));
+  EXPECT_TRUE(foundWithRoute(cut, "invoice.exe", "a.zip > mail.eml > invoice.exe"));
+  // An encrypted one cannot be read at all.
+  const Found locked = listTimed(
+      "b.zip", makeArchive(ArchiveFormat::Zip, {{"mail.eml", mail}}, test::ArchiveFilter::None, "secret"));
+  EXPECT_TRUE(foundWithRoute(locked, "mail.eml|incomplete-message", "b.zip > mail.eml"));
+}
+
+TEST_F(HostileReading, MessageLargerThanItsBoundIsReadAsFarAsTheBound) {
+  std::string mail = mailWith("invoice.exe", exe);
+  mail.resize(maxCarriedMessageBytes + 1, 'x');
+  const Found found = listTimed("a.zip", zipOf({{"mail.eml", mail}}));
+  EXPECT_TRUE(foundWithRoute(found, "mail.eml|incomplete-message", "a.zip > mail.eml"));
+  EXPECT_TRUE(foundAnywhere(found, "invoice.exe"));
+}
+
+TEST_F(HostileReading, ZipOfManyMessagesStaysWithinTheMemberBound) {
+  std::vector<ArchiveMember> members(maxMembersPerMessage, ArchiveMember{"", mailWith("a.pdf", "%PDF")});
+  for (std::size_t i = 0; i < members.size(); ++i) members[i].path = std::to_string(i) + ".eml";
+  const Found found = listTimed("many.zip", zipOf(members));
+  // Each message's names count as members: the bound is reached long before the last one.
+  EXPECT_EQ(0u, budget.membersLeft);
+  EXPECT_TRUE(foundWithRoute(found, "a.pdf", "many.zip > 0.eml > a.pdf"));
+  EXPECT_FALSE(foundAnywhere(found, "9999.eml"));
+  EXPECT_TRUE(marked(found, "many.zip"));
 }
 
 }  // namespace

@@ -18,6 +18,13 @@ std::string withPart(const std::string& headerLines, const std::string& body) {
   return "Content-Type: multipart/mixed; boundary=A\n\n--A\n" + headerLines + "\n\n" + body + "--A--\n";
 }
 
+// A forwarded message as a client saves it into a folder: a text part, then `name` in base64.
+std::string savedMail(const std::string& name, const std::string& bytes) {
+  return "From: a@example.org\nSubject: fwd\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
+         "Content-Type: text/plain\n\nsee attached\n--b\nContent-Type: application/octet-stream; name=\"" +
+         name + "\"\nContent-Transfer-Encoding: base64\n\n" + base64Lines(bytes) + "--b--\n";
+}
+
 struct ExaminationCase {
   const char* what;
   std::string message;
@@ -78,6 +85,13 @@ std::vector<ExaminationCase> cases() {
        withPart("Content-Type: image/jpeg; name=\"photo.jpg\"\nContent-Transfer-Encoding: base64",
                 base64Lines(std::string("\xFF\xD8\xFF\xE0\0\x10JFIF", 10) + std::string(3000, 'x') + inner)),
        {"photo.jpg > docs/invoice.exe", "photo.jpg"},
+       true},
+      {"a message saved in a zip, with a zip of its own",
+       withPart("Content-Type: application/zip; name=\"fwd.zip\"\nContent-Transfer-Encoding: base64",
+                base64Lines(
+                    makeArchive(ArchiveFormat::Zip, {{"Re: invoice.eml", savedMail("files.zip", inner)}}))),
+       {"fwd.zip > Re: invoice.eml", "fwd.zip > Re: invoice.eml > files.zip > docs/invoice.exe",
+        "fwd.zip > Re: invoice.eml > File1.tmp", "fwd.zip > Re: invoice.eml > files.zip"},
        true},
       {"zip of PDFs",
        withPart("Content-Type: application/zip; name=\"docs.zip\"\nContent-Transfer-Encoding: base64",

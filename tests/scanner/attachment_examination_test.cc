@@ -85,8 +85,8 @@ std::vector<Row> rows() {
       {"ZipWithExe", "invoice.zip", zip, {"invoice.exe"}},
       {"ZipInZip", "outer.zip", zipOf({{"inner.zip", zip}}), {"inner.zip", "invoice.exe"}},
       {"MemberInFolder", "a.zip", zipOf({{"docs/2024/invoice.exe", exe}}), {"invoice.exe"}},
-      // A message in an archive is not read as one, and says so.
-      {"MessageInZip", "a.zip", zipOf({{"fwd/Re.EML", "Subject: x\n\nhi\n"}}), {"Re.EML", "Re.EML|incomplete-message"}},
+      // A message in an archive is read as one: its body is a nameless part.
+      {"MessageInZip", "a.zip", zipOf({{"fwd/Re.EML", "Subject: x\n\nhi\n"}}), {"Re.EML", "File0.tmp"}},
       {"ZipWithoutSuffix", "invoice", zip, {"invoice.exe", "invoice|content.zip"}},
       {"TarGz", "files.tar.gz", tar(ArchiveFilter::Gzip), {"files.tar", "invoice.exe"}},
       {"TarBz2", "f.tbz", tar(ArchiveFilter::Bzip2), {"f", "invoice.exe"}},
