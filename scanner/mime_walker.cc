@@ -7,6 +7,7 @@
 #include "scanner/header_fields.h"
 #include "scanner/message_file.h"
 #include "scanner/strict_scan.h"
+#include "scanner/text_carriers.h"
 #include "scanner/uuencode.h"
 
 namespace zentry {
@@ -221,10 +222,14 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
     body->start(bodyEncodingOf(encoding));
   }
   const bool nulIsData = context.strict != nullptr;
+  // Strict mode also looks for yEnc and BinHex blocks where exact mode looks for uuencoded ones.
+  const bool searchTextCarriers = searchUuencode && context.strict != nullptr;
   // Without a capture the loop looks only at lines that begin like a
-  // delimiter ('-') or a uuencode "begin" line ('b'); the rest are passed
-  // over unread. A capture needs every line until it has what it keeps.
-  const char* marks = boundary != nullptr ? (searchUuencode ? "-b" : "-") : (searchUuencode ? "b" : "");
+  // delimiter ('-'), a uuencode "begin" line ('b') or, in strict mode, a
+  // yEnc or BinHex opening ('=', '('); the rest are passed over unread. A
+  // capture needs every line until it has what it keeps.
+  const char* marks = searchTextCarriers ? "-b=(" : searchUuencode ? "-b" : "-";
+  if (boundary == nullptr) ++marks;  // no delimiter to look for
   const std::uint32_t bodyStart = positionOf(context.file);
   std::uint32_t position = 0;
   while (std::size_t delivered = body != nullptr && body->wantsLines()
@@ -246,6 +251,8 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
       }
       takeLine(context);
       scanUuencodeBlock(context, context.currentLine, endOffset, partCounter, delimiter, closeDelimiter);
+    } else if (searchTextCarriers && mayOpenTextCarrier(context.lineBuffer)) {
+      scanTextCarrier(context, delivered, endOffset, boundary);
     }
   }
   recordLeaf(context, header, nameGenerated, body);
