@@ -22,9 +22,10 @@ namespace zentry {
 //                               ("photo.jpg|content.exe" is caught by *.exe);
 //   "<name>|incomplete-archive" the archive could not be listed completely
 //                               (damaged, encrypted headers, a bound reached);
-//   "<name>|incomplete-message" a mail message that is not read as one: an
+//   "<name>|incomplete-message" a mail message that is not read whole: an
 //                               embedded message or multipart nested past a
-//                               depth bound, or a .eml file inside an archive.
+//                               depth bound, or a message inside an archive
+//                               that is too deep, too large or cut short.
 // A member is recorded by its base name, so a mask written for a file name
 // catches it at any depth; the route to it is shown in the trace.
 
