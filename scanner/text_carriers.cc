@@ -13,7 +13,8 @@ namespace zentry {
 namespace {
 
 void recordCarriedName(ScanContext& context, const char* encoding, const std::string& name) {
-  context.console.trace("%s file - %.300s\n", encoding, withControlsVisible(name.c_str()).c_str());
+  if (context.console.tracing())
+    context.console.trace("%s file - %.300s\n", encoding, withControlsVisible(name.c_str()).c_str());
   recordDecodedName(context, name);
 }
 

@@ -373,12 +373,42 @@ TEST_F(HostileReading, MessageCutShortIsReadAsFarAsItGoesAndMarked) {
   EXPECT_TRUE(foundWithRoute(locked, "mail.eml|incomplete-message", "b.zip > mail.eml"));
 }
 
-TEST_F(HostileReading, MessageLargerThanItsBoundIsReadAsFarAsTheBound) {
+// Not a hostile input but a large one (32 MiB inflated and read), so not timed.
+TEST(CarriedMessage, LargerThanItsBoundIsReadAsFarAsTheBound) {
   std::string mail = mailWith("invoice.exe", exe);
   mail.resize(maxCarriedMessageBytes + 1, 'x');
-  const Found found = listTimed("a.zip", zipOf({{"mail.eml", mail}}));
+  ExaminationBudget budget;
+  const Found found = list("a.zip", zipOf({{"mail.eml", mail}}), budget);
   EXPECT_TRUE(foundWithRoute(found, "mail.eml|incomplete-message", "a.zip > mail.eml"));
   EXPECT_TRUE(foundAnywhere(found, "invoice.exe"));
+}
+
+// A message whose attachment sits inside `levels` nested multiparts.
+std::string mailNested(int levels, const std::string& name, const std::string& bytes) {
+  std::string head = "Subject: deep\n";
+  std::string tail;
+  for (int level = 0; level < levels; ++level) {
+    const std::string boundary = "b" + std::to_string(level);
+    head += "Content-Type: multipart/mixed; boundary=" + boundary + "\n\n--" + boundary + "\n";
+    tail = "--" + boundary + "--\n" + tail;
+  }
+  return head + "Content-Type: application/octet-stream; name=\"" + name +
+         "\"\nContent-Transfer-Encoding: base64\n\n" + test::base64Lines(bytes) + tail;
+}
+
+TEST_F(HostileReading, MultipartsNestedInCarriedMessagesStayWithinTheirBound) {
+  // Messages in zips in messages, the innermost nesting its attachment
+  // deeper than a carried message may.
+  std::string zip = zipOf({{"m.eml", mailNested(maxCarriedPartDepth + 50, "invoice.exe", exe)}});
+  for (int level = 1; level < 4; ++level)
+    zip = zipOf({{"m.eml", mailNested(maxCarriedPartDepth - 10, "in.zip", zip)}});
+  // Past the bound a multipart is read as a leaf, with the marker, and the
+  // walk goes on flat: what lies deeper is still found, without recursion.
+  const Found found = listTimed("a.zip", zip);
+  const std::string innermost = "a.zip > m.eml > in.zip > m.eml > in.zip > m.eml > in.zip > m.eml > ";
+  EXPECT_TRUE(
+      foundWithRoute(found, "File99.tmp|incomplete-message", innermost + "File99.tmp|incomplete-message"));
+  EXPECT_TRUE(foundWithRoute(found, "invoice.exe", innermost + "invoice.exe"));
 }
 
 TEST_F(HostileReading, ZipOfManyMessagesStaysWithinTheMemberBound) {
