@@ -10,15 +10,15 @@ const char alphabet[] = "!\"#$%&'()*+,-012345689@ABCDEFGHIJKLMNPQRSTUVXYZ[`abcde
 constexpr std::uint8_t runMarker = 0x90;
 
 // Each byte's six-bit value, -1 for bytes outside the alphabet.
-std::array<signed char, 256> makeValues() {
-  std::array<signed char, 256> values{};
+std::array<int, 256> makeValues() {
+  std::array<int, 256> values{};
   values.fill(-1);
   for (std::size_t i = 0; i + 1 < sizeof alphabet; ++i)
-    values[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
+    values[static_cast<unsigned char>(alphabet[i])] = static_cast<int>(i);
   return values;
 }
 
-const std::array<signed char, 256> sixBitValues = makeValues();
+const std::array<int, 256> sixBitValues = makeValues();
 
 bool isLineSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 

@@ -389,8 +389,9 @@ std::string mailNested(int levels, const std::string& name, const std::string& b
   std::string tail;
   for (int level = 0; level < levels; ++level) {
     const std::string boundary = "b" + std::to_string(level);
-    head += "Content-Type: multipart/mixed; boundary=" + boundary + "\n\n--" + boundary + "\n";
-    tail = "--" + boundary + "--\n" + tail;
+    head.append("Content-Type: multipart/mixed; boundary=").append(boundary).append("\n\n--");
+    head.append(boundary).append("\n");
+    tail.insert(0, "--" + boundary + "--\n");
   }
   return head + "Content-Type: application/octet-stream; name=\"" + name +
          "\"\nContent-Transfer-Encoding: base64\n\n" + test::base64Lines(bytes) + tail;
