@@ -80,9 +80,10 @@ bool looksLikeMailMessage(const std::string& name, const unsigned char* data, st
     if (line.empty()) return known && at > 0;
     if (line[0] == ' ' || line[0] == '\t') {
       if (at == 0) return false;  // a continuation needs a field before it
-    } else if (!cut) {
+    } else {
+      // A line the bytes given cut may still be a field whose colon is to come.
       const std::string_view field = fieldNameOf(line);
-      if (field.empty()) return false;
+      if (field.empty() && !cut) return false;
       known = known || isMessageFieldName(field);
     }
     at = end + 1;

@@ -167,6 +167,7 @@ std::vector<Trick> tricks() {
       {"MessageInTnef", "winmail.dat", test::makeTnef({{"fwd.eml", "", mailWith("invoice.exe", exe)}}), "invoice.exe", "winmail.dat > fwd.eml > invoice.exe"},
       {"ZipInMessageInZip", "a.zip", zipOf({{"mail.eml", mailWith("docs.zip", zip)}}), "invoice.exe", "a.zip > mail.eml > docs.zip > invoice.exe"},
       {"UuencodedInMessageInZip", "a.zip", zipOf({{"mail.eml", "Subject: uu\n\nbegin 644 invoice.exe\n" + test::uuencodeLines(exe)}}), "invoice.exe", "a.zip > mail.eml > invoice.exe"},
+      {"BinHexInMessageInZip", "a.zip", zipOf({{"mail.eml", "Subject: mac\n\n" + test::binHexLines("invoice.exe", "MZ")}}), "invoice.exe", "a.zip > mail.eml > invoice.exe"},
       {"RenamedProgramInMessageInZip", "a.zip", zipOf({{"mail.eml", mailWith("photo.jpg", exe)}}), "photo.jpg|content.exe", "a.zip > mail.eml > photo.jpg"},
       {"MessagesFourDeep", "a.zip", mailsInZips(4), "invoice.exe", "a.zip > m.eml > in.zip > m.eml > in.zip > m.eml > in.zip > m.eml > invoice.exe"},
       // Zip as its directory says, wherever it starts.

@@ -92,6 +92,7 @@ TEST(BinHexNameReader, StreamsThatGiveNoName) {
       {"cut before the name ends", announcement + stream.substr(0, 8) + "\n"},
       {"closed before the name ends", announcement + stream.substr(0, 8) + ":\n"},
       {"a character outside the alphabet", announcement + stream.substr(0, 5) + "v" + stream.substr(5)},
+      {"one at a line's end", announcement + stream.substr(0, 11) + "v\n" + stream.substr(11)},
       {"the stream more lines below than are read",
        announcement + std::string(maxBinHexNameLines, '\n') + stream},
   };
