@@ -111,8 +111,14 @@ void readHeaderBlock(ScanContext& context, std::uint32_t endOffset, PartHeader& 
   field.clear();
   // Names that count only when the parameters give none, as in clients.
   ShownNames fallbackNames;
+  StructureTraits* traits = context.strict != nullptr ? &context.strict->structureTraits : nullptr;
+  HeaderBlockTraits blockTraits(traits);
   std::uint32_t position = 0;
   while (std::size_t delivered = readUsableLine(context, endOffset, &position)) {
+    if (traits != nullptr) {
+      traits->noteHeaderLine(context.lineBuffer, delivered, lineLimit);
+      traits->noteLine(context.lineBuffer, delivered, boundaries, true);
+    }
     if (takeLine(context) != delivered && context.strict != nullptr) {
       dropNulBytes(context.lineBuffer, delivered);
       takeLine(context);
@@ -124,7 +130,9 @@ void readHeaderBlock(ScanContext& context, std::uint32_t endOffset, PartHeader& 
       continue;
     }
     field.copyTo(context.headerField);
+    const std::uint32_t boundariesBefore = boundaries.count();
     interpretHeaderField(context.headerField, header, boundaries);
+    if (traits != nullptr) blockTraits.noteField(context.headerField, header, boundaries, boundariesBefore);
     if (context.strict != nullptr) collectNamesInStrictMode(context, header, fallbackNames);
     field.clear();
     field.append(line);
@@ -146,7 +154,9 @@ bool walkMultipart(ScanContext& context, BoundaryStack& boundaries, std::int32_t
   const bool nulIsData = context.strict != nullptr;
   std::uint32_t position = 0;
   // Only a line that begins with '-' can be the delimiter.
+  StructureTraits* traits = context.strict != nullptr ? &context.strict->structureTraits : nullptr;
   while (std::size_t delivered = readMarkedUsableLine(context, endOffset, "-", &position)) {
+    if (traits != nullptr) traits->noteLine(context.lineBuffer, delivered, boundaries, false);
     if (!bufferedLineEquals(context.lineBuffer, delivered, delimiter, nulIsData)) continue;
     do {
       ++partCounter;
@@ -231,10 +241,12 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
   const char* marks = searchTextCarriers ? "-b=(" : searchUuencode ? "-b" : "-";
   if (boundary == nullptr) ++marks;  // no delimiter to look for
   const std::uint32_t bodyStart = positionOf(context.file);
+  StructureTraits* traits = context.strict != nullptr ? &context.strict->structureTraits : nullptr;
   std::uint32_t position = 0;
   while (std::size_t delivered = body != nullptr && body->wantsLines()
                                      ? readUsableLine(context, endOffset, &position)
                                      : readMarkedUsableLine(context, endOffset, marks, &position)) {
+    if (traits != nullptr) traits->noteLine(context.lineBuffer, delivered, boundaries, false);
     if (boundary != nullptr) {
       const DelimiterKind kind = delimiterKindOf(context.lineBuffer, delivered, *boundary, nulIsData);
       if (kind != DelimiterKind::none) {
@@ -255,6 +267,9 @@ bool walkLeaf(ScanContext& context, BoundaryStack& boundaries, std::int32_t& par
       scanTextCarrier(context, delivered, endOffset, boundary);
     }
   }
+  // A message the walk leaves at the end of the text is not read as one;
+  // clients read it.
+  if (embeddedMessage && traits != nullptr) traits->show();
   recordLeaf(context, header, nameGenerated, body);
   return false;
 }

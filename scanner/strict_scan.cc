@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string_view>
 #include <unordered_set>
 
+#include "scanner/client_structure_reading.h"
 #include "scanner/encoded_text.h"
 #include "scanner/encoded_word.h"
 #include "scanner/message_file.h"
@@ -95,13 +97,15 @@ void unite(AttachmentNames& names, AttachmentNames& added) {
 }  // namespace
 
 bool scanInStrictMode(Workspace& workspace, const String& messageFileName, Console& console,
-                      AttachmentNames& names, StrictOutcome& outcome) {
+                      AttachmentNames& names, StrictOutcome& outcome, ClientReading clientReading) {
   MessageExamination examination;
   CharsetConverter charsets;
+  std::unordered_set<std::uint64_t> examinedBodies;
   AttachmentNames strictNames;
   StrictScan strict;
   strict.examination = &examination;
   strict.charsets = &charsets;
+  strict.examinedBodies = &examinedBodies;
   ReadingSeen seen;
   if (!scanReading(workspace, messageFileName, TextReading::Exact, console, strictNames, &strict, &seen))
     return false;
@@ -119,18 +123,30 @@ bool scanInStrictMode(Workspace& workspace, const String& messageFileName, Conso
     outcome.exactNames = names.count();
   }
   unite(names, strictNames);
-  if (!seen.endsBeforeFile) {
-    outcome.installationFault = examination.installationFault;
-    return true;
+  bool traitShown = strict.structureTraits.shown();
+  if (seen.endsBeforeFile) {
+    AttachmentNames wholeNames;
+    StrictScan whole;
+    whole.examination = &examination;
+    whole.charsets = &charsets;
+    whole.examinedBodies = &examinedBodies;
+    console.trace("Whole file\n");
+    if (scanReading(workspace, messageFileName, TextReading::Whole, console, wholeNames, &whole)) {
+      unite(names, whole.exactFormNames);
+      unite(names, wholeNames);
+    }
+    traitShown = traitShown || whole.structureTraits.shown();
   }
-  AttachmentNames wholeNames;
-  StrictScan whole;
-  whole.examination = &examination;
-  whole.charsets = &charsets;
-  console.trace("Whole file\n");
-  if (scanReading(workspace, messageFileName, TextReading::Whole, console, wholeNames, &whole)) {
-    unite(names, whole.exactFormNames);
-    unite(names, wholeNames);
+  if (traitShown || clientReading == ClientReading::always) {
+    AttachmentNames clientNames;
+    StrictScan client;
+    client.examination = &examination;
+    client.charsets = &charsets;
+    client.examinedBodies = &examinedBodies;
+    if (readAsClientsDo(workspace, messageFileName, console, clientNames, client)) {
+      unite(names, client.exactFormNames);
+      unite(names, clientNames);
+    }
   }
   outcome.installationFault = examination.installationFault;
   return true;
@@ -197,6 +213,14 @@ void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const Strin
 
 void examineBody(ScanContext& context, const std::string& name, const BodyCapture& body) {
   if (context.strict == nullptr) return;
+  if (context.strict->examinedBodies != nullptr) {
+    // The name takes part: what examination adds is named after it.
+    const std::size_t fingerprint = std::hash<std::string_view>()(std::string_view(
+                                        reinterpret_cast<const char*>(body.data()), body.size())) *
+                                        31u +
+                                    std::hash<std::string>()(name) + (body.truncated() ? 1u : 0u);
+    if (!context.strict->examinedBodies->insert(fingerprint).second) return;
+  }
   RecordingSink sink(context);
   examineAttachment(name, body.data(), body.size(), body.truncated(), *context.strict->examination, sink);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "core/rule.h"
@@ -10,6 +11,7 @@
 #include "scanner/body_capture.h"
 #include "scanner/charset_conversion.h"
 #include "scanner/mime_parameters.h"
+#include "scanner/structure_traits.h"
 
 namespace zentry {
 
@@ -27,6 +29,11 @@ struct StrictOutcome {
   std::string installationFault;
 };
 
+/// When strict mode also reads the message's structure as mail clients do
+/// (client_structure_reading.h): when its walk noted a trait where the two
+/// readings may part, or always (a check that the traits miss nothing).
+enum class ClientReading { onTraits, always };
+
 /// Strict mode's scan of the named file: every name exact mode finds, in its
 /// order, then each further one strict mode's readings find, once. Wherever
 /// the two readings part (a NUL cuts a line or is data, 0x1A ends the file
@@ -39,10 +46,13 @@ struct StrictOutcome {
 /// (the walks differ only on a NUL in a line they are handed), so those
 /// names are exact mode's. When the watched reading shows a NUL, exact
 /// mode's own scan runs as well (untraced); when its text ends before the
-/// file (at a 0x1A), strict mode walks the whole file again. False when the
-/// file can't be opened.
+/// file (at a 0x1A), strict mode walks the whole file again. When a walk
+/// notes a structure trait, the clients' readings of the structure follow,
+/// and their names are united with the rest. False when the file can't be
+/// opened.
 [[nodiscard]] bool scanInStrictMode(Workspace& workspace, const String& messageFileName, Console& console,
-                                    AttachmentNames& names, StrictOutcome& outcome);
+                                    AttachmentNames& names, StrictOutcome& outcome,
+                                    ClientReading clientReading = ClientReading::onTraits);
 
 /// What a run's scan keeps only in strict mode. A leaf's body and a uuencode
 /// block inside it are gathered at the same time, so each has its own
@@ -67,6 +77,12 @@ struct StrictScan {
   /// message's route before its own.
   ExaminationSink* carrierSink = nullptr;
   std::string carrierRoute;
+  /// Whether the walk met a trait where clients read the structure
+  /// otherwise.
+  StructureTraits structureTraits;
+  /// Fingerprints of the bodies examined so far in this message, shared by
+  /// its walks: a body a later walk finds again is not listed again.
+  std::unordered_set<std::uint64_t>* examinedBodies = nullptr;
 };
 
 /// A name as strict mode tests it: Windows drops trailing dots and spaces
