@@ -8,7 +8,9 @@
 // is exactly what the log received; a run repeated gives the same bytes; and
 // strict mode only adds: it holds every name exact mode found, and a rule
 // that hits in exact mode hits in strict mode too (so strict mode's verdict
-// comes from that rule or one before it).
+// comes from that rule or one before it). The reading of the structure as
+// clients read it runs only when strict mode's walk notes a trait where the
+// two may part; run always, it must find no name more.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +20,8 @@
 
 #include "filter/driver.h"
 #include "fuzz_check.h"
+#include "platform/console.h"
+#include "scanner/strict_scan.h"
 #include "support/memory_workspace.h"
 #include "support/output_check.h"
 
@@ -123,6 +127,36 @@ void checkStrictOnlyAdds(const Run& exact, const Run& strict) {
           [&] { return std::to_string(exact.hitRule) + " / " + std::to_string(strict.hitRule); });
 }
 
+std::set<std::string> strictScanNames(const std::string& message, zentry::ClientReading clientReading) {
+  zentry::test::MemoryWorkspace workspace;
+  workspace.write("routing.dat", message);
+  zentry::StringSink discarded;
+  zentry::Console console(discarded);
+  zentry::AttachmentNames names;
+  zentry::StrictOutcome outcome;
+  std::set<std::string> found;
+  if (!zentry::scanInStrictMode(workspace, zentry::String("routing.dat"), console, names, outcome,
+                                clientReading))
+    return found;
+  for (const zentry::String& name : names) found.emplace(name.cStr(), name.length());
+  return found;
+}
+
+// A message whose walk notes no trait must hold nothing the clients'
+// reading of its structure would add.
+void checkTraitsMissNothing(const Case& input) {
+  if ((input.flags & noMessageFlag) != 0) return;
+  const std::set<std::string> onTraits = strictScanNames(input.message, zentry::ClientReading::onTraits);
+  const std::set<std::string> always = strictScanNames(input.message, zentry::ClientReading::always);
+  require(onTraits == always, "the structure traits miss no name the clients' reading finds", [&] {
+    std::string text = "--- on traits\n";
+    for (const std::string& name : onTraits) text += visible(name) + "\n";
+    text += "--- always\n";
+    for (const std::string& name : always) text += visible(name) + "\n";
+    return text;
+  });
+}
+
 std::size_t lastLineStart(const std::string& text) {
   if (text.size() < 2) return 0;
   const std::size_t lf = text.rfind('\n', text.size() - 2);
@@ -204,6 +238,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Run other = runOnce(input, false, !strict);
   checkPlainRun(input, other);
   checkStrictOnlyAdds(strict ? other : plain, strict ? plain : other);
+  if (strict) checkTraitsMissNothing(input);
   const Run traced = runOnce(input, true, strict);
   checkTracedRun(input, traced, verdict, plain.exitCode);
   const Run again = runOnce(input, true, strict);

@@ -112,6 +112,8 @@ class ClientWalk {
   FoundDelimiter readLeaf(ClientPart& part, std::int32_t number);
   FoundDelimiter skipToDelimiter();
   void record(PartHeader& header, std::int32_t number, const BodyCapture* body);
+  /// Traces the names of `names` from the `first`th on: a uuencoded file's.
+  void traceNamesFrom(const AttachmentNames& names, std::uint32_t first, std::int32_t number);
   void endFramesAbove(std::size_t frame);
   /// True when a new part follows.
   bool takeDelimiter(const FoundDelimiter& found, std::int32_t* number);
@@ -251,6 +253,15 @@ void ClientWalk::interpret(const std::vector<std::string>& fields, bool parentDi
   part.message = header.contentType.compareNoCase("message/rfc822") == 0 || (types.empty() && parentDigest);
 }
 
+void ClientWalk::traceNamesFrom(const AttachmentNames& names, std::uint32_t first, std::int32_t number) {
+  // From the end: a block adds a name or two to a list that may be long.
+  auto it = names.end();
+  for (std::uint32_t added = names.count() - first; added > 0; --added) --it;
+  for (; it != names.end(); ++it)
+    context_.console.trace("Client part %d uuencoded - %.300s\n", static_cast<int>(number),
+                           withControlsVisible(it->cStr()).c_str());
+}
+
 void ClientWalk::record(PartHeader& header, std::int32_t number, const BodyCapture* body) {
   const bool generated = header.partName.length() == 0;
   if (generated) header.partName.assign(formatFieldsOf("File%d.tmp", static_cast<int>(number)).c_str());
@@ -292,8 +303,13 @@ FoundDelimiter ClientWalk::readLeaf(ClientPart& part, std::int32_t number) {
       const std::uint32_t length = context_.currentLine.length();
       if (length != 0 && context_.currentLine.charAt(length - 1) == '\n')
         context_.currentLine.truncate(length - 1);
+      AttachmentNames& exactForms = context_.strict->exactFormNames;
+      const std::uint32_t namesBefore = context_.attachmentNames.count();
+      const std::uint32_t exactFormsBefore = exactForms.count();
       scanUuencodeBlock(context_, context_.currentLine, wholeFileEndOffset, frames_.back().partCounter,
                         delimiter, closeDelimiter);
+      traceNamesFrom(exactForms, exactFormsBefore, number);
+      traceNamesFrom(context_.attachmentNames, namesBefore, number);
     }
   }
   if (part.unread) header.nestingUnread = true;
