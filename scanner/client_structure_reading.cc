@@ -11,6 +11,7 @@
 #include "scanner/encoded_word.h"
 #include "scanner/message_file.h"
 #include "scanner/mime_walker.h"
+#include "scanner/open_boundaries.h"
 #include "scanner/scan_context.h"
 #include "scanner/strict_scan.h"
 #include "scanner/uuencode.h"
@@ -53,23 +54,12 @@ bool sameReading(const Choice& a, const Choice& b, const int most[decisionCount]
   return true;
 }
 
-struct OpenMultipart {
-  std::string boundary;
-  std::size_t frame;  ///< the message it belongs to
-  bool digest;
-};
-
 /// A message being read inside another: the part that holds it is
 /// recorded when the message ends, after the parts inside it.
 struct MessageFrame {
   std::int32_t partCounter = 0;
   std::unique_ptr<PartHeader> holder;
   std::int32_t holderNumber = 0;
-};
-
-struct FoundDelimiter {
-  std::size_t level = 0;
-  DelimiterEnd end = DelimiterEnd::none;
 };
 
 /// How a header block ended: at its empty line, at a delimiter (no body
@@ -103,7 +93,6 @@ class ClientWalk {
   void walk();
 
  private:
-  FoundDelimiter delimiterOf(const char* buffer, std::size_t delivered) const;
   std::size_t readLine();
   std::size_t readMarked(const char* marks);
   HeaderEnd readHeader(std::vector<std::string>& fields, bool& overflow);
@@ -121,25 +110,9 @@ class ClientWalk {
   ScanContext& context_;
   Choice choice_;
   int* most_;
-  std::vector<OpenMultipart> open_;
+  OpenBoundaries open_;
   std::vector<MessageFrame> frames_;
 };
-
-FoundDelimiter ClientWalk::delimiterOf(const char* buffer, std::size_t delivered) const {
-  FoundDelimiter found;
-  if (delivered < 2 || buffer[0] != '-' || buffer[1] != '-') return found;
-  for (std::size_t level = open_.size(); level-- > 0;) {
-    const std::string& boundary = open_[level].boundary;
-    const std::size_t size = 2 + boundary.size();
-    if (delivered < size || std::memcmp(buffer + 2, boundary.data(), boundary.size()) != 0) continue;
-    const DelimiterMatch match = delimiterEndOf(buffer + size, delivered - size);
-    if (match.end == DelimiterEnd::none) continue;
-    found.level = level;
-    found.end = match.end;
-    return found;
-  }
-  return found;
-}
 
 std::size_t ClientWalk::readLine() {
   std::uint32_t position = 0;
@@ -167,7 +140,7 @@ HeaderEnd ClientWalk::readHeader(std::vector<std::string>& fields, bool& overflo
     const char* buffer = context_.lineBuffer;
     if (!lineGoesOn) {
       HeaderEnd end;
-      end.delimiter = delimiterOf(buffer, delivered);
+      end.delimiter = open_.delimiterOf(buffer, delivered);
       if (end.delimiter.end != DelimiterEnd::none) {
         fields.push_back(std::move(field));
         return end;
@@ -295,7 +268,7 @@ FoundDelimiter ClientWalk::readLeaf(ClientPart& part, std::int32_t number) {
   const char* marks = searchUuencode ? "-b" : "-";
   FoundDelimiter found;
   while (std::size_t delivered = body != nullptr && body->wantsLines() ? readLine() : readMarked(marks)) {
-    found = delimiterOf(context_.lineBuffer, delivered);
+    found = open_.delimiterOf(context_.lineBuffer, delivered);
     if (found.end != DelimiterEnd::none) break;
     if (body != nullptr) body->addLine(context_.lineBuffer, delivered);
     if (searchUuencode && mayOpenUuencodeBlock(context_.lineBuffer)) {
@@ -319,7 +292,7 @@ FoundDelimiter ClientWalk::readLeaf(ClientPart& part, std::int32_t number) {
 
 FoundDelimiter ClientWalk::skipToDelimiter() {
   while (std::size_t delivered = readMarked("-")) {
-    const FoundDelimiter found = delimiterOf(context_.lineBuffer, delivered);
+    const FoundDelimiter found = open_.delimiterOf(context_.lineBuffer, delivered);
     if (found.end != DelimiterEnd::none) return found;
   }
   return FoundDelimiter{};
@@ -341,9 +314,9 @@ bool ClientWalk::takeDelimiter(const FoundDelimiter& found, std::int32_t* number
     return false;
   }
   endFramesAbove(open_[found.level].frame);
-  open_.resize(found.level + 1);
+  open_.keep(found.level + 1);
   if (found.end == DelimiterEnd::closeDelimiter) {
-    open_.pop_back();
+    open_.keep(found.level);
     return takeDelimiter(skipToDelimiter(), number);
   }
   *number = ++frames_.back().partCounter;
@@ -372,7 +345,7 @@ void ClientWalk::walk() {
     }
     if (part.multipart && part.hasBoundary &&
         open_.size() < static_cast<std::size_t>(maxClientOpenMultiparts)) {
-      open_.push_back(OpenMultipart{part.boundary, frames_.size() - 1, part.digest});
+      open_.push(OpenMultipart{part.boundary, frames_.size() - 1, part.digest});
       if (!takeDelimiter(skipToDelimiter(), &number)) return;
       continue;
     }
