@@ -17,15 +17,16 @@ bool sameNoCase(const char* text, const char* lower, std::size_t size) {
 }
 
 struct FieldName {
+  const char* usual;  ///< as mail programs write it: compared first, in one go
   const char* lower;
   std::size_t size;
   StructureField field;
 };
 
 constexpr FieldName fieldNames[] = {
-    {"content-type", 12, StructureField::contentType},
-    {"content-transfer-encoding", 25, StructureField::transferEncoding},
-    {"content-disposition", 19, StructureField::contentDisposition},
+    {"Content-Type", "content-type", 12, StructureField::contentType},
+    {"Content-Transfer-Encoding", "content-transfer-encoding", 25, StructureField::transferEncoding},
+    {"Content-Disposition", "content-disposition", 19, StructureField::contentDisposition},
 };
 
 // Skips a quoted string starting at the '"' at `at`; returns the index after
@@ -53,17 +54,25 @@ std::string unquoted(const char* text, std::size_t at, std::size_t end) {
 }  // namespace
 
 StructureField structureFieldOf(const char* text, std::size_t size, std::size_t* valueStart) {
-  if (size < 13 || (text[0] | 0x20) != 'c') return StructureField::other;
-  for (const FieldName& name : fieldNames) {
-    if (size <= name.size || !sameNoCase(text, name.lower, name.size)) continue;
-    std::size_t i = name.size;
-    while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
-    if (i < size && text[i] == ':') {
-      *valueStart = i + 1;
-      return name.field;
-    }
-  }
-  return StructureField::other;
+  // Most fields are none of the three: "content-" and the two letters after
+  // it tell which one a field can be before any name is compared whole.
+  if (size < 13 || (std::memcmp(text, "Content-", 8) != 0 && !sameNoCase(text, "content-", 8)))
+    return StructureField::other;
+  const int ninth = text[8] | 0x20;
+  const int tenth = text[9] | 0x20;
+  const FieldName* name = nullptr;
+  if (ninth == 't' && tenth == 'y') name = &fieldNames[0];
+  if (ninth == 't' && tenth == 'r') name = &fieldNames[1];
+  if (ninth == 'd' && tenth == 'i') name = &fieldNames[2];
+  if (name == nullptr || size <= name->size ||
+      (std::memcmp(text + 10, name->usual + 10, name->size - 10) != 0 &&
+       !sameNoCase(text + 10, name->lower + 10, name->size - 10)))
+    return StructureField::other;
+  std::size_t i = name->size;
+  while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
+  if (i == size || text[i] != ':') return StructureField::other;
+  *valueStart = i + 1;
+  return name->field;
 }
 
 bool writtenWithoutBlanksBeforeColon(const char* text, std::size_t size, StructureField field) {
@@ -114,6 +123,18 @@ std::string clientTransferEncoding(const char* value, std::size_t size) {
   if (semicolon != nullptr) end = static_cast<std::size_t>(static_cast<const char*>(semicolon) - value);
   while (end > begin && isBlank(value[end - 1])) --end;
   return std::string(value + begin, end - begin);
+}
+
+bool mayGiveBoundary(const char* value, std::size_t size) {
+  for (std::size_t at = 0; at < size;) {
+    const void* equals = std::memchr(value + at, '=', size - at);
+    if (equals == nullptr) return false;
+    std::size_t end = static_cast<std::size_t>(static_cast<const char*>(equals) - value);
+    at = end + 1;
+    while (end > 0 && isBlank(value[end - 1])) --end;
+    if (end >= 8 && sameNoCase(value + end - 8, "boundary", 8)) return true;
+  }
+  return false;
 }
 
 bool namesUuencoding(const std::string& encoding) {

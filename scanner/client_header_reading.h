@@ -25,6 +25,10 @@ bool writtenWithoutBlanksBeforeColon(const char* text, std::size_t size, Structu
 /// value. An unquoted value runs to the next ';', blanks at its ends removed.
 std::vector<std::string> clientBoundaries(const char* value, std::size_t size);
 
+/// False when a Content-Type value has no "boundary" before any '=':
+/// clientBoundaries would find none.
+bool mayGiveBoundary(const char* value, std::size_t size);
+
 /// A transfer-encoding value as clients read it: blanks at both ends removed
 /// (exact mode keeps trailing ones, so "base64 " is not base64 to it).
 std::string clientTransferEncoding(const char* value, std::size_t size);

@@ -9,6 +9,8 @@
 namespace zentry {
 namespace {
 
+bool isBlank(char byte) { return byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n'; }
+
 bool sameText(const String& text, const std::string& other) {
   return text.length() == other.size() && std::memcmp(text.cStr(), other.data(), other.size()) == 0;
 }
@@ -38,10 +40,6 @@ void StructureTraits::noteDashLine(const char* buffer, std::size_t delivered, co
   }
 }
 
-void StructureTraits::noteHeaderLine(const char* buffer, std::size_t delivered, std::size_t limit) {
-  if (delivered + 1 >= limit && buffer[delivered - 1] != '\n') shown_ = true;
-}
-
 void HeaderBlockTraits::noteField(const String& field, const PartHeader& header,
                                   const BoundaryStack& boundaries, std::uint32_t boundariesBefore) {
   if (traits_ == nullptr || traits_->shown()) return;
@@ -60,15 +58,21 @@ void HeaderBlockTraits::noteField(const String& field, const PartHeader& header,
     return;
   }
   if (++transferEncodings_ > 1) traits_->show();
-  const std::string encoding = clientTransferEncoding(text + valueStart, field.length() - valueStart);
-  if (!sameText(header.transferEncoding, encoding)) traits_->show();
-  if (namesUuencoding(encoding) && header.transferEncoding.compareNoCase("x-uuencode") != 0) traits_->show();
+  // Exact mode's value is the clients' one but for the blanks it keeps at
+  // its end; only a value that ends in one is read otherwise.
+  const String& encoding = header.transferEncoding;
+  const std::uint32_t size = encoding.length();
+  if (size != 0 && isBlank(encoding.charAt(size - 1))) traits_->show();
+  if (encoding.compareNoCase("x-uue") == 0 || encoding.compareNoCase("uue") == 0) traits_->show();
 }
 
 void HeaderBlockTraits::noteContentType(const char* value, std::size_t size, const PartHeader& header,
                                         const BoundaryStack& boundaries, std::uint32_t boundariesBefore) {
-  const std::vector<std::string> read = clientBoundaries(value, size);
   const std::uint32_t pushed = boundaries.count() - boundariesBefore;
+  // Most parts give no boundary: the value is looked through once for one.
+  const std::vector<std::string> read = pushed == 0 && !mayGiveBoundary(value, size)
+                                            ? std::vector<std::string>()
+                                            : clientBoundaries(value, size);
   bool same = read.size() == pushed && read.size() < 2;
   if (same && pushed == 1) same = sameText(boundaries.back(), read.front());
   const bool multipart = header.contentType.compareNoCasePrefix("Multipart/", 10) == 0;

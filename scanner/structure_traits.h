@@ -35,7 +35,9 @@ class StructureTraits {
       noteDashLine(buffer, delivered, open, inHeader);
   }
   /// A header line cut at the reader's limit: clients read it whole.
-  void noteHeaderLine(const char* buffer, std::size_t delivered, std::size_t limit);
+  void noteHeaderLine(const char* buffer, std::size_t delivered, std::size_t limit) {
+    if (delivered + 1 >= limit && buffer[delivered - 1] != '\n') shown_ = true;
+  }
 
  private:
   void noteDashLine(const char* buffer, std::size_t delivered, const BoundaryStack& open, bool inHeader);
