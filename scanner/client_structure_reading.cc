@@ -193,11 +193,17 @@ void ClientWalk::interpret(const std::vector<std::string>& fields, bool parentDi
   const int type = choose(contentTypeField, types.size(), part.unread);
   const int encoding = choose(encodingField, encodings.size(), part.unread);
   BoundaryStack ignored;
+  ShownNames fallbackNames;
   String field;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string& text = fields[i];
-    if (mayBeParameterField(text.data(), text.size()))
-      collectShownNames(asString(text), part.header.shownNames);
+    // The names as strict mode's walk collects them, so that a part both
+    // read alike gives the same names.
+    if (mayBeParameterField(text.data(), text.size())) {
+      collectShownNames(asString(text), part.header.shownNames, context_.strict->charsets);
+    } else if (mayBeFallbackNameField(text.data(), text.size())) {
+      collectFallbackNames(asString(text), fallbackNames, context_.strict->charsets);
+    }
     std::size_t valueStart = 0;
     const StructureField kind = structureFieldOf(text.data(), text.size(), &valueStart);
     const char* value = text.data() + valueStart;
@@ -219,6 +225,10 @@ void ClientWalk::interpret(const std::vector<std::string>& fields, bool parentDi
       field = asString(text);
     }
     interpretHeaderField(field, part.header, ignored);
+  }
+  if (part.header.shownNames.inOrder().empty()) {
+    for (const std::string& name : fallbackNames.inOrder())
+      part.header.shownNames.add(std::string_view(name));
   }
   const PartHeader& header = part.header;
   part.multipart = header.contentType.compareNoCasePrefix("Multipart/", 10) == 0;
