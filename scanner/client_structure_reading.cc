@@ -14,6 +14,7 @@
 #include "scanner/open_boundaries.h"
 #include "scanner/scan_context.h"
 #include "scanner/strict_scan.h"
+#include "scanner/text_carriers.h"
 #include "scanner/uuencode.h"
 
 namespace zentry {
@@ -271,11 +272,15 @@ FoundDelimiter ClientWalk::readLeaf(ClientPart& part, std::int32_t number) {
   }
   String delimiter;
   String closeDelimiter;
+  String boundary;
   if (!open_.empty()) {
+    boundary.assignPrefix(open_.back().boundary.data(),
+                          static_cast<std::uint32_t>(open_.back().boundary.size()));
     delimiter.assign(("--" + open_.back().boundary).c_str());
     closeDelimiter.assign(("--" + open_.back().boundary + "--").c_str());
   }
-  const char* marks = searchUuencode ? "-b" : "-";
+  // yEnc and BinHex are looked for where uuencode is, as strict mode's walk does.
+  const char* marks = searchUuencode ? "-b=(" : "-";
   FoundDelimiter found;
   while (std::size_t delivered = body != nullptr && body->wantsLines() ? readLine() : readMarked(marks)) {
     found = open_.delimiterOf(context_.lineBuffer, delivered);
@@ -293,6 +298,8 @@ FoundDelimiter ClientWalk::readLeaf(ClientPart& part, std::int32_t number) {
                         delimiter, closeDelimiter);
       traceNamesFrom(exactForms, exactFormsBefore, number);
       traceNamesFrom(context_.attachmentNames, namesBefore, number);
+    } else if (searchUuencode && mayOpenTextCarrier(context_.lineBuffer)) {
+      scanTextCarrier(context_, delivered, wholeFileEndOffset, open_.empty() ? nullptr : &boundary);
     }
   }
   if (part.unread) header.nestingUnread = true;
