@@ -354,9 +354,10 @@ void ClientWalk::walk() {
     interpret(fields, parentDigest, part);
     part.unread = part.unread || overflow;
     if (!headerEnd.blankLine) {
-      // The block ended at a delimiter or at the end of the file: no body.
+      // The block ended at a delimiter or at the end of the file: no body,
+      // and a multipart without one holds no part to name.
       if (part.unread) part.header.nestingUnread = true;
-      record(part.header, number, nullptr);
+      if (!part.multipart) record(part.header, number, nullptr);
       if (!takeDelimiter(headerEnd.delimiter, &number)) return;
       continue;
     }
