@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <string_view>
 #include <unordered_set>
 
@@ -100,7 +99,7 @@ bool scanInStrictMode(Workspace& workspace, const String& messageFileName, Conso
                       AttachmentNames& names, StrictOutcome& outcome, ClientReading clientReading) {
   MessageExamination examination;
   CharsetConverter charsets;
-  std::unordered_set<std::uint64_t> examinedBodies;
+  ExaminedBodies examinedBodies;
   AttachmentNames strictNames;
   StrictScan strict;
   strict.examination = &examination;
@@ -213,14 +212,9 @@ void recordPartInStrictMode(ScanContext& context, ShownNames& shown, const Strin
 
 void examineBody(ScanContext& context, const std::string& name, const BodyCapture& body) {
   if (context.strict == nullptr) return;
-  if (context.strict->examinedBodies != nullptr) {
-    // The name takes part: what examination adds is named after it.
-    const std::size_t fingerprint = std::hash<std::string_view>()(std::string_view(
-                                        reinterpret_cast<const char*>(body.data()), body.size())) *
-                                        31u +
-                                    std::hash<std::string>()(name) + (body.truncated() ? 1u : 0u);
-    if (!context.strict->examinedBodies->insert(fingerprint).second) return;
-  }
+  if (context.strict->examinedBodies != nullptr &&
+      !context.strict->examinedBodies->firstTime(name, body.data(), body.size(), body.truncated()))
+    return;
   RecordingSink sink(context);
   examineAttachment(name, body.data(), body.size(), body.truncated(), *context.strict->examination, sink);
 }

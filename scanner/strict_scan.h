@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "core/rule.h"
@@ -10,6 +9,7 @@
 #include "scanner/attachment_examination.h"
 #include "scanner/body_capture.h"
 #include "scanner/charset_conversion.h"
+#include "scanner/examined_bodies.h"
 #include "scanner/mime_parameters.h"
 #include "scanner/structure_traits.h"
 
@@ -80,9 +80,9 @@ struct StrictScan {
   /// Whether the walk met a trait where clients read the structure
   /// otherwise.
   StructureTraits structureTraits;
-  /// Fingerprints of the bodies examined so far in this message, shared by
-  /// its walks: a body a later walk finds again is not listed again.
-  std::unordered_set<std::uint64_t>* examinedBodies = nullptr;
+  /// The bodies examined so far in this message, shared by its walks: a
+  /// body a later walk finds again is not listed again.
+  ExaminedBodies* examinedBodies = nullptr;
 };
 
 /// A name as strict mode tests it: Windows drops trailing dots and spaces
