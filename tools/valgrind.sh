@@ -19,9 +19,24 @@ targets=(zentry)
 for source in "$repo"/fuzz/*_fuzzer.cc; do targets+=("$(basename "$source" .cc)_replay"); done
 cmake --build "$build" --target "${targets[@]}" -j 2 >/dev/null
 
+# The dynamic loader's own strncmp reads a word at a time past the end of a
+# short $ORIGIN path it has just copied; valgrind cannot replace that
+# strncmp, so it reports the read. It happens when iconv loads a charset
+# module whose own libraries are found by $ORIGIN (the Japanese ones).
+suppressions=$(mktemp)
+trap 'rm -f "$suppressions"' EXIT
+cat >"$suppressions" <<'EOF'
+{
+   loader-origin-strncmp
+   Memcheck:Addr8
+   fun:strncmp
+   fun:is_dst
+}
+EOF
+
 # The filter itself exits 1 on a hit with "errorlevel", so valgrind reports
 # its findings with a code the filter never uses.
-valgrind=(valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect
+valgrind=(valgrind --quiet --error-exitcode=99 --suppressions="$suppressions" --leak-check=full --show-leak-kinds=definite,indirect
   --errors-for-leak-kinds=definite,indirect)
 failed=0
 for example in "$repo"/examples/*/; do
