@@ -4,12 +4,14 @@
 // under limits on memory and time, as
 //   zentry-archive --requests
 // and hands it each archive of the message as a request on its standard
-// input, reading each answer from its standard output (the format is in
+// input (a socket; the attachment usually comes as a memory file passed on
+// it), reading each answer from its standard output (the format is in
 // scanner/archive_lister.h). By hand it lists one attachment:
 //   zentry-archive NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT < attachment
 // Exit status 0 with whole answers; 2 for arguments or a request it cannot
 // read.
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,9 +119,50 @@ class Attachment {
   std::size_t size_ = 0;
 };
 
-// Reads the requests of one message from standard input until it ends.
+// A memory file the filter passed, mapped read-only: the lister reads the
+// filter's copy of the attachment, and no byte is copied again.
+class MappedRequest {
+ public:
+  MappedRequest() = default;
+  MappedRequest(const MappedRequest&) = delete;
+  MappedRequest& operator=(const MappedRequest&) = delete;
+  ~MappedRequest() {
+    if (mapped_ != nullptr) munmap(mapped_, size_);
+  }
+
+  /// Maps the first `size` bytes of `file`; false when the file is not a
+  /// regular one that long (reading past its end would kill the lister).
+  bool map(int file, std::size_t size) {
+    struct stat status {};
+    if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode) ||
+        static_cast<std::uint64_t>(status.st_size) < size)
+      return false;
+    if (size == 0) return true;
+    void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file, 0);
+    if (mapped == MAP_FAILED) return false;
+    mapped_ = mapped;
+    size_ = size;
+    return true;
+  }
+  const unsigned char* data() const {
+    static const unsigned char none = 0;
+    return mapped_ != nullptr ? static_cast<const unsigned char*>(mapped_) : &none;
+  }
+
+ private:
+  void* mapped_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// Reads the requests of one message from standard input until it ends,
+// with the descriptors passed along them.
 class RequestReader {
  public:
+  RequestReader() = default;
+  RequestReader(const RequestReader&) = delete;
+  RequestReader& operator=(const RequestReader&) = delete;
+  ~RequestReader() { dropDescriptor(); }
+
   /// The next request's header fields; false at the end of the input or
   /// for a header that is not a request.
   bool nextHeader(std::string* line) {
@@ -145,11 +188,27 @@ class RequestReader {
     }
     return true;
   }
+  /// The descriptor that came with the last header, now the caller's; -1
+  /// when none came.
+  int takeDescriptor() {
+    const int descriptor = descriptor_;
+    descriptor_ = -1;
+    return descriptor;
+  }
+  /// Closes a descriptor no request claimed.
+  void dropDescriptor() {
+    if (descriptor_ >= 0) close(descriptor_);
+    descriptor_ = -1;
+  }
 
  private:
   bool fill() {
     for (;;) {
-      const ssize_t got = ::read(STDIN_FILENO, buffer_, sizeof buffer_);
+      const ssize_t got = socket_ ? receive() : ::read(STDIN_FILENO, buffer_, sizeof buffer_);
+      if (got < 0 && errno == ENOTSOCK && socket_) {
+        socket_ = false;  // run by hand on a pipe or a file: no descriptors then
+        continue;
+      }
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) return false;
       next_ = 0;
@@ -158,13 +217,48 @@ class RequestReader {
     }
   }
 
+  // Reads like read(), keeping a descriptor that rides on the bytes. A
+  // second one before the first is claimed, or more than one at a time,
+  // ends the input: the filter never sends such.
+  ssize_t receive() {
+    iovec part{buffer_, sizeof buffer_};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t got = recvmsg(STDIN_FILENO, &message, MSG_CMSG_CLOEXEC);
+    if (got < 0) return got;
+    bool refused = (message.msg_flags & MSG_CTRUNC) != 0;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+         header = CMSG_NXTHDR(&message, header)) {
+      if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS) continue;
+      const std::size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+      for (std::size_t i = 0; i < count; ++i) {
+        int descriptor = -1;
+        std::memcpy(&descriptor, CMSG_DATA(header) + i * sizeof(int), sizeof descriptor);
+        if (descriptor_ >= 0) {
+          close(descriptor);
+          refused = true;
+        } else {
+          descriptor_ = descriptor;
+        }
+      }
+    }
+    return refused ? 0 : got;
+  }
+
   char buffer_[65536];
   std::size_t next_ = 0;
   std::size_t filled_ = 0;
+  bool socket_ = true;
+  int descriptor_ = -1;
 };
 
 struct Request {
   std::string name;
+  bool mapped = false;  // the bytes are in a memory file that came along, not on the input
   bool truncated = false;
   zentry::ExaminationBudget budget;
   std::size_t size = 0;
@@ -181,11 +275,13 @@ bool parseRequest(const std::string& line, Request* request) {
   std::uint64_t members = 0;
   std::uint64_t bytes = 0;
   std::uint64_t size = 0;
-  if (fields.size() != 6 || fields[0] != "list" || !zentry::unescapeListerField(fields[1], &request->name) ||
-      (fields[2] != "0" && fields[2] != "1") || !parseNumber(fields[3].c_str(), UINT32_MAX, &members) ||
+  if (fields.size() != 6 || (fields[0] != "list" && fields[0] != "map") ||
+      !zentry::unescapeListerField(fields[1], &request->name) || (fields[2] != "0" && fields[2] != "1") ||
+      !parseNumber(fields[3].c_str(), UINT32_MAX, &members) ||
       !parseNumber(fields[4].c_str(), UINT64_MAX, &bytes) ||
       !parseNumber(fields[5].c_str(), zentry::maxListedAttachmentBytes, &size))
     return false;
+  request->mapped = fields[0] == "map";
   request->truncated = fields[2] == "1";
   request->budget.membersLeft = static_cast<std::uint32_t>(members);
   request->budget.decompressedBytesLeft = bytes;
@@ -199,16 +295,29 @@ int answerRequests() {
   std::FILE* answer = claimAnswerOutput();
   if (answer == nullptr) return 1;
   RequestReader input;
-  std::vector<unsigned char> attachment;
   std::string header;
   while (input.nextHeader(&header)) {
     Request request;
     if (!parseRequest(header, &request)) return 2;
-    attachment.resize(request.size);
-    if (!input.read(attachment.data(), request.size)) return 2;
+    // Read off the input only when no memory file came: a buffer left
+    // uninitialised, so no page is touched before the bytes fill it.
+    MappedRequest mapped;
+    std::unique_ptr<unsigned char[]> streamed;
+    const unsigned char* bytes = nullptr;
+    if (request.mapped) {
+      const int file = input.takeDescriptor();
+      const bool ok = file >= 0 && mapped.map(file, request.size);
+      if (file >= 0) close(file);
+      if (!ok) return 2;
+      bytes = mapped.data();
+    } else {
+      input.dropDescriptor();
+      streamed.reset(new unsigned char[request.size]);
+      if (!input.read(streamed.get(), request.size)) return 2;
+      bytes = streamed.get();
+    }
     AnswerSink sink(answer);
-    zentry::listAttachment(request.name, attachment.data(), request.size, request.truncated, request.budget,
-                           sink);
+    zentry::listAttachment(request.name, bytes, request.size, request.truncated, request.budget, sink);
     const std::string left = zentry::listerLeftLine(request.budget);
     std::fwrite(left.data(), 1, left.size(), answer);
     if (std::fflush(answer) != 0) return 1;

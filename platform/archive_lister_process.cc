@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -36,6 +37,11 @@ class Descriptor {
   void close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+  }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
   }
 
  private:
@@ -100,6 +106,15 @@ void takeChildSignalBack() {
   _exit(127);
 }
 
+// Waits until `socket` takes more bytes; false once the deadline passed or
+// the wait failed.
+bool waitWritable(int socket, std::int64_t deadline) {
+  const std::int64_t left = deadline - nowMilliseconds();
+  if (left <= 0) return false;
+  pollfd writable = {socket, POLLOUT, 0};
+  return poll(&writable, 1, static_cast<int>(left)) >= 0 || errno == EINTR;
+}
+
 // Sends all of [data, data + size) before the deadline; false when the
 // lister went away, stopped reading, or the deadline passed.
 bool sendAll(int socket, const char* data, std::size_t size, std::int64_t deadline) {
@@ -112,12 +127,49 @@ bool sendAll(int socket, const char* data, std::size_t size, std::int64_t deadli
     }
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    const std::int64_t left = deadline - nowMilliseconds();
-    if (left <= 0) return false;
-    pollfd writable = {socket, POLLOUT, 0};
-    if (poll(&writable, 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
+    if (!waitWritable(socket, deadline)) return false;
   }
   return true;
+}
+
+// As sendAll, with `descriptor` riding on the first bytes sent.
+bool sendWithDescriptor(int socket, const std::string& line, int descriptor, std::int64_t deadline) {
+  std::string bytes = line;
+  for (;;) {
+    iovec part{&bytes[0], bytes.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof descriptor)] = {};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof descriptor);
+    std::memcpy(CMSG_DATA(header), &descriptor, sizeof descriptor);
+    const ssize_t sent = sendmsg(socket, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0)
+      return sendAll(socket, bytes.data() + sent, bytes.size() - static_cast<std::size_t>(sent), deadline);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+    if (!waitWritable(socket, deadline)) return false;
+  }
+}
+
+// The attachment in a memory file for the lister to map: the bytes are
+// copied once, into the file. -1 when the file cannot be made or filled.
+int memoryFileHolding(const unsigned char* data, std::size_t size) {
+  Descriptor file(memfd_create("zentry-attachment", MFD_CLOEXEC));
+  if (file.get() < 0) return -1;
+  std::size_t written = 0;
+  while (written < size) {
+    const ssize_t step = write(file.get(), data + written, size - written);
+    if (step < 0 && errno == EINTR) continue;
+    if (step <= 0) return -1;
+    written += static_cast<std::size_t>(step);
+  }
+  return file.release();
 }
 
 // Reads one answer, up to its "left" line, before the deadline; false when
@@ -147,17 +199,17 @@ bool readAnswer(int socket, std::int64_t deadline, ListerReplyReader& reader) {
   return true;
 }
 
-std::string requestLine(const std::string& name, bool truncated, const ExaminationBudget& budget,
-                        std::size_t size) {
-  return "list " + escapeListerField(name) + (truncated ? " 1 " : " 0 ") +
+std::string requestLine(const char* verb, const std::string& name, bool truncated,
+                        const ExaminationBudget& budget, std::size_t size) {
+  return verb + (' ' + escapeListerField(name)) + (truncated ? " 1 " : " 0 ") +
          std::to_string(budget.membersLeft) + ' ' + std::to_string(budget.decompressedBytesLeft) + ' ' +
          std::to_string(size) + '\n';
 }
 
 class ProcessListingSession : public ListingSession {
  public:
-  ProcessListingSession(std::string program, ListerLimits limits)
-      : program_(std::move(program)), limits_(limits) {}
+  ProcessListingSession(std::string program, ListerLimits limits, ListerHandOver handOver)
+      : program_(std::move(program)), limits_(limits), handOver_(handOver) {}
   ~ProcessListingSession() override { stop(); }
   ProcessListingSession(const ProcessListingSession&) = delete;
   ProcessListingSession& operator=(const ProcessListingSession&) = delete;
@@ -173,6 +225,7 @@ class ProcessListingSession : public ListingSession {
 
   std::string program_;
   ListerLimits limits_;
+  ListerHandOver handOver_;
   pid_t child_ = -1;
   Descriptor socket_;
   ListingResult state_ = ListingResult::Listed;  // how the last listing ended
@@ -253,13 +306,18 @@ ListingResult ProcessListingSession::list(const std::string& name, const unsigne
     size = maxListedAttachmentBytes;
     truncated = true;
   }
+  // Without a memory file the bytes go on the socket: slower, never skipped.
+  const Descriptor file(handOver_ == ListerHandOver::MemoryFile && size > 0 ? memoryFileHolding(data, size)
+                                                                            : -1);
   const std::int64_t begin = nowMilliseconds();
   const std::int64_t deadline = begin + std::max<std::int64_t>(0, limits_.wallMilliseconds - waited_);
-  const std::string request = requestLine(name, truncated, budget, size);
+  const std::string request = requestLine(file.get() >= 0 ? "map" : "list", name, truncated, budget, size);
   ListerReplyReader reader(sink);
-  const bool answered = sendAll(socket_.get(), request.data(), request.size(), deadline) &&
-                        sendAll(socket_.get(), reinterpret_cast<const char*>(data), size, deadline) &&
-                        readAnswer(socket_.get(), deadline, reader);
+  const bool sent = file.get() >= 0
+                        ? sendWithDescriptor(socket_.get(), request, file.get(), deadline)
+                        : sendAll(socket_.get(), request.data(), request.size(), deadline) &&
+                              sendAll(socket_.get(), reinterpret_cast<const char*>(data), size, deadline);
+  const bool answered = sent && readAnswer(socket_.get(), deadline, reader);
   waited_ += nowMilliseconds() - begin;
   if (!answered) {
     stop();
@@ -273,13 +331,13 @@ ListingResult ProcessListingSession::list(const std::string& name, const unsigne
 
 }  // namespace
 
-ProcessArchiveLister::ProcessArchiveLister(std::string program, ListerLimits limits)
-    : program_(std::move(program)), limits_(limits) {
+ProcessArchiveLister::ProcessArchiveLister(std::string program, ListerLimits limits, ListerHandOver handOver)
+    : program_(std::move(program)), limits_(limits), handOver_(handOver) {
   takeChildSignalBack();
 }
 
 std::unique_ptr<ListingSession> ProcessArchiveLister::startSession() {
-  return std::make_unique<ProcessListingSession>(program_, limits_);
+  return std::make_unique<ProcessListingSession>(program_, limits_, handOver_);
 }
 
 std::string besideThisProgram(const std::string& program) {

@@ -34,6 +34,13 @@ struct ListerLimits {
   int wallMilliseconds = 5000;                           ///< time waited for its answers: killed past it
 };
 
+/// How each attachment reaches the lister. A memory file is the default: the
+/// lister maps it, so the bytes are neither copied through the socket nor
+/// again into a buffer of the lister's. Streaming them on the socket is what
+/// is left when no memory file can be made, and what a lister that cannot
+/// take a descriptor (a shell script standing in for one) needs.
+enum class ListerHandOver { MemoryFile, Stream };
+
 /// Runs the zentry-archive program at `program`, one child process per
 /// message, started at the message's first archive under `limits`: it gets
 /// one socket as its standard input and output, /dev/null for its errors,
@@ -48,13 +55,15 @@ struct ListerLimits {
 /// that uses one must not rely on that.
 class ProcessArchiveLister : public ArchiveLister {
  public:
-  explicit ProcessArchiveLister(std::string program = "", ListerLimits limits = {});
+  explicit ProcessArchiveLister(std::string program = "", ListerLimits limits = {},
+                                ListerHandOver handOver = ListerHandOver::MemoryFile);
 
   std::unique_ptr<ListingSession> startSession() override;
 
  private:
   std::string program_;
   ListerLimits limits_;
+  ListerHandOver handOver_;
 };
 
 /// The path of `program` in the directory of the running executable, or ""

@@ -18,8 +18,12 @@ namespace zentry {
 //   zentry-archive --requests
 // it reads requests on standard input, each a line
 //   list NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT SIZE
-// followed by the SIZE bytes of the decoded attachment, with NAME escaped
-// (below), TRUNCATED "0" or "1" and the message's budget in decimal, and
+// followed by the SIZE bytes of the decoded attachment, or a line
+//   map NAME TRUNCATED MEMBERS-LEFT BYTES-LEFT SIZE
+// that carries (SCM_RIGHTS) a memory file holding the attachment in its
+// first SIZE bytes, which the lister maps instead of reading a copy off the
+// socket; with NAME escaped (below), TRUNCATED "0" or "1" and the message's
+// budget in decimal, and
 // answers each on standard output, one line each,
 //   found NAME ROUTE     a name found, with its route, both escaped
 //   left MEMBERS BYTES   the budget left; the last line of a whole answer

@@ -45,10 +45,13 @@ class RecordingSink : public ExaminationSink {
   Found found;
 };
 
-// As the filter examines: carriers and archives go to the lister program.
-Found examine(const std::string& name, const std::string& bytes) {
-  static ProcessArchiveLister lister(ZENTRY_ARCHIVE_BINARY);
-  useArchiveLister(&lister);
+// As the filter examines: carriers and archives go to the lister program,
+// handed over as a memory file unless `handOver` says otherwise.
+Found examine(const std::string& name, const std::string& bytes,
+              ListerHandOver handOver = ListerHandOver::MemoryFile) {
+  static ProcessArchiveLister mapping(ZENTRY_ARCHIVE_BINARY);
+  static ProcessArchiveLister streaming(ZENTRY_ARCHIVE_BINARY, {}, ListerHandOver::Stream);
+  useArchiveLister(handOver == ListerHandOver::MemoryFile ? &mapping : &streaming);
   MessageExamination examination;
   RecordingSink sink;
   examineAttachment(name, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), false,
@@ -210,6 +213,10 @@ TEST(ArchiveReadings, TricksAreCaughtWithTheirRoute) {
     EXPECT_EQ(found.names.end(),
               std::find(found.names.begin(), found.names.end(), trick.name + "|incomplete-archive"))
         << trick.label;
+    // The bytes streamed on the socket, as when no memory file can be made, read alike.
+    const Found streamed = examine(trick.name, trick.bytes, ListerHandOver::Stream);
+    EXPECT_EQ(found.names, streamed.names) << trick.label;
+    EXPECT_EQ(found.routes, streamed.routes) << trick.label;
   }
 }
 

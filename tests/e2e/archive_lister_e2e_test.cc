@@ -105,7 +105,8 @@ TEST(ArchiveListerEndToEnd, MappedAndPipedInputAnswerAlike) {
 }
 
 // The filter's way: one lister, the archives of a message one request after
-// the other, each answered as it would be alone.
+// the other, each answered as it would be alone; a request it cannot serve
+// ends the lister.
 TEST(ArchiveListerEndToEnd, RequestsAnswerAsSingleRuns) {
   TempDir directory;
   const std::string zip = makeArchive(ArchiveFormat::Zip, {{"docs/invoice.exe", peHeader(false)}});
@@ -123,6 +124,11 @@ TEST(ArchiveListerEndToEnd, RequestsAnswerAsSingleRuns) {
       runProgram("/bin/sh", directory, {"-c", "head -c 40 requests | " + lister + " --requests"});
   EXPECT_EQ("", cut.output);
   EXPECT_EQ(2, cut.exitCode);
+  // A request for a memory file that did not come along is not answered.
+  directory.write("unmapped", request + "map files.zip 0 100 1000000 " + std::to_string(zip.size()) + "\n");
+  const RunResult unmapped = runProgram("/bin/sh", directory, {"-c", lister + " --requests <unmapped"});
+  EXPECT_EQ(single.output, unmapped.output);
+  EXPECT_EQ(2, unmapped.exitCode);
 }
 
 }  // namespace

@@ -104,8 +104,9 @@ TEST(ProcessArchiveLister, FailuresEndInTheMarker) {
       test::makeArchive(test::ArchiveFormat::Zip, {{"big.bin", noise}}, test::ArchiveFilter::None);
   const int descriptorsBefore = openDescriptors();
   for (const Row& row : rows) {
+    // A shell script cannot take a descriptor: the bytes come on its input.
     ProcessArchiveLister lister(writeLister(directory, row.label, row.script),
-                                ListerLimits{1, std::size_t{128} << 20, 300});
+                                ListerLimits{1, std::size_t{128} << 20, 300}, ListerHandOver::Stream);
     useArchiveLister(&lister);
     const auto start = std::chrono::steady_clock::now();
     {
@@ -139,7 +140,7 @@ TEST(ProcessArchiveLister, OneStartPerMessage) {
                              "; while read -r w n t m b size; do head -c $size >/dev/null; "
                              "[ $n = bad.zip ] && exit 1; echo \"found in-$n $n\"; echo 'left 9 9'; done";
   signal(SIGCHLD, SIG_IGN);
-  ProcessArchiveLister lister(writeLister(directory, "counting", script.c_str()));
+  ProcessArchiveLister lister(writeLister(directory, "counting", script.c_str()), {}, ListerHandOver::Stream);
   useArchiveLister(&lister);
   const std::string zip = test::makeArchive(test::ArchiveFormat::Zip, {{"a.txt", "text"}});
   {
