@@ -249,7 +249,7 @@ class RequestReader {
     return refused ? 0 : got;
   }
 
-  char buffer_[65536];
+  char buffer_[65536] = {};
   std::size_t next_ = 0;
   std::size_t filled_ = 0;
   bool socket_ = true;
