@@ -220,6 +220,23 @@ TEST(ArchiveReadings, TricksAreCaughtWithTheirRoute) {
   }
 }
 
+// Larger than the socket's buffers, and its directory at the end: streamed,
+// the lister must be fed while it reads; mapped, the whole file must be.
+TEST(ArchiveReadings, LargeAttachmentReachesTheListerWhole) {
+  std::string noise(std::size_t{2} << 20, '\0');
+  std::uint32_t state = 1;
+  for (char& byte : noise) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 24);
+  }
+  const std::string zip =
+      makeArchive(ArchiveFormat::Zip, {{"big.bin", noise}, {"invoice.exe", exe}}, test::ArchiveFilter::None);
+  for (const ListerHandOver handOver : {ListerHandOver::MemoryFile, ListerHandOver::Stream}) {
+    const Found found = examine("a.zip", zip, handOver);
+    EXPECT_EQ((std::vector<std::string>{"big.bin", "invoice.exe"}), found.names);
+  }
+}
+
 struct Benign {
   const char* label;
   std::string name;
