@@ -98,18 +98,17 @@ void stopGracefully(int received, const Options& options, MessagesInProgress& in
   }
 }
 
-// The milter library's own signal thread stops it on SIGHUP; SIGHUP here means
-// "read the rules again". Signals sent to the process go to the main thread
-// first when it waits for them, so main() takes them all. Returns true when
-// asked to stop, false when the library stopped by itself.
+// SIGHUP means "read the rules again"; SIGTERM and SIGINT stop the milter once
+// its messages are done. main() alone takes these signals (see sigwait below).
+// Returns true when asked to stop, false when the library stopped by itself.
 bool serveSignals(RulesWatcher& watcher, const Options& options, MessagesInProgress& inProgress,
                   const MessageLog& log) {
   sigset_t set;
   sigemptyset(&set);
   for (const int signal : {SIGHUP, SIGTERM, SIGINT, SIGUSR1}) sigaddset(&set, signal);
   for (;;) {
-    int received = 0;
-    if (sigwait(&set, &received) != 0) continue;
+    const int received = sigwaitinfo(&set, nullptr);
+    if (received < 0) continue;  // EINTR
     if (received == SIGHUP) {
       watcher.requestReload();
       continue;
@@ -121,6 +120,19 @@ bool serveSignals(RulesWatcher& watcher, const Options& options, MessagesInProgr
 }
 
 }  // namespace
+
+// The milter library starts a thread of its own that waits in sigwait() for
+// SIGHUP, SIGTERM and SIGINT, and stops the library on any of them. With two
+// threads waiting, the kernel gives a signal to whichever it likes: main()
+// gets it while it waits and has nothing pending, the library's thread
+// otherwise, so a second SIGHUP sent while main() was still busy with the
+// first stopped the milter. The library calls sigwait() from that thread
+// alone, and a definition in the program comes before the C library's: here
+// the library's thread waits without taking any signal, and main() takes
+// them all with sigwaitinfo().
+extern "C" int sigwait(const sigset_t* /*set*/, int* /*received*/) {
+  for (;;) pause();  // every signal it could take is blocked in this thread
+}
 
 int main(int argc, char** argv) {
   Options options;

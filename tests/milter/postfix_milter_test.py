@@ -233,6 +233,15 @@ class Checks(Mail):
     def reload_under_load_loses_nothing(self):
         self.parallel_sessions_deliver_once(total=200, sessions=4, rules_changes=6)
 
+    def rereads_in_quick_succession_keep_serving(self):
+        """SIGHUPs sent faster than the milter reads the rules: each is a reread, never a stop."""
+        for _ in range(3000):
+            self.milter.process.send_signal(signal.SIGHUP)
+        time.sleep(6)  # a library stopped by a signal notices within five seconds
+        assert self.milter.process.poll() is None, self.milter.log()[-500:]
+        assert self.postfix.send(message("after the rereads", "a.pif")) is None
+        self.expect("intercept")
+
     def unreadable_rules_keep_the_old(self):
         os.replace(self.rules, self.rules + ".away")
         self.milter.process.send_signal(signal.SIGHUP)
@@ -474,6 +483,15 @@ class Checks(Mail):
             process.wait(timeout=30)
 
 
+def own_troubles(postfix_log, milter_log):
+    """What went wrong during one check, from each log's lines of that check: the tails of longer logs
+    cover only the last checks."""
+    pattern = re.compile(r"warning|error|fatal|reject|defer|failed|stopp|listening|unasked", re.I)
+    lines = [f"postfix: {line}" for line in postfix_log.splitlines() if pattern.search(line)]
+    lines += [f"milter:  {line}" for line in milter_log.splitlines() if pattern.search(line)]
+    return "\n".join(["--- this check's troubles"] + lines[:40])
+
+
 CHECKS = [check for name, check in vars(Checks).items() if not name.startswith("_")]
 
 
@@ -494,6 +512,7 @@ def main():
         checks = Checks(postfix, milter, root)
         for check in [c for c in CHECKS if len(sys.argv) <= 4 or c.__name__ in sys.argv[4:]]:
             started = time.monotonic()
+            logged = (len(postfix.log()), len(milter.log()))
             try:
                 if milter.process is None or milter.process.poll() is not None:
                     milter.start()
@@ -502,6 +521,7 @@ def main():
             except Exception as error:  # noqa: BLE001 - one failing check must not hide the others
                 failed += 1
                 print(f"FAIL  {check.__name__}: {error!r}"[:3000], flush=True)
+                print(own_troubles(postfix.log()[logged[0]:], milter.log()[logged[1]:]), flush=True)
                 checks.sent = {user: len(postfix.delivered(user)) for user in checks.sent}
         code = milter.stop()  # a clean stop ends with status 0 (under AddressSanitizer: no leaks either)
         if code != 0:
