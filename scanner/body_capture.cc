@@ -5,6 +5,7 @@
 
 #include "core/allocator.h"
 #include "core/hex_digit.h"
+#include "platform/page_population.h"
 #include "scanner/container_signatures.h"
 
 namespace zentry {
@@ -37,6 +38,12 @@ struct Base64Table {
 };
 constexpr Base64Table base64Table;
 
+// Bodies this large have their pages given memory ahead of the decoder, a
+// stretch at a time: few bodies decode this far, and those that do are
+// archives, which go on for megabytes.
+constexpr std::size_t populatedFrom = std::size_t{256} << 10;
+constexpr std::size_t populatedStretch = std::size_t{2} << 20;
+
 // Writes a group's three bytes.
 inline void putGroup(unsigned char* out, std::uint32_t group) {
   out[0] = static_cast<unsigned char>(group >> 16);
@@ -66,7 +73,10 @@ bool BodyCapture::makeRoom(std::size_t count) {
     truncated_ = true;
     return false;
   }
-  if (size_ + count <= capacity_) return true;
+  if (size_ + count <= capacity_) {
+    if (size_ + count > populated_) populateAhead(size_ + count);
+    return true;
+  }
   // Grows by half; a large buffer grows by remapping its pages, so the
   // bytes already decoded are neither copied nor touched again.
   std::size_t grown = std::max(size_ + count, capacity_ + capacity_ / 2);
@@ -78,7 +88,16 @@ bool BodyCapture::makeRoom(std::size_t count) {
   }
   bytes_ = bigger;
   capacity_ = grown;
+  populateAhead(size_ + count);
   return true;
+}
+
+void BodyCapture::populateAhead(std::size_t needed) {
+  if (needed < populatedFrom) return;
+  const std::size_t end = std::min(capacity_, std::max(needed, populated_) + populatedStretch);
+  if (end <= populated_) return;
+  populateForWriting(bytes_ + populated_, end - populated_);
+  populated_ = end;
 }
 
 bool BodyCapture::ruleOutByFirstBytes() {

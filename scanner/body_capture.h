@@ -53,6 +53,10 @@ class BodyCapture {
   /// Room for `count` more bytes, up to the bound; false when none is left.
   void addDecodedLine(const char* line, std::size_t size);
   bool makeRoom(std::size_t count);
+  /// Gives the pages up to `needed` bytes, and a stretch past them, their
+  /// memory in one call: a large body's buffer otherwise takes a page fault
+  /// for every 4 KiB it is written.
+  void populateAhead(std::size_t needed);
   /// Once enough bytes are in, whether decoding goes on.
   void decideAfterProbe();
   void put(unsigned char byte);
@@ -70,6 +74,7 @@ class BodyCapture {
   unsigned char* bytes_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+  std::size_t populated_ = 0;  // the first bytes of the buffer whose pages have their memory
   bool truncated_ = false;
   bool probing_ = true;       // the first bytes have not yet decided
   bool firstLooked_ = false;  // the first look left it open
