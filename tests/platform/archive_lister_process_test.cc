@@ -104,15 +104,22 @@ TEST(ProcessArchiveLister, FailuresEndInTheMarker) {
       test::makeArchive(test::ArchiveFormat::Zip, {{"big.bin", noise}}, test::ArchiveFilter::None);
   const int descriptorsBefore = openDescriptors();
   for (const Row& row : rows) {
+    // A lister that fails is given 300 ms and must cost no more than that;
+    // one that answers is given time to, however loaded the machine.
+    const bool failsWithinItsTime = row.names == std::vector<std::string>{marker};
+    const int wallMilliseconds = failsWithinItsTime ? 300 : 20000;
     // A shell script cannot take a descriptor: the bytes come on its input.
     ProcessArchiveLister lister(writeLister(directory, row.label, row.script),
-                                ListerLimits{1, std::size_t{128} << 20, 300}, ListerHandOver::Stream);
+                                ListerLimits{1, std::size_t{128} << 20, wallMilliseconds},
+                                ListerHandOver::Stream);
     useArchiveLister(&lister);
     const auto start = std::chrono::steady_clock::now();
     {
       MessageExamination examination(ExaminationBudget{10, 10});
       const Found names = examine(zip, examination);
-      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << row.label;
+      if (failsWithinItsTime) {
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << row.label;
+      }
       if (row.names.empty()) {  // an endless answer: cut at a bound
         ASSERT_FALSE(names.empty());
         EXPECT_EQ(marker, names.back()) << row.label;
