@@ -168,7 +168,11 @@ TEST_P(ReplayIsolation, InProcessReportsWhatProcessesReport) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, ReplayIsolation,
-                         ::testing::Combine(::testing::Values("text", "csv", "json"), ::testing::Bool()));
+                         ::testing::Combine(::testing::Values("text", "csv", "json"), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<ReplayIsolation::ParamType>& run) {
+                           return std::string(std::get<0>(run.param)) +
+                                  (std::get<1>(run.param) ? "_strict" : "_exact");
+                         });
 
 // A scan that throws fails its message only, with the reason in its row.
 TEST(ScanInProcess, FailureIsTheMessagesRow) {
