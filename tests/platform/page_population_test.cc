@@ -37,7 +37,8 @@ class PagePopulation : public ::testing::Test {
 TEST_F(PagePopulation, GivesTheWholePagesInsideTheRangeTheirMemory) {
   block_[0] = 'a';  // one page already has its memory, and keeps its bytes
   if (!populateForWriting(block_ + 1, 5 * page - 2)) GTEST_SKIP() << "no such call in this kernel";
-  EXPECT_EQ((std::vector<bool>{true, true, true, true, false, false, false, false}), resident(block_, 8));
+  populateForWriting(block_ + 6 * page, page);  // exactly one page
+  EXPECT_EQ((std::vector<bool>{true, true, true, true, false, false, true, false}), resident(block_, 8));
   EXPECT_EQ('a', block_[0]);
   EXPECT_EQ(0, block_[page]);
 }
